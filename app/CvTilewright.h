@@ -1,0 +1,123 @@
+#pragma once
+
+#include "mapview/GeoArea.h"
+#include "mapview/TileId.h"
+#include "ui_CvTilewright.h"
+
+#include <QMainWindow>
+#include <QNetworkReply>
+
+#include <deque>
+
+class CopyThread;
+class CvMapWidget;
+class QFile;
+class QNetworkAccessManager;
+class QTimer;
+class QToolBar;
+class QToolButton;
+
+// The main window. It owns everything a tile job works on: destination,
+// source choice, area and zoom range, the list of tiles still to fetch or copy,
+// the request in flight, the proxy fields and the imported map theme.
+class CvTilewright : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit CvTilewright(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~CvTilewright() override;
+
+    // Download-mode tile conversions of the job (west edge / north edge inverses
+    // are the map geometry's tileXToLon / tileYToLat).
+    static int lonToTileX(double lon, int zoom);
+    static int latToTileY(double lat, int zoom);
+    static int srtmContinent(int lon, int lat);
+
+signals:
+    void nextDownload();
+    void restartDownload();
+    void nextCopy();
+    void updateProgress(int iZoom, int iTile);
+
+public slots:
+    void slot_download();
+    void slot_url();
+    void updateDataReadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void error(QNetworkReply::NetworkError code);
+    void finished();
+    void slot_proxy();
+
+private slots:
+    void downloadFile();
+    void slotRestartDownload();
+    void cancelDownload();
+    void browseFolder();
+    void httpRequestFinished(int requestId, bool error);
+    void readResponseHeader(const QByteArray &responseHeader);
+    void setZoomTo(int iZoom);
+    void copyFile();
+    void slot_update(int iZoom, int iTile);
+    void about();
+    void help();
+    void import();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setupToolBar();
+    void startProxyTimer();
+    bool configureProxy();
+    bool downloadArchive(const QString &url, const QString &localPath);
+    void updatePositionAndZoom();
+    bool zoomLimitApplies() const;
+    void setJobRunning(bool running);
+
+    Ui::CvTilewrightClass ui;
+    CvMapWidget *mapWidget = nullptr;
+    CopyThread *copyThread = nullptr;
+    QToolBar *toolBar = nullptr;
+    QToolButton *helpToolButton = nullptr;
+    QToolButton *infoToolButton = nullptr;
+    QToolButton *importToolButton = nullptr;
+    QTimer *proxyTimer = nullptr;
+    QString proxyHost;
+    QString proxyUser;
+    QString proxyPassword;
+    int proxyPort = 80;
+    bool useProxy = false;
+    bool askProxy = true;
+    QNetworkAccessManager *networkManager = nullptr;
+    QNetworkReply *reply = nullptr;
+    QFile *outputFile = nullptr;
+    QString downloadUrl;
+    QString destFolder;
+    int currentRequestId = 0;
+    bool requestAborted = false;
+    GeoArea downloadArea;
+    int currentZoom = 2;
+    std::deque<TileId> tileList;
+    QString sourceFolder;
+    bool downloadMode = true;
+    bool tileLayout = true;
+    int sourceKind = 0;
+    int restartZoom = 0;
+    QString dgmlFolder;
+    QString themeHost;
+    QString themeProtocol = QStringLiteral("http");
+    QString themePort;
+    QString themePath;
+    QString themeQuery;
+    QString themeStorageMode;
+    QString themeName;
+    QString themeFormat;
+    QString themeSourceDir;
+    bool themeActive = false;
+
+    // The tests drive the window through its job state as the source dialog would.
+    friend class TestMainWindow;
+    friend class TestDownloadJob;
+    friend class TestCopyJob;
+};
