@@ -1,0 +1,26 @@
+#!/bin/sh
+# Debian 12 packages for building, running and testing CvTilewright (run as root).
+#   tools/install-deps.sh          what the program needs to build and run
+#   tools/install-deps.sh --tests  plus the servers the tests start (nginx, MapProxy)
+set -eu
+packages="build-essential cmake ninja-build qtbase5-dev qttools5-dev qttools5-dev-tools
+  libqt5svg5-dev libcurl4-openssl-dev xvfb xauth fonts-dejavu-core"
+if [ "${1:-}" = "--tests" ]; then
+    packages="$packages nginx-light mapproxy openssl curl"
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps.sh: run as root (apt-get install)" >&2
+    exit 1
+fi
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+fi
+# The packaged nginx service is not needed: the tests start their own servers.
+if [ "${1:-}" = "--tests" ] && command -v systemctl >/dev/null 2>&1; then
+    systemctl disable --now nginx >/dev/null 2>&1 || true
+fi
