@@ -1,0 +1,96 @@
+#pragma once
+
+#include "mapview/TileId.h"
+
+#include <QString>
+#include <QUrl>
+
+// Download addresses of every source kind, composed from a description of the
+// chosen source and one entry of the tile list. Pure functions: the download
+// job only calls them.
+namespace SourceAddress {
+
+enum SourceKind : int {
+    StandardTiles = 0,
+    SeamarkTiles = 1,
+    ElevationArchives = 2,
+    FirstListedServer = 3 // 3 and above: a listed server or the imported theme
+};
+
+// What the download job knows about its source (the window's members).
+struct TileSource
+{
+    int sourceKind = StandardTiles;
+    bool tileLayout = true;    // zoom/x/y tiles (true) or a Web Map Service (false)
+    bool themeActive = false;  // the imported map theme is the source
+    QString sourceFolder;      // the listed server's address as the user entered it
+    QString themeProtocol = QStringLiteral("http");
+    QString themeHost;
+    QString themePort;         // decimal text
+    QString themePath;
+    QString themeQuery;
+    QString themeStorageMode;  // "OpenStreetMap", "Custom", "WebMapService", ...
+    QString themeFormat;       // image format word, e.g. "png" or "jpg"
+};
+
+// One composed address: the text kept by the job and the same address parsed.
+// An entry that yields no request (elevation region outside 1..6) gives an
+// empty, invalid address.
+struct Address
+{
+    QUrl url;
+    QString text;
+    bool isValid() const { return !text.isEmpty() && url.isValid(); }
+};
+
+// The address for one list entry: (x, y, zoom), or (longitude, latitude,
+// region) for elevation archives.
+Address downloadAddress(const TileSource &source, const TileId &entry);
+
+// --- parts shared with the map view's addresses --------------------------
+
+// scheme://host[:port] of a configured server URL (no path, no trailing '/').
+// A text without a scheme counts as https.
+QString serverBase(const QString &configuredUrl);
+
+struct PathAndQuery
+{
+    QString path;
+    QString query; // without the '?'; empty when there is none
+};
+
+// Path and query of a tile-template server: the template is path +
+// "{zoomLevel}/{x}/{y}.png" for the two zoom/x/y storage layouts without a
+// query (path alone when it already holds "zoomLevel"), otherwise path + "?" +
+// query; then the placeholders are filled in.
+PathAndQuery templateTarget(const QString &path, const QString &query, const QString &storageMode,
+                            const TileId &tile);
+
+// Query text of a WMS GetMap request for one 256 x 256 tile: service, request,
+// version, the configured items as written, then styles, format, srs, width,
+// height (each only when not configured) and the 12-decimal bbox (in Mercator
+// metres when an srs item names epsg:900913 in any letter case).
+QString wmsGetMapQuery(const QString &configuredQuery, const QString &format, const TileId &tile);
+
+// "image/jpeg" for jpg/jpeg, otherwise "image/" + the lower-case word.
+QString wmsImageFormat(const QString &format);
+
+// --- elevation archives ----------------------------------------------------
+
+// Region number 1..6 of a whole-degree cell (first matching row wins).
+int srtmContinent(int lon, int lat);
+// "Africa", "Australia", "Eurasia", "Islandes", "North_America",
+// "South_America" for 1..6; empty for any other number.
+QString srtmRegionFolder(int region);
+// Archive file name of a cell, e.g. "N47E011.hgt.zip", "S03W005.hgt.zip".
+QString srtmFileName(int lon, int lat);
+
+// --- address rules that run before composing -----------------------------
+
+// Requests to the in-house tile server are spaced out by this pause.
+constexpr int InternalServerPauseMs = 50;
+bool needsInternalServerPause(const QString &sourceFolder);
+// This host's terms forbid bulk downloads: such a source never gets a request.
+bool isRejectedHost(const QString &sourceFolder);
+
+} // namespace SourceAddress

@@ -1,0 +1,316 @@
+#include "acquire/SourceAddress.h"
+#include "acquire/TileContent.h"
+#include "settings/AppConfig.h"
+
+#include <QtTest>
+
+using SourceAddress::TileSource;
+
+Q_DECLARE_METATYPE(SourceAddress::TileSource)
+
+namespace {
+
+TileSource kind(int sourceKind)
+{
+    TileSource s;
+    s.sourceKind = sourceKind;
+    return s;
+}
+
+TileSource listed(const QString &folder, bool tiles)
+{
+    TileSource s = kind(3);
+    s.sourceFolder = folder;
+    s.tileLayout = tiles;
+    return s;
+}
+
+TileSource theme(const QString &path, const QString &query, const QString &storage, bool tiles,
+                 const QString &format = QStringLiteral("png"))
+{
+    TileSource s = kind(4);
+    s.themeActive = true;
+    s.tileLayout = tiles;
+    s.sourceFolder = QStringLiteral("maps.example.org");
+    s.themeProtocol = QStringLiteral("http");
+    s.themeHost = QStringLiteral("maps.example.org");
+    s.themePort = QStringLiteral("8080");
+    s.themePath = path;
+    s.themeQuery = query;
+    s.themeStorageMode = storage;
+    s.themeFormat = format;
+    return s;
+}
+
+const QString kMetres12 =
+    QStringLiteral("bbox=-20037508.339999999851,-0.000000000708,0.000000000000,20037508.340000033379");
+
+} // namespace
+
+class TestSourceAddress : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void addresses_data();
+    void addresses();
+    void wmsQueryItems_data();
+    void wmsQueryItems();
+    void regions_data();
+    void regions();
+    void addressRules_data();
+    void addressRules();
+    void configuredBase_data();
+    void configuredBase();
+    void content_data();
+    void content();
+};
+
+void TestSourceAddress::initTestCase()
+{
+    qputenv("TILEWRIGHT_OSM_TILE_URL", "https://osm.test");
+    qputenv("TILEWRIGHT_SEAMARK_TILE_URL", "http://seamarks.test:8081/");
+    qputenv("TILEWRIGHT_SRTM_URL", "https://srtm.test");
+    qputenv("TILEWRIGHT_INTERNAL_TILE_SERVER", "10.1.2.3");
+    AppConfig::reload();
+}
+
+void TestSourceAddress::addresses_data()
+{
+    QTest::addColumn<TileSource>("source");
+    QTest::addColumn<TileId>("entry");
+    QTest::addColumn<QString>("text");
+
+    const TileId tile12{2176, 1436, 12};
+    QTest::newRow("standard") << kind(0) << tile12 << QStringLiteral("https://osm.test/12/2176/1436.png");
+    QTest::newRow("seamarks keep the configured port")
+        << kind(1) << tile12 << QStringLiteral("http://seamarks.test:8081/seamark/12/2176/1436.png");
+    QTest::newRow("srtm origin") << kind(2) << TileId{0, 0, 1}
+                                 << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Africa/N00E000.hgt.zip");
+    QTest::newRow("srtm west") << kind(2) << TileId{-100, 40, 5}
+                               << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/North_America/N40W100.hgt.zip");
+    QTest::newRow("srtm padding") << kind(2) << TileId{11, 47, 3}
+                                  << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Eurasia/N47E011.hgt.zip");
+    QTest::newRow("srtm south west") << kind(2) << TileId{-5, -3, 1}
+                                     << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Africa/S03W005.hgt.zip");
+    QTest::newRow("srtm south east wide") << kind(2) << TileId{150, -30, 2}
+                                          << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Australia/S30E150.hgt.zip");
+    QTest::newRow("srtm region 0 gives no request") << kind(2) << TileId{1, 1, 0} << QString();
+    QTest::newRow("srtm region 7 gives no request") << kind(2) << TileId{1, 1, 7} << QString();
+
+    QTest::newRow("listed server with slash")
+        << listed(QStringLiteral("http://tiles.test/osm/"), true) << TileId{5, 3, 4}
+        << QStringLiteral("http://tiles.test/osm/4/5/3.png");
+    QTest::newRow("listed server without slash glues the zoom")
+        << listed(QStringLiteral("http://tiles.test/osm"), true) << TileId{5, 3, 4}
+        << QStringLiteral("http://tiles.test/osm4/5/3.png");
+    QTest::newRow("listed wms, 6 significant digits")
+        << listed(QStringLiteral("http://wms.test"), false) << TileId{0, 0, 1}
+        << QStringLiteral("http://wms.test/wms?SERVICE=WMS&REQUEST=GetCapabilities&layers=esat&service=WMS"
+                          "&request=GetMap&version=1.1.1&styles=&format=image/jpeg&srs=EPSG:4326&width=256"
+                          "&height=256&bbox=-180,0,0,85.0511");
+    QTest::newRow("listed wms deeper tile")
+        << listed(QStringLiteral("http://wms.test"), false) << TileId{2176, 1436, 12}
+        << QStringLiteral("http://wms.test/wms?SERVICE=WMS&REQUEST=GetCapabilities&layers=esat&service=WMS"
+                          "&request=GetMap&version=1.1.1&styles=&format=image/jpeg&srs=EPSG:4326&width=256"
+                          "&height=256&bbox=11.25,47.2196,11.3379,47.2792");
+
+    const TileId t342{4, 2, 3};
+    QTest::newRow("theme osm layout")
+        << theme(QStringLiteral("/tiles/"), QString(), QStringLiteral("OpenStreetMap"), true) << t342
+        << QStringLiteral("http://maps.example.org:8080/tiles/3/4/2.png");
+    QTest::newRow("theme custom layout")
+        << theme(QStringLiteral("/tiles/"), QString(), QStringLiteral("Custom"), true) << t342
+        << QStringLiteral("http://maps.example.org:8080/tiles/3/4/2.png");
+    QTest::newRow("theme template keeps its order")
+        << theme(QStringLiteral("/t/{zoomLevel}/{y}/{x}.png"), QString(), QStringLiteral("Custom"), true) << t342
+        << QStringLiteral("http://maps.example.org:8080/t/3/2/4.png");
+    QTest::newRow("theme query template")
+        << theme(QStringLiteral("/map"), QStringLiteral("x={x}&y={y}&z={zoomLevel}"), QStringLiteral("Custom"), true)
+        << t342 << QStringLiteral("http://maps.example.org:8080/map?x=4&y=2&z=3");
+    QTest::newRow("theme query template, other storage")
+        << theme(QStringLiteral("/map"), QStringLiteral("x={x}&y={y}&z={zoomLevel}"), QStringLiteral("Other"), true)
+        << t342 << QStringLiteral("http://maps.example.org:8080/map?x=4&y=2&z=3");
+    QTest::newRow("theme other storage without query takes the path alone")
+        << theme(QStringLiteral("/tiles/"), QString(), QStringLiteral("Other"), true) << t342
+        << QStringLiteral("http://maps.example.org:8080/tiles/");
+    QTest::newRow("theme storage names are case-sensitive")
+        << theme(QStringLiteral("/tiles/"), QString(), QStringLiteral("openstreetmap"), true) << t342
+        << QStringLiteral("http://maps.example.org:8080/tiles/");
+    QTest::newRow("theme wms in degrees")
+        << theme(QStringLiteral("/wms"), QStringLiteral("layers=roads"), QStringLiteral("WebMapService"), false)
+        << TileId{0, 0, 1}
+        << QStringLiteral("http://maps.example.org:8080/wms?service=WMS&request=GetMap&version=1.1.1&layers=roads"
+                          "&styles=&format=image/png&srs=EPSG:4326&width=256&height=256"
+                          "&bbox=-180.000000000000,0.000000000000,0.000000000000,85.051128779807");
+    TileSource https = theme(QStringLiteral("/tiles/"), QString(), QStringLiteral("Custom"), true);
+    https.themeProtocol = QStringLiteral("https");
+    https.themePort = QStringLiteral("443");
+    QTest::newRow("theme https") << https << t342 << QStringLiteral("https://maps.example.org:443/tiles/3/4/2.png");
+    TileSource bare = theme(QStringLiteral("tiles/"), QString(), QStringLiteral("Custom"), true);
+    bare.themeProtocol.clear();
+    bare.themePort = QStringLiteral("80");
+    QTest::newRow("theme without protocol and slash")
+        << bare << t342 << QStringLiteral("http://maps.example.org:80/tiles/3/4/2.png");
+}
+
+void TestSourceAddress::addresses()
+{
+    QFETCH(TileSource, source);
+    QFETCH(TileId, entry);
+    QFETCH(QString, text);
+    const SourceAddress::Address address = SourceAddress::downloadAddress(source, entry);
+    QCOMPARE(address.text, text);
+    QCOMPARE(address.isValid(), !text.isEmpty());
+    if (!text.isEmpty())
+        QCOMPARE(address.url, QUrl(text));
+}
+
+void TestSourceAddress::wmsQueryItems_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<TileId>("tile");
+    QTest::addColumn<QString>("expected");
+    const TileId t010{0, 0, 1};
+    QTest::newRow("lower-case srs in metres, no second srs")
+        << QStringLiteral("layers=roads&srs=EPSG:900913") << QStringLiteral("png") << t010
+        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&layers=roads&srs=EPSG:900913&styles="
+                          "&format=image/png&width=256&height=256&")
+               + kMetres12;
+    QTest::newRow("upper-case SRS: metres, and srs added")
+        << QStringLiteral("SRS=EPSG:900913") << QStringLiteral("png") << t010
+        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&SRS=EPSG:900913&styles="
+                          "&format=image/png&srs=EPSG:4326&width=256&height=256&")
+               + kMetres12;
+    QTest::newRow("JPG format") << QStringLiteral("layers=a") << QStringLiteral("JPG") << t010
+                                << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&layers=a&styles="
+                                                  "&format=image/jpeg&srs=EPSG:4326&width=256&height=256"
+                                                  "&bbox=-180.000000000000,0.000000000000,0.000000000000,"
+                                                  "85.051128779807");
+    QTest::newRow("configured styles, format and srs are kept")
+        << QStringLiteral("styles=x&format=image/gif&srs=EPSG:4326") << QStringLiteral("png") << TileId{1, 1, 1}
+        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&styles=x&format=image/gif&srs=EPSG:4326"
+                          "&width=256&height=256&bbox=0.000000000000,-85.051128779807,180.000000000000,"
+                          "0.000000000000");
+    QTest::newRow("empty pieces give empty items; third part dropped")
+        << QStringLiteral("a=b=c&&styles=") << QString() << t010
+        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&a=b&=&styles=&format=image/"
+                          "&srs=EPSG:4326&width=256&height=256"
+                          "&bbox=-180.000000000000,0.000000000000,0.000000000000,85.051128779807");
+}
+
+void TestSourceAddress::wmsQueryItems()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, format);
+    QFETCH(TileId, tile);
+    QFETCH(QString, expected);
+    QCOMPARE(SourceAddress::wmsGetMapQuery(query, format, tile), expected);
+}
+
+void TestSourceAddress::regions_data()
+{
+    QTest::addColumn<int>("lon");
+    QTest::addColumn<int>("lat");
+    QTest::addColumn<int>("region");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("alps") << 11 << 47 << 3 << QStringLiteral("Eurasia");
+    QTest::newRow("asia low latitudes") << 100 << 0 << 3 << QStringLiteral("Eurasia");
+    QTest::newRow("origin") << 0 << 0 << 1 << QStringLiteral("Africa");
+    QTest::newRow("area example cell") << 1 << 2 << 1 << QStringLiteral("Africa");
+    QTest::newRow("north america") << -100 << 40 << 5 << QStringLiteral("North_America");
+    QTest::newRow("south america") << -60 << -10 << 6 << QStringLiteral("South_America");
+    QTest::newRow("australia") << 150 << -30 << 2 << QStringLiteral("Australia");
+    QTest::newRow("greenland") << -30 << 70 << 4 << QStringLiteral("Islandes");
+    QTest::newRow("first row wins over africa") << 0 << 36 << 3 << QStringLiteral("Eurasia");
+    QTest::newRow("bounds inclusive") << -14 << 61 << 3 << QStringLiteral("Eurasia");
+    QTest::newRow("just outside eurasia") << -15 << 61 << 4 << QStringLiteral("Islandes");
+    QTest::newRow("north america bound") << -42 << 61 << 5 << QStringLiteral("North_America");
+}
+
+void TestSourceAddress::regions()
+{
+    QFETCH(int, lon);
+    QFETCH(int, lat);
+    QFETCH(int, region);
+    QFETCH(QString, folder);
+    QCOMPARE(SourceAddress::srtmContinent(lon, lat), region);
+    QCOMPARE(SourceAddress::srtmRegionFolder(region), folder);
+}
+
+void TestSourceAddress::addressRules_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("pause");
+    QTest::addColumn<bool>("rejected");
+    QTest::newRow("plain") << QStringLiteral("http://tiles.test/") << false << false;
+    QTest::newRow("internal server") << QStringLiteral("http://10.1.2.3:8080/osm/") << true << false;
+    QTest::newRow("google host") << QStringLiteral("http://mt1.google.com/vt/") << false << true;
+    QTest::newRow("google in a path") << QStringLiteral("http://tiles.test/google/") << false << true;
+    QTest::newRow("case-sensitive") << QStringLiteral("http://tiles.test/Google/") << false << false;
+}
+
+void TestSourceAddress::addressRules()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, pause);
+    QFETCH(bool, rejected);
+    QCOMPARE(SourceAddress::needsInternalServerPause(folder), pause);
+    QCOMPARE(SourceAddress::isRejectedHost(folder), rejected);
+}
+
+void TestSourceAddress::configuredBase_data()
+{
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QString>("base");
+    QTest::newRow("https default") << QStringLiteral("https://tile.openstreetmap.org")
+                                   << QStringLiteral("https://tile.openstreetmap.org");
+    QTest::newRow("no scheme means https") << QStringLiteral("tile.test") << QStringLiteral("https://tile.test");
+    QTest::newRow("port kept, path dropped") << QStringLiteral("http://127.0.0.1:8088/some/path/")
+                                             << QStringLiteral("http://127.0.0.1:8088");
+}
+
+void TestSourceAddress::configuredBase()
+{
+    QFETCH(QString, configured);
+    QFETCH(QString, base);
+    QCOMPARE(SourceAddress::serverBase(configured), base);
+}
+
+void TestSourceAddress::content_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<bool>("document");
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0\0\x10JFIF", 10);
+    const QByteArray xml("<?xml version=\"1.0\"?><ServiceExceptionReport/>");
+    QTest::newRow("png") << QByteArray("image/png") << png << false;
+    QTest::newRow("jpeg without type") << QByteArray() << jpeg << false;
+    QTest::newRow("wms exception") << QByteArray("application/vnd.ogc.se_xml") << xml << true;
+    QTest::newRow("xml with charset") << QByteArray("text/xml; charset=UTF-8") << xml << true;
+    QTest::newRow("html error page") << QByteArray("text/html") << QByteArray("<html><body>busy") << true;
+    QTest::newRow("xml without type") << QByteArray() << xml << true;
+    QTest::newRow("html as octet-stream") << QByteArray("application/octet-stream")
+                                          << QByteArray("\n  <!DOCTYPE html><html>") << true;
+    QTest::newRow("bom and exception") << QByteArray() << QByteArray("\xEF\xBB\xBF<ServiceExceptionReport>") << true;
+    QTest::newRow("json error") << QByteArray("application/json") << QByteArray("{\"error\":1}") << true;
+    QTest::newRow("png labelled as text") << QByteArray("text/plain") << png << false;
+    QTest::newRow("declared image is trusted") << QByteArray("image/jpeg") << QByteArray("<html>") << false;
+    QTest::newRow("zip archive") << QByteArray("application/zip") << QByteArray("PK\x03\x04") << false;
+    QTest::newRow("unknown bytes are kept") << QByteArray() << QByteArray("\x01\x02\x03") << false;
+    QTest::newRow("empty body is not a document") << QByteArray() << QByteArray() << false;
+}
+
+void TestSourceAddress::content()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, head);
+    QFETCH(bool, document);
+    QCOMPARE(TileContent::isNonImageDocument(type, head), document);
+}
+
+QTEST_APPLESS_MAIN(TestSourceAddress)
+#include "tst_sourceaddress.moc"
