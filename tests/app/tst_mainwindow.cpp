@@ -1,0 +1,440 @@
+#include "app/CvTilewright.h"
+#include "app/DestinationFolder.h"
+#include "mapview/CvMapWidget.h"
+#include "settings/AppConfig.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTranslator>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <functional>
+
+// Answers the next modal dialog of type T as soon as it is shown.
+template<typename T>
+static void answerModal(std::function<void(T *)> answer)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (T *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(dialog);
+        }
+    });
+    poll->start();
+}
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void stateAfterConstruction();
+    void formTexts();
+    void toolBar();
+    void positionLabelsFollowTheMap();
+    void zoomRuleOnTheSpinBox();
+    void paintRaisesDownloadZoom();
+    void helpOpensTheManual();
+    void aboutBox();
+    void browseFolderWritesProjection();
+    void browseFolderWithoutProjection();
+    void browseFolderCancelled();
+    void germanCatalogue();
+    void germanCatalogueComplete();
+
+private:
+    QTemporaryDir m_roots;
+};
+
+void TestMainWindow::init()
+{
+    // Both drive roots are empty folders of the test's own.
+    qputenv("TILEWRIGHT_ROOT_D", m_roots.filePath(QStringLiteral("D")).toUtf8());
+    qputenv("TILEWRIGHT_ROOT_C", m_roots.filePath(QStringLiteral("C")).toUtf8());
+    // No tile request may leave the machine.
+    qputenv("TILEWRIGHT_OSM_TILE_URL", "http://127.0.0.1:9");
+    AppConfig::reload();
+    QSettings().clear();
+}
+
+void TestMainWindow::cleanup()
+{
+    QSettings().clear();
+}
+
+void TestMainWindow::stateAfterConstruction()
+{
+    CvTilewright window;
+    QCOMPARE(window.objectName(), QStringLiteral("CvTilewrightClass"));
+    QCOMPARE(window.size(), QSize(524, 492));
+    QCOMPARE(window.ui.cancleButton->isEnabled(), false);
+    for (QPushButton *button : {window.ui.urlButton, window.ui.browseButton, window.ui.downloadButton,
+                                window.ui.okButton})
+        QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+    QCOMPARE(window.ui.progressBar->minimum(), 0);
+    QCOMPARE(window.ui.progressBar->maximum(), 1);
+    QCOMPARE(window.ui.progressBar->value(), 0);
+    QCOMPARE(window.ui.zoomTo->value(), 2);
+    QCOMPARE(window.ui.zoomTo->minimum(), 1);
+    QCOMPARE(window.ui.zoomTo->maximum(), 18);
+    QCOMPARE(window.destFolder, AppConfig::cPath(QStringLiteral("temp/")));
+    QCOMPARE(window.ui.tilesFolder->text(), window.destFolder);
+    QCOMPARE(window.currentZoom, 2);
+    QCOMPARE(window.proxyPort, 80);
+    QVERIFY(window.askProxy);
+    QVERIFY(!window.useProxy);
+    QVERIFY(window.downloadMode);
+    QVERIFY(window.tileLayout);
+    QCOMPARE(window.sourceKind, 0);
+    QCOMPARE(window.themeProtocol, QStringLiteral("http"));
+    QVERIFY(window.tileList.empty());
+    QVERIFY(window.copyThread);
+
+    // The map sits in the map group's layout and is the only part that grows.
+    QVERIFY(window.mapWidget);
+    QCOMPARE(window.mapWidget->parentWidget(), window.ui.groupBox);
+    QCOMPARE(window.ui.verticalLayout->indexOf(window.mapWidget), 0);
+    QCOMPARE(window.mapWidget->minimumHeight(), 256);
+    QCOMPARE(window.ui.groupBox->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
+
+    QVERIFY(!window.findChild<QMenuBar *>());
+    QVERIFY(!window.findChild<QStatusBar *>());
+    const QIcon icon = window.windowIcon();
+    QVERIFY(!icon.isNull());
+    QVERIFY(icon.availableSizes().contains(QSize(16, 16)));
+    QVERIFY(icon.availableSizes().contains(QSize(128, 128)));
+
+    // The proxy detection waits three seconds after construction and runs once.
+    QVERIFY(window.proxyTimer);
+    QVERIFY(window.proxyTimer->isActive());
+    QCOMPARE(window.proxyTimer->interval(), 3000);
+}
+
+void TestMainWindow::formTexts()
+{
+    CvTilewright window;
+    const QList<QPair<QWidget *, QString>> texts = {
+        {window.ui.groupBox, "OpenStreetMap"}, {window.ui.groupBox_2, "Area"},
+        {window.ui.lonLabel, "Longitude:"},     {window.ui.latLabel, "Latitude:"},
+        {window.ui.zoomLabel, "Current Zoomlevel:"},
+        {window.ui.zoomToLabel, "Download Zoomlevel:"},
+        {window.ui.folderLabel, "OSM Tiles folder:"}, {window.ui.progLab, "Download:"},
+        {window.ui.urlButton, "Source"},       {window.ui.browseButton, "Destination"},
+        {window.ui.downloadButton, "Download"}, {window.ui.cancleButton, "Stop"},
+        {window.ui.okButton, "Close"},
+    };
+    QCOMPARE(window.windowTitle(), QStringLiteral("CvTilewright"));
+    for (const auto &entry : texts) {
+        QString text;
+        if (auto *box = qobject_cast<QGroupBox *>(entry.first))
+            text = box->title();
+        else if (auto *label = qobject_cast<QLabel *>(entry.first))
+            text = label->text();
+        else
+            text = qobject_cast<QAbstractButton *>(entry.first)->text();
+        QCOMPARE(text, entry.second);
+    }
+    // The Close button closes the window.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(window.ui.okButton, Qt::LeftButton);
+    QTRY_VERIFY(!window.isVisible());
+}
+
+void TestMainWindow::toolBar()
+{
+    CvTilewright window;
+    QCOMPARE(window.toolBar, window.ui.mainToolBar);
+    QCOMPARE(window.toolBarArea(window.toolBar), Qt::TopToolBarArea);
+    const QList<QAction *> actions = window.toolBar->actions();
+    QCOMPARE(actions.size(), 4);
+    QVERIFY(actions.at(2)->isSeparator());
+    const QToolButton *buttons[] = {window.infoToolButton, window.helpToolButton, window.importToolButton};
+    const char *tips[] = {"Info", "Help", "Import MapView Dgml"};
+    const QKeySequence keys[] = {QKeySequence(), QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_F3)};
+    const int positions[] = {0, 1, 3};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(window.toolBar->widgetForAction(actions.at(positions[i])), buttons[i]);
+        QCOMPARE(buttons[i]->toolTip(), QString::fromLatin1(tips[i]));
+        QCOMPARE(buttons[i]->shortcut(), keys[i]);
+        QVERIFY(buttons[i]->isEnabled());
+        QVERIFY(!buttons[i]->icon().isNull());
+    }
+    QCOMPARE(window.infoToolButton->icon().availableSizes().value(0), QSize(14, 14));
+    QCOMPARE(window.helpToolButton->icon().availableSizes().value(0), QSize(16, 16));
+    QCOMPARE(window.importToolButton->icon().availableSizes().value(0), QSize(16, 16));
+}
+
+void TestMainWindow::positionLabelsFollowTheMap()
+{
+    CvTilewright window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // First start: zoom 1 centred on latitude 0, longitude 0.
+    QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Current Zoomlevel: 1"));
+    QCOMPARE(window.ui.lonLabel->text(), QStringLiteral("Longitude: 0"));
+    QCOMPARE(window.ui.latLabel->text(), QStringLiteral("Latitude: 0"));
+
+    // Drag the map a quarter tile to the right: the centre moves west.
+    CvMapWidget *map = window.mapWidget;
+    const QPoint start(map->width() / 2, map->height() / 2);
+    QTest::mousePress(map, Qt::LeftButton, Qt::NoModifier, start);
+    QMouseEvent move(QEvent::MouseMove, start + QPoint(64, 0), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &move);
+    QTest::mouseRelease(map, Qt::LeftButton, Qt::NoModifier, start + QPoint(64, 0));
+    QTRY_COMPARE(window.ui.lonLabel->text(), QStringLiteral("Longitude: -45"));
+
+    // The wheel zooms in about the pointer; the read-out follows at the next paint.
+    QWheelEvent wheel(QPointF(start), map->mapToGlobal(QPointF(start)), QPoint(), QPoint(0, 240),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map, &wheel);
+    QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Current Zoomlevel: 3"));
+    QCOMPARE(window.currentZoom, 3);
+}
+
+void TestMainWindow::zoomRuleOnTheSpinBox()
+{
+    CvTilewright window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    CvMapWidget *map = window.mapWidget;
+    map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 5);
+    QTRY_COMPARE(window.currentZoom, 5);
+
+    auto type = [&window](const QString &text) {
+        window.ui.zoomTo->lineEdit()->selectAll();
+        QTest::keyClicks(window.ui.zoomTo, text);
+        QTest::keyClick(window.ui.zoomTo, Qt::Key_Enter);
+    };
+    type(QStringLiteral("14"));
+    QCOMPARE(window.ui.zoomTo->value(), 10);
+    type(QStringLiteral("8"));
+    QCOMPARE(window.ui.zoomTo->value(), 8);
+
+    // Sources other than the public servers are not limited.
+    window.sourceKind = 3;
+    window.sourceFolder = QStringLiteral("http://tiles.example.org/");
+    type(QStringLiteral("17"));
+    QCOMPARE(window.ui.zoomTo->value(), 17);
+    // In copy mode neither.
+    window.sourceKind = 0;
+    window.downloadMode = false;
+    type(QStringLiteral("18"));
+    QCOMPARE(window.ui.zoomTo->value(), 18);
+}
+
+void TestMainWindow::paintRaisesDownloadZoom()
+{
+    CvTilewright window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(window.currentZoom, 1);
+    QCOMPARE(window.ui.zoomTo->value(), 2);
+    CvMapWidget *map = window.mapWidget;
+    map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 9);
+    QTRY_COMPARE(window.ui.zoomTo->value(), 9);
+    // Zooming back out lowers nothing, but a value past the new limit is cut.
+    window.ui.zoomTo->setValue(13);
+    map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 4);
+    QTRY_COMPARE(window.currentZoom, 4);
+    QTRY_COMPARE(window.ui.zoomTo->value(), 9);
+}
+
+void TestMainWindow::helpOpensTheManual()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    CvTilewright window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_F1);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(catcher.urls.size(), 1);
+    QCOMPARE(catcher.urls.first().toLocalFile(),
+             QCoreApplication::applicationDirPath() + QStringLiteral("/Manuals/Tilewright.pdf"));
+}
+
+void TestMainWindow::aboutBox()
+{
+    CvTilewright window;
+    QString title;
+    QString text;
+    answerModal<QMessageBox>([&](QMessageBox *box) {
+        title = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+    QTest::mouseClick(window.infoToolButton, Qt::LeftButton);
+    QCOMPARE(title, QStringLiteral("About Tilewright"));
+    QVERIFY(Qt::mightBeRichText(text));
+    QVERIFY(text.contains(QStringLiteral("<a href=\"https://")));
+}
+
+void TestMainWindow::browseFolderWritesProjection()
+{
+    QTemporaryDir target;
+    CvTilewright window;
+    QString caption;
+    auto choose = [&](QFileDialog *dialog) {
+        caption = dialog->windowTitle();
+        dialog->setDirectory(target.path());
+        dialog->selectFile(target.path());
+        dialog->accept();
+    };
+    answerModal<QFileDialog>(choose);
+    QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+    QCOMPARE(caption, QStringLiteral("Select folder to store map tiles"));
+    QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
+    QCOMPARE(window.ui.tilesFolder->text(), window.destFolder);
+    QFile prj(target.filePath(QStringLiteral("map.prj")));
+    QVERIFY(prj.open(QIODevice::ReadOnly));
+    QCOMPARE(prj.readAll(), DestinationFolder::projectionText());
+    prj.close();
+
+    // Choosing it again rewrites the same 91 bytes over whatever was there.
+    QVERIFY(prj.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    prj.write("garbage");
+    prj.close();
+    window.sourceKind = 1;
+    answerModal<QFileDialog>(choose);
+    QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+    QVERIFY(prj.open(QIODevice::ReadOnly));
+    QCOMPARE(prj.readAll().size(), 91);
+}
+
+void TestMainWindow::browseFolderWithoutProjection()
+{
+    QTemporaryDir target;
+    QFile old(target.filePath(QStringLiteral("map.prj")));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("keep");
+    old.close();
+    for (int kind : {2, 3}) {
+        CvTilewright window;
+        window.sourceKind = kind;
+        answerModal<QFileDialog>([&](QFileDialog *dialog) {
+            dialog->setDirectory(target.path());
+            dialog->selectFile(target.path());
+            dialog->accept();
+        });
+        QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+        QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("keep"));
+        old.close();
+    }
+}
+
+void TestMainWindow::browseFolderCancelled()
+{
+    CvTilewright window;
+    const QString before = window.destFolder;
+    answerModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+    QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+    QCOMPARE(window.destFolder, before);
+    QCOMPARE(window.ui.tilesFolder->text(), before);
+}
+
+void TestMainWindow::germanCatalogue()
+{
+    QTranslator translator;
+    QVERIFY(translator.load(QStringLiteral(TW_RUNTIME_DIR "/CvTile_de.qm")));
+    QCoreApplication::installTranslator(&translator);
+    {
+        CvTilewright window;
+        QCOMPARE(window.ui.urlButton->text(), QStringLiteral("Quelle"));
+        QCOMPARE(window.ui.cancleButton->text(), QStringLiteral("Stopp"));
+        QCOMPARE(window.infoToolButton->toolTip(), QStringLiteral("Info"));
+        QCOMPARE(window.helpToolButton->toolTip(), QStringLiteral("Hilfe"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Aktuelle Zoomstufe: 1"));
+    }
+    QCoreApplication::removeTranslator(&translator);
+}
+
+// Every text of the program has a German translation: lupdate collects the
+// texts from the sources as they are now and each one must be translated.
+void TestMainWindow::germanCatalogueComplete()
+{
+    QTemporaryDir dir;
+    const QString fresh = dir.filePath(QStringLiteral("fresh.ts"));
+    QProcess lupdate;
+    lupdate.setWorkingDirectory(QStringLiteral(TW_SOURCE_DIR));
+    lupdate.start(QStringLiteral(TW_LUPDATE),
+                  {QStringLiteral("-locations"), QStringLiteral("none"), QStringLiteral("app"),
+                   QStringLiteral("mapview"), QStringLiteral("acquire"), QStringLiteral("settings"),
+                   QStringLiteral("-ts"), fresh});
+    QVERIFY(lupdate.waitForFinished(60000));
+    QCOMPARE(lupdate.exitCode(), 0);
+
+    auto read = [](const QString &path) {
+        QMap<QString, QString> translations; // context + source -> translation ("" = unfinished)
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return translations;
+        QXmlStreamReader xml(&file);
+        QString context, source;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (!xml.isStartElement())
+                continue;
+            if (xml.name() == QLatin1String("name"))
+                context = xml.readElementText();
+            else if (xml.name() == QLatin1String("source"))
+                source = xml.readElementText();
+            else if (xml.name() == QLatin1String("translation")) {
+                const bool unfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+                const QString text = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                translations.insert(context + QLatin1Char('|') + source, unfinished ? QString() : text);
+            }
+        }
+        return translations;
+    };
+    const auto wanted = read(fresh);
+    const auto german = read(QStringLiteral(TW_SOURCE_DIR "/resources/CvTile_de.ts"));
+    QVERIFY(wanted.size() > 20);
+    QStringList missing;
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+        if (german.value(it.key()).isEmpty())
+            missing << it.key();
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char('\n'))));
+}
+
+int main(int argc, char *argv[])
+{
+    Q_INIT_RESOURCE(tilewright);
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("CvTilewrightTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("mainwindow"));
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
