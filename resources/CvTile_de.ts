@@ -5,110 +5,110 @@
     <name>CvTilewright</name>
     <message>
         <source>Info</source>
-        <translation type="unfinished"></translation>
+        <translation>Info</translation>
     </message>
     <message>
         <source>Help</source>
-        <translation type="unfinished"></translation>
+        <translation>Hilfe</translation>
     </message>
     <message>
         <source>F1</source>
-        <translation type="unfinished"></translation>
+        <translation>F1</translation>
     </message>
     <message>
         <source>Import MapView Dgml</source>
-        <translation type="unfinished"></translation>
+        <translation>MapView-DGML importieren</translation>
     </message>
     <message>
         <source>F3</source>
-        <translation type="unfinished"></translation>
+        <translation>F3</translation>
     </message>
     <message>
         <source>Current Zoomlevel: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Aktuelle Zoomstufe: %1</translation>
     </message>
     <message>
         <source>Longitude: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Länge: %1</translation>
     </message>
     <message>
         <source>Latitude: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Breite: %1</translation>
     </message>
     <message>
         <source>About Tilewright</source>
-        <translation type="unfinished"></translation>
+        <translation>Über Tilewright</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Tilewright 5.15&lt;/h3&gt;&lt;p&gt;Fills a local map tile folder for offline use: OpenStreetMap tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile servers of your own list.&lt;/p&gt;&lt;p&gt;Map data &amp;copy; OpenStreetMap contributors.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href=&quot;https://www.corvane.com/&quot;&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</source>
-        <translation type="unfinished"></translation>
+        <source>&lt;h3&gt;Tilewright 5.15&lt;/h3&gt;&lt;p&gt;Fills a local map tile folder for offline use: OpenStreetMap tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile servers of your own list.&lt;/p&gt;&lt;p&gt;Map data &amp;copy; OpenStreetMap contributors.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Tilewright 5.15&lt;/h3&gt;&lt;p&gt;Füllt einen lokalen Kartenkachel-Ordner für die Offline-Nutzung: OpenStreetMap-Kacheln, OpenSeaMap-Seezeichen, SRTM-Höhenarchive und die Kachelserver Ihrer eigenen Liste.&lt;/p&gt;&lt;p&gt;Kartendaten &amp;copy; OpenStreetMap-Mitwirkende.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</translation>
     </message>
     <message>
         <source>Select folder to store map tiles</source>
-        <translation type="unfinished"></translation>
+        <translation>Ordner für die Kartenkacheln wählen</translation>
     </message>
     <message>
         <source>Download canceled!</source>
-        <translation type="unfinished"></translation>
+        <translation>Download abgebrochen!</translation>
     </message>
 </context>
 <context>
     <name>CvTilewrightClass</name>
     <message>
         <source>CvTilewright</source>
-        <translation type="unfinished"></translation>
+        <translation>CvTilewright</translation>
     </message>
     <message>
         <source>OpenStreetMap</source>
-        <translation type="unfinished"></translation>
+        <translation>OpenStreetMap</translation>
     </message>
     <message>
         <source>Area</source>
-        <translation type="unfinished"></translation>
+        <translation>Gebiet</translation>
     </message>
     <message>
         <source>Longitude:</source>
-        <translation type="unfinished"></translation>
+        <translation>Länge:</translation>
     </message>
     <message>
         <source>Latitude:</source>
-        <translation type="unfinished"></translation>
+        <translation>Breite:</translation>
     </message>
     <message>
         <source>Current Zoomlevel:</source>
-        <translation type="unfinished"></translation>
+        <translation>Aktuelle Zoomstufe:</translation>
     </message>
     <message>
         <source>Download Zoomlevel:</source>
-        <translation type="unfinished"></translation>
+        <translation>Download-Zoomstufe:</translation>
     </message>
     <message>
         <source>OSM Tiles folder:</source>
-        <translation type="unfinished"></translation>
+        <translation>OSM-Kachelordner:</translation>
     </message>
     <message>
         <source>Download:</source>
-        <translation type="unfinished"></translation>
+        <translation>Download:</translation>
     </message>
     <message>
         <source>Source</source>
-        <translation type="unfinished"></translation>
+        <translation>Quelle</translation>
     </message>
     <message>
         <source>Destination</source>
-        <translation type="unfinished"></translation>
+        <translation>Ziel</translation>
     </message>
     <message>
         <source>Download</source>
-        <translation type="unfinished"></translation>
+        <translation>Download</translation>
     </message>
     <message>
         <source>Stop</source>
-        <translation type="unfinished"></translation>
+        <translation>Stopp</translation>
     </message>
     <message>
         <source>Close</source>
-        <translation type="unfinished"></translation>
+        <translation>Schließen</translation>
     </message>
 </context>
 </TS>

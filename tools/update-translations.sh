@@ -5,4 +5,4 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 lupdate=$(command -v lupdate || echo /usr/lib/qt5/bin/lupdate)
 cd "$top"
-"$lupdate" -no-obsolete -locations none app mapview acquire settings -ts resources/CvTile_de.ts
+"$lupdate" -I . -no-obsolete -locations none app mapview acquire settings -ts resources/CvTile_de.ts
