@@ -1,0 +1,194 @@
+#include "acquire/CurlTransfer.h"
+
+#include "acquire/TileContent.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSaveFile>
+
+#include <curl/curl.h>
+
+namespace CurlTransfer {
+
+namespace {
+
+struct GlobalInit
+{
+    GlobalInit() { curl_global_init(CURL_GLOBAL_ALL); }
+    ~GlobalInit() { curl_global_cleanup(); }
+};
+
+// What the callbacks of one transfer work on.
+struct Sink
+{
+    QSaveFile *file = nullptr;
+    QByteArray head; // first bytes of the body, for the content check
+    const AbortTest *shouldAbort = nullptr;
+    bool aborted = false;
+};
+
+constexpr int HeadBytes = 512;
+
+int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    Sink *sink = static_cast<Sink *>(userData);
+    if (sink->shouldAbort && *sink->shouldAbort && (*sink->shouldAbort)()) {
+        sink->aborted = true;
+        return 1;
+    }
+    return 0;
+}
+
+// The system's CA store plus the extra file, as one PEM blob: CURLOPT_CAINFO
+// alone would replace the system store instead of adding to it.
+QByteArray caBlob(const QString &extraFile)
+{
+    static QMutex mutex;
+    static QString cachedFor;
+    static QByteArray cached;
+    QMutexLocker lock(&mutex);
+    if (cachedFor == extraFile && !cached.isEmpty())
+        return cached;
+    QByteArray blob;
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    const char *systemFile = info && info->cainfo ? info->cainfo : "/etc/ssl/certs/ca-certificates.crt";
+    QFile system(QString::fromLocal8Bit(systemFile));
+    if (system.open(QIODevice::ReadOnly))
+        blob = system.readAll();
+    QFile extra(extraFile);
+    if (extra.open(QIODevice::ReadOnly)) {
+        if (!blob.isEmpty() && !blob.endsWith('\n'))
+            blob += '\n';
+        blob += extra.readAll();
+    }
+    cachedFor = extraFile;
+    cached = blob;
+    return blob;
+}
+
+Result failure(Status status, const QString &error, long httpCode = 0)
+{
+    Result r;
+    r.status = status;
+    r.errorString = error;
+    r.httpCode = httpCode;
+    return r;
+}
+
+} // namespace
+
+void ensureGlobalInit()
+{
+    static GlobalInit init;
+}
+
+size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
+{
+    Sink *sink = static_cast<Sink *>(userData);
+    const qint64 bytes = qint64(size * count);
+    if (sink->head.size() < HeadBytes)
+        sink->head.append(data, int(qMin<qint64>(bytes, HeadBytes - sink->head.size())));
+    if (bytes == 0)
+        return count;
+    // A short write ends the transfer with a write error.
+    if (sink->file->write(data, bytes) != bytes)
+        return 0;
+    return count;
+}
+
+Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
+                   const AbortTest &shouldAbort)
+{
+    ensureGlobalInit();
+
+    // The temporary file lives beside the tile; it replaces the old one at
+    // commit and vanishes unseen on any failure.
+    QSaveFile file(localPath);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(Status::WriteError, file.errorString());
+
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return failure(Status::TransportError, QStringLiteral("libcurl could not be initialised"));
+
+    Sink sink;
+    sink.file = &file;
+    sink.shouldAbort = &shouldAbort;
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+
+    const QByteArray urlBytes = url.toUtf8();
+    const QByteArray blob = options.caBundle.isEmpty() ? QByteArray() : caBlob(options.caBundle);
+    curl_blob caInfo{const_cast<char *>(blob.constData()), size_t(blob.size()), CURL_BLOB_COPY};
+    const QByteArray proxy = QStringLiteral("%1:%2").arg(options.proxyHost).arg(options.proxyPort).toUtf8();
+    const QByteArray proxyUser = options.proxyUser.toUtf8();
+    const QByteArray proxyPassword = options.proxyPassword.toUtf8();
+
+    curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075500
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+#else
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTPS));
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, long(CURLPROTO_HTTPS));
+#endif
+    if (!options.userAgent.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, options.userAgent.constData());
+    if (options.useProxy) {
+        curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
+        if (!options.proxyUser.isEmpty() && !options.proxyPassword.isEmpty()) {
+            curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxyUser.constData());
+            curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+        }
+    }
+    // Redirects are followed, a bounded number of times and only to https.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(options.maxRedirects));
+    curl_easy_setopt(curl, CURLOPT_HEADER, 0L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!blob.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &caInfo);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &progressCallback);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &sink);
+
+    const CURLcode code = curl_easy_perform(curl);
+    long httpCode = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &httpCode);
+    char *contentTypeText = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentTypeText);
+    const QByteArray contentType(contentTypeText);
+    const QString curlError = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+    curl_easy_cleanup(curl);
+
+    if (sink.aborted || code == CURLE_ABORTED_BY_CALLBACK)
+        return failure(Status::Aborted, QStringLiteral("aborted"), httpCode);
+    if (code == CURLE_HTTP_RETURNED_ERROR)
+        return failure(Status::HttpError, curlError, httpCode);
+    if (code == CURLE_WRITE_ERROR)
+        return failure(Status::WriteError, file.errorString(), httpCode);
+    if (code != CURLE_OK)
+        return failure(Status::TransportError, curlError, httpCode);
+    if (httpCode < 200 || httpCode > 299)
+        return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
+    // An empty body is kept as an empty file; a document is never kept.
+    if (!sink.head.isEmpty() && TileContent::isNonImageDocument(contentType, sink.head))
+        return failure(Status::NotContent, QStringLiteral("the answer is a document, not content"), httpCode);
+    if (!file.commit())
+        return failure(Status::WriteError, file.errorString(), httpCode);
+    Result ok;
+    ok.status = Status::Ok;
+    ok.httpCode = httpCode;
+    return ok;
+}
+
+} // namespace CurlTransfer

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+
+// One HTTPS transfer through libcurl into a local file, run to its end on the
+// calling thread. The old file at the local path is replaced only when the
+// transfer succeeded and the answer is content; otherwise it stays as it was
+// and nothing partial remains.
+namespace CurlTransfer {
+
+struct Options
+{
+    QByteArray userAgent;
+    // Extra CA certificates (PEM) trusted besides the system's.
+    QString caBundle;
+    bool useProxy = false;
+    QString proxyHost;
+    int proxyPort = 80;
+    QString proxyUser;     // credentials are sent only when both are set
+    QString proxyPassword;
+    int connectTimeoutSeconds = 30;
+    // A transfer slower than lowSpeedBytes per second for this long is ended.
+    int lowSpeedSeconds = 60;
+    int lowSpeedBytes = 16;
+    int maxRedirects = 5;
+};
+
+enum class Status {
+    Ok,
+    Aborted,        // the abort test said so (Stop)
+    TransportError, // name, connection, TLS, time-out, redirect loop
+    HttpError,      // status 400 and above, or a redirect not followed
+    NotContent,     // a 200 answer that is an HTML/XML/JSON document
+    WriteError      // the local file cannot be written
+};
+
+struct Result
+{
+    Status status = Status::TransportError;
+    long httpCode = 0;
+    QString errorString;
+    bool ok() const { return status == Status::Ok; }
+};
+
+// Called from libcurl's progress callback (about once a second at least, and
+// on every received chunk); returning true ends the transfer.
+using AbortTest = std::function<bool()>;
+
+Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
+                   const AbortTest &shouldAbort = AbortTest());
+
+// libcurl's write callback: writes the items to the file held by userData and
+// returns the number of items written (a short count ends the transfer).
+size_t writeArchiveData(char *data, size_t size, size_t count, void *userData);
+
+// curl_global_init once per process, curl_global_cleanup at its end. Call it
+// on the main thread before the first transfer on any other thread.
+void ensureGlobalInit();
+
+} // namespace CurlTransfer
