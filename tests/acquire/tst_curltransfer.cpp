@@ -1,0 +1,262 @@
+#include "NginxFixture.h"
+
+#include "acquire/ArchiveTransfer.h"
+#include "acquire/CurlTransfer.h"
+
+#include <QtTest>
+
+#include <atomic>
+
+using CurlTransfer::Status;
+
+Q_DECLARE_METATYPE(CurlTransfer::Status)
+
+namespace {
+
+const QByteArray Png = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(300, 'p');
+const QByteArray Zip = QByteArray("PK\x03\x04", 4) + QByteArray(4000, 'z');
+const QByteArray Old = QByteArrayLiteral("the tile that was there before");
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCurlTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void transfer_data();
+    void transfer();
+    void sendsUserAgent();
+    void verifiesCertificates();
+    void noRedirectDownToHttp();
+    void unwritableFolder();
+    void proxyIsUsed();
+    void abortEndsSlowTransferQuickly();
+    void workerReportsInOrderAndAborts();
+    void destructionDuringTransfer();
+
+private:
+    CurlTransfer::Options options() const;
+    NginxFixture m_nginx;
+    QTemporaryDir m_root;
+    QTemporaryDir m_out;
+};
+
+void TestCurlTransfer::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    const QString root = m_root.path();
+    QFile::setPermissions(root, QFile::permissions(root) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    auto put = [&root](const QString &name, const QByteArray &bytes) {
+        QDir().mkpath(QFileInfo(root + QLatin1Char('/') + name).absolutePath());
+        QFile f(root + QLatin1Char('/') + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    put(QStringLiteral("tiles/a.png"), Png);
+    put(QStringLiteral("srtm/N47E011.hgt.zip"), Zip);
+    put(QStringLiteral("srtm/big.zip"), Zip + QByteArray(200000, 'b'));
+    put(QStringLiteral("doc.html"), "<!DOCTYPE html><html><body>Not found</body></html>");
+    put(QStringLiteral("exception.xml"),
+        "<?xml version=\"1.0\"?><ServiceExceptionReport><ServiceException>bad layer</ServiceException>"
+        "</ServiceExceptionReport>");
+    put(QStringLiteral("markup.bin"), "<html><body>error</body></html>");
+    QVERIFY2(m_nginx.start(root, QStringLiteral("location = /tohttp { return 302 http://127.0.0.1:$server_port/tiles/a.png; }")),
+             qPrintable(m_nginx.errorString()));
+}
+
+void TestCurlTransfer::init()
+{
+    QDir(m_out.path()).removeRecursively();
+    QDir().mkpath(m_out.path());
+}
+
+CurlTransfer::Options TestCurlTransfer::options() const
+{
+    CurlTransfer::Options o;
+    o.userAgent = QByteArrayLiteral("Corvane Tilewright 5.15");
+    o.caBundle = m_nginx.caFile();
+    o.connectTimeoutSeconds = 5;
+    return o;
+}
+
+// Every failure leaves the old file as it was and nothing else in its folder.
+void TestCurlTransfer::transfer_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<Status>("status");
+    QTest::addColumn<QByteArray>("stored");
+
+    QTest::newRow("tile") << QStringLiteral("/tiles/a.png") << Status::Ok << Png;
+    QTest::newRow("archive") << QStringLiteral("/srtm/N47E011.hgt.zip") << Status::Ok << Zip;
+    QTest::newRow("redirect followed") << QStringLiteral("/redirect/tiles/a.png") << Status::Ok << Png;
+    QTest::newRow("empty body kept") << QStringLiteral("/empty/x.png") << Status::Ok << QByteArray();
+    QTest::newRow("404") << QStringLiteral("/e404/N00E000.hgt.zip") << Status::HttpError << Old;
+    QTest::newRow("500") << QStringLiteral("/e500/a.png") << Status::HttpError << Old;
+    QTest::newRow("missing file") << QStringLiteral("/srtm/N01E001.hgt.zip") << Status::HttpError << Old;
+    QTest::newRow("redirect loop") << QStringLiteral("/loop") << Status::TransportError << Old;
+    QTest::newRow("html page with 200") << QStringLiteral("/doc.html") << Status::NotContent << Old;
+    QTest::newRow("WMS exception with 200") << QStringLiteral("/exception.xml") << Status::NotContent << Old;
+    QTest::newRow("markup as octet-stream") << QStringLiteral("/markup.bin") << Status::NotContent << Old;
+}
+
+void TestCurlTransfer::transfer()
+{
+    QFETCH(QString, path);
+    QFETCH(Status, status);
+    QFETCH(QByteArray, stored);
+
+    const QString local = m_out.filePath(QStringLiteral("tile.bin"));
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Old);
+    }
+    const CurlTransfer::Result result = CurlTransfer::fetchToFile(m_nginx.httpsUrl() + path, local, options());
+    QCOMPARE(result.status, status);
+    QCOMPARE(readAll(local), stored);
+    QCOMPARE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("tile.bin")});
+}
+
+void TestCurlTransfer::sendsUserAgent()
+{
+    const QString local = m_out.filePath(QStringLiteral("ua.png"));
+    QVERIFY(CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png?ua"), local, options()).ok());
+    const QStringList log = m_nginx.accessLog();
+    QVERIFY(!log.isEmpty());
+    QCOMPARE(log.last(), QStringLiteral("GET /tiles/a.png?ua 200 Corvane Tilewright 5.15"));
+}
+
+// Without the test CA the self-signed server is refused; with it (added to,
+// not replacing, the system store) it is trusted.
+void TestCurlTransfer::verifiesCertificates()
+{
+    CurlTransfer::Options o = options();
+    o.caBundle.clear();
+    const QString local = m_out.filePath(QStringLiteral("a.png"));
+    const CurlTransfer::Result refused = CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), local, o);
+    QCOMPARE(refused.status, Status::TransportError);
+    QVERIFY(!QFile::exists(local));
+
+    // Right CA, wrong host name: 127.0.0.2 is not in the certificate.
+    const QString other = QStringLiteral("https://127.0.0.2:%1/tiles/a.png").arg(m_nginx.httpsPort());
+    const CurlTransfer::Result wrongName = CurlTransfer::fetchToFile(other, local, options());
+    QVERIFY(!wrongName.ok());
+    QVERIFY(CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), local, options()).ok());
+}
+
+void TestCurlTransfer::noRedirectDownToHttp()
+{
+    const QString local = m_out.filePath(QStringLiteral("a.png"));
+    const int before = m_nginx.accessLog().size();
+    const CurlTransfer::Result result = CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tohttp"), local, options());
+    QVERIFY(!result.ok());
+    QVERIFY(!QFile::exists(local));
+    QCOMPARE(m_nginx.accessLog().size(), before + 1); // the redirect target was never asked
+}
+
+void TestCurlTransfer::unwritableFolder()
+{
+    // A folder that is a file: nothing can be created below it (also as root).
+    const QString blocker = m_out.filePath(QStringLiteral("blocker"));
+    {
+        QFile f(blocker);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    const int before = m_nginx.accessLog().size();
+    const CurlTransfer::Result result =
+        CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), blocker + QStringLiteral("/a.png"), options());
+    QCOMPARE(result.status, Status::WriteError);
+    QCOMPARE(m_nginx.accessLog().size(), before); // no request for a tile that cannot be kept
+}
+
+void TestCurlTransfer::proxyIsUsed()
+{
+    CurlTransfer::Options o = options();
+    o.useProxy = true;
+    o.proxyHost = QStringLiteral("127.0.0.1");
+    o.proxyPort = ServerFixture::freePort(); // nothing listens there
+    o.proxyUser = QStringLiteral("user");
+    o.proxyPassword = QStringLiteral("secret");
+    const QString local = m_out.filePath(QStringLiteral("a.png"));
+    const CurlTransfer::Result result = CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), local, o);
+    QCOMPARE(result.status, Status::TransportError);
+    QVERIFY(!QFile::exists(local));
+}
+
+void TestCurlTransfer::abortEndsSlowTransferQuickly()
+{
+    const QString local = m_out.filePath(QStringLiteral("big.zip"));
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Old);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic_bool stop{false};
+    const CurlTransfer::Result result = CurlTransfer::fetchToFile(
+        m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), local, options(), [&clock, &stop]() {
+            if (clock.elapsed() > 500)
+                stop = true;
+            return stop.load();
+        });
+    QCOMPARE(result.status, Status::Aborted);
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(readAll(local), Old);
+    QCOMPARE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.zip")});
+}
+
+void TestCurlTransfer::workerReportsInOrderAndAborts()
+{
+    ArchiveTransfer transfer;
+    QSignalSpy spy(&transfer, &ArchiveTransfer::finished);
+    const int first = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), m_out.filePath(QStringLiteral("1.png")), options());
+    const int second = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/e404/2.png"), m_out.filePath(QStringLiteral("2.png")), options());
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 10000);
+    QCOMPARE(spy.at(0).at(0).toInt(), first);
+    QCOMPARE(Status(spy.at(0).at(1).toInt()), Status::Ok);
+    QCOMPARE(spy.at(1).at(0).toInt(), second);
+    QCOMPARE(Status(spy.at(1).at(1).toInt()), Status::HttpError);
+
+    // Stop during a slow transfer: reported as aborted within a second; a
+    // transfer started afterwards runs normally.
+    spy.clear();
+    const int slow = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), m_out.filePath(QStringLiteral("big.zip")), options());
+    QTest::qWait(300);
+    QElapsedTimer clock;
+    clock.start();
+    transfer.abortAll();
+    const int after = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), m_out.filePath(QStringLiteral("3.png")), options());
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 3000);
+    QVERIFY2(clock.elapsed() < 1200, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(spy.at(0).at(0).toInt(), slow);
+    QCOMPARE(Status(spy.at(0).at(1).toInt()), Status::Aborted);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 10000);
+    QCOMPARE(spy.at(1).at(0).toInt(), after);
+    QCOMPARE(Status(spy.at(1).at(1).toInt()), Status::Ok);
+    QVERIFY(!QFile::exists(m_out.filePath(QStringLiteral("big.zip"))));
+}
+
+void TestCurlTransfer::destructionDuringTransfer()
+{
+    QElapsedTimer clock;
+    auto *transfer = new ArchiveTransfer;
+    transfer->start(m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), m_out.filePath(QStringLiteral("big.zip")), options());
+    QTest::qWait(300);
+    clock.start();
+    delete transfer;
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!QFile::exists(m_out.filePath(QStringLiteral("big.zip"))));
+}
+
+QTEST_GUILESS_MAIN(TestCurlTransfer)
+#include "tst_curltransfer.moc"
