@@ -264,44 +264,314 @@ void CvTilewright::import()
 }
 
 // ---- download job -----------------------------------------------------------
+// (the job's own headers are kept with its section)
+
+#include "acquire/ArchiveTransfer.h"
+#include "acquire/SourceAddress.h"
+#include "acquire/TileContent.h"
+#include "acquire/TileEnumerator.h"
+#include "acquire/TileFiles.h"
+#include "mapview/TileGeometry.h"
+
+#include <QDir>
+#include <QNetworkProxy>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QThread>
+
+#include <climits>
+
+namespace {
+
+const QByteArray UserAgent = QByteArrayLiteral("Corvane Tilewright 5.15");
+constexpr int ArchiveRequestId = 1001;
+// A server that keeps redirecting is given up after this many hops.
+constexpr int MaxRedirects = 5;
+
+} // namespace
+
+int CvTilewright::listLimit = TileEnumerator::ListLimit;
 
 int CvTilewright::lonToTileX(double lon, int zoom)
 {
-    Q_UNUSED(lon) Q_UNUSED(zoom)
-    return 0;
+    return TileGeometry::lonToTileX(lon, zoom);
 }
 
 int CvTilewright::latToTileY(double lat, int zoom)
 {
-    Q_UNUSED(lat) Q_UNUSED(zoom)
-    return 0;
+    return TileGeometry::latToTileY(lat, zoom);
 }
 
 int CvTilewright::srtmContinent(int lon, int lat)
 {
-    Q_UNUSED(lon) Q_UNUSED(lat)
-    return 4;
+    return SourceAddress::srtmContinent(lon, lat);
 }
 
 void CvTilewright::slot_download()
 {
+    if (!mapWidget || !tileList.empty())
+        return;
+    downloadArea = mapWidget->visibleArea();
+    currentZoom = mapWidget->mapZoom();
+
+    // Wired whatever the mode: a chunked copy job goes on through
+    // slotRestartDownload as well.
+    connect(this, &CvTilewright::nextDownload, this, &CvTilewright::downloadFile, Qt::UniqueConnection);
+    connect(this, &CvTilewright::restartDownload, this, &CvTilewright::slotRestartDownload,
+            Qt::UniqueConnection);
+    if (downloadMode && !networkManager) {
+        networkManager = new QNetworkAccessManager(this);
+        if (useProxy)
+            networkManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyHost,
+                                                   quint16(proxyPort), proxyUser, proxyPassword));
+    }
+
+    jobEntries = 0;
+    jobUnwritable = 0;
+    jobFormatNote.clear();
+    restartZoom = 0;
+    enumerateChunk(currentZoom, ui.zoomTo->value());
+    setJobRunning(true);
+
+    if (!downloadMode) {
+        if (tileList.empty())
+            endJob(tr("Copy finished!"));
+        else
+            emit nextCopy();
+        return;
+    }
+    emit nextDownload();
 }
 
-void CvTilewright::downloadFile()
+// Fills tileList (and, for a copy job, the copy worker's queue) and sets the
+// progress bar for the chunk starting at fromZoom.
+void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
 {
-}
+    TileEnumerator::EntrySink copyQueue;
+    if (!downloadMode && copyThread) {
+        copyThread->clearQueue();
+        CopyThread *worker = copyThread;
+        copyQueue = [worker](const TileId &tile) { worker->addTile(tile.x, tile.y, tile.zoom); };
+    }
+    TileEnumerator::Result result;
+    if (sourceKind == SourceAddress::ElevationArchives)
+        result = TileEnumerator::enumerateElevation(downloadArea, tileList, copyQueue);
+    else
+        result = TileEnumerator::enumerateTiles(downloadArea, fromZoom, toZoom, tileList, listLimit, copyQueue);
+    restartZoom = result.restartZoom;
 
-void CvTilewright::finished()
-{
-}
-
-void CvTilewright::httpRequestFinished(int requestId, bool error)
-{
-    Q_UNUSED(requestId) Q_UNUSED(error)
+    ui.progressBar->setMinimum(1);
+    ui.progressBar->setMaximum(int(qBound<qint64>(1, result.listed(), INT_MAX)));
+    ui.progressBar->setValue(1);
 }
 
 void CvTilewright::slotRestartDownload()
 {
+    if (!mapWidget || !tileList.empty() || restartZoom == 0)
+        return;
+    const int toZoom = ui.zoomTo->value();
+    const int fromZoom = restartZoom;
+    restartZoom = 0;
+    // The download zoom was lowered below the levels still to do: the job is
+    // complete as it stands.
+    if (fromZoom > toZoom || sourceKind == SourceAddress::ElevationArchives) {
+        endJob(downloadMode ? tr("Download finished!") : tr("Copy finished!"));
+        return;
+    }
+    enumerateChunk(fromZoom, toZoom);
+    if (!downloadMode) {
+        if (tileList.empty())
+            endJob(tr("Copy finished!"));
+        else
+            emit nextCopy();
+        return;
+    }
+    emit nextDownload();
+}
+
+void CvTilewright::downloadFile()
+{
+    // Strictly one request at a time.
+    if (reply || archiveTransferId != 0)
+        return;
+    // Entries that fail before a request (no address, no writable file) are
+    // passed over here in a loop, never by recursion.
+    while (!tileList.empty()) {
+        const TileId entry = tileList.front();
+        tileList.pop_front();
+        if (SourceAddress::needsInternalServerPause(sourceFolder))
+            QThread::msleep(SourceAddress::InternalServerPauseMs);
+        if (SourceAddress::isRejectedHost(sourceFolder)) {
+            QMessageBox::information(this, tr("Tilewright"),
+                                     tr("Download from host %1 rejected!").arg(sourceFolder));
+            cancelDownload();
+            return;
+        }
+        if (startEntry(entry))
+            return;
+    }
+    goOnAfterEntry();
+}
+
+// Composes the address and local place of one entry and sends its request.
+bool CvTilewright::startEntry(const TileId &entry)
+{
+    SourceAddress::TileSource source;
+    source.sourceKind = sourceKind;
+    source.tileLayout = tileLayout;
+    source.themeActive = themeActive;
+    source.sourceFolder = sourceFolder;
+    source.themeProtocol = themeProtocol;
+    source.themeHost = themeHost;
+    source.themePort = themePort;
+    source.themePath = themePath;
+    source.themeQuery = themeQuery;
+    source.themeStorageMode = themeStorageMode;
+    source.themeFormat = themeFormat;
+
+    const SourceAddress::Address address = SourceAddress::downloadAddress(source, entry);
+    if (!address.isValid())
+        return false;
+    downloadUrl = address.text;
+
+    const bool theme = themeActive && sourceKind >= SourceAddress::FirstListedServer;
+    if (theme && themeFormat.isEmpty())
+        themeFormat = QStringLiteral("png"); // from the first tile on, and it stays so
+    source.themeFormat = themeFormat;
+    if (theme && jobFormatNote.isEmpty()) {
+        bool reduced = false;
+        const QString extension = TileFiles::safeExtension(themeFormat, &reduced);
+        if (reduced)
+            jobFormatNote = tr("Download finished! The tile format \"%1\" is no file extension; "
+                               "tiles were saved as .%2")
+                                .arg(themeFormat, extension);
+    }
+    const TileFiles::Target target = TileFiles::target(destFolder, source, entry, downloadUrl);
+
+    ++jobEntries;
+    if (sourceKind == SourceAddress::ElevationArchives)
+        ui.progLab->setText(tr("Download SRTM (%1):").arg(SourceAddress::srtmRegionFolder(entry.zoom)));
+    else
+        ui.progLab->setText(tr("Download Level %1/Tile %2 :")
+                                .arg(entry.zoom)
+                                .arg(theme ? target.fileName : downloadUrl.section(QLatin1Char('/'), -1)));
+    ui.progressBar->setValue(ui.progressBar->value() + 1);
+
+    if (!target.isValid() || !QDir().mkpath(target.folder)) {
+        ++jobUnwritable;
+        return false;
+    }
+    requestAborted = false;
+
+    const QString scheme = address.url.scheme().toLower();
+    if (scheme == QLatin1String("https")) {
+        currentRequestId = ArchiveRequestId;
+        return downloadArchive(downloadUrl, target.path());
+    }
+    // Only tile servers are asked; a theme naming a local scheme (file:, qrc:,
+    // data:) would copy local files into the tile folder.
+    if (scheme != QLatin1String("http"))
+        return false;
+
+    pendingTile = new QSaveFile(target.path());
+    if (!pendingTile->open(QIODevice::WriteOnly)) {
+        dropPendingTile();
+        ++jobUnwritable;
+        return false;
+    }
+
+    QNetworkRequest request(address.url);
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
+    request.setRawHeader(QByteArrayLiteral("User-Agent"), UserAgent);
+    reply = networkManager->get(request);
+    connect(reply, &QNetworkReply::downloadProgress, this, &CvTilewright::updateDataReadProgress);
+    connect(reply, &QNetworkReply::errorOccurred, this, &CvTilewright::error);
+    connect(reply, &QNetworkReply::finished, this, &CvTilewright::finished);
+    return true;
+}
+
+void CvTilewright::finished()
+{
+    if (!reply)
+        return;
+    if (requestAborted) {
+        reply->abort();
+        releaseReply();
+        dropPendingTile();
+        return;
+    }
+    // A tile is stored only from a successful answer that is not a document
+    // (WMS exceptions and error pages come with status 200 too). An empty body
+    // gives an empty tile file.
+    if (reply->error() == QNetworkReply::NoError && pendingTile) {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QByteArray body = reply->readAll();
+        const bool document = !body.isEmpty()
+                              && TileContent::isNonImageDocument(reply->rawHeader(QByteArrayLiteral("Content-Type")),
+                                                                 body.left(512));
+        if (status >= 200 && status <= 299 && !document) {
+            if (pendingTile->write(body) != body.size() || !pendingTile->commit())
+                ++jobUnwritable;
+        }
+    }
+    dropPendingTile();
+    releaseReply();
+    goOnAfterEntry();
+}
+
+void CvTilewright::httpRequestFinished(int requestId, bool error)
+{
+    Q_UNUSED(error) // a failed archive does not stop the job
+    if (requestId != currentRequestId)
+        return;
+    if (requestAborted)
+        return; // nothing of the stopped transfer was kept
+    goOnAfterEntry();
+}
+
+// The step after every entry: the next entry, the next chunk, or the end.
+void CvTilewright::goOnAfterEntry()
+{
+    if (!tileList.empty())
+        emit nextDownload();
+    else if (restartZoom != 0)
+        emit restartDownload();
+    else if (jobEntries > 0 && jobUnwritable == jobEntries)
+        endJob(tr("Download failed: no tile could be written to %1").arg(destFolder));
+    else if (!jobFormatNote.isEmpty())
+        endJob(jobFormatNote);
+    else
+        endJob(tr("Download finished!"));
+}
+
+void CvTilewright::endJob(const QString &status)
+{
+    ui.progLab->setText(status);
+    // A bar whose minimum is 1 would ignore the value 0.
+    ui.progressBar->setMinimum(0);
+    ui.progressBar->setValue(0);
+    setJobRunning(false);
+}
+
+void CvTilewright::releaseReply()
+{
+    if (!reply)
+        return;
+    reply->disconnect(this);
+    reply->deleteLater();
+    reply = nullptr;
+}
+
+// Drops an uncommitted tile body: its temporary file goes, the old tile stays.
+void CvTilewright::dropPendingTile()
+{
+    if (!pendingTile)
+        return;
+    pendingTile->cancelWriting();
+    delete pendingTile;
+    pendingTile = nullptr;
 }
 
 void CvTilewright::cancelDownload()
@@ -309,7 +579,12 @@ void CvTilewright::cancelDownload()
     if (downloadMode) {
         requestAborted = true;
         if (reply)
-            reply->abort();
+            reply->abort(); // its finished() runs at once and drops the partial body
+        releaseReply();
+        dropPendingTile();
+        if (archiveTransfer)
+            archiveTransfer->abortAll();
+        archiveTransferId = 0;
         ui.progLab->setText(tr("Download canceled!"));
     } else if (copyThread) {
         copyThread->stopProcess();
@@ -320,10 +595,37 @@ void CvTilewright::cancelDownload()
     tileList.clear();
 }
 
+// Starts the HTTPS transfer of one entry on the transfer thread; its end comes
+// back through the event loop to httpRequestFinished. The proxy fields are
+// read anew for every transfer.
 bool CvTilewright::downloadArchive(const QString &url, const QString &localPath)
 {
-    Q_UNUSED(url) Q_UNUSED(localPath)
-    return false;
+    if (!archiveTransfer) {
+        archiveTransfer = new ArchiveTransfer(this);
+        connect(archiveTransfer, &ArchiveTransfer::finished, this,
+                [this](int id, int status, const QString &) { archiveTransferEnded(id, status); });
+    }
+    CurlTransfer::Options options;
+    options.userAgent = UserAgent;
+    options.caBundle = AppConfig::instance().caBundle;
+    options.useProxy = useProxy;
+    options.proxyHost = proxyHost;
+    options.proxyPort = proxyPort;
+    options.proxyUser = proxyUser;
+    options.proxyPassword = proxyPassword;
+    options.maxRedirects = MaxRedirects;
+    archiveTransferId = archiveTransfer->start(url, localPath, options);
+    return archiveTransferId != 0;
+}
+
+void CvTilewright::archiveTransferEnded(int id, int status)
+{
+    if (id != archiveTransferId)
+        return; // a transfer of a stopped job
+    archiveTransferId = 0;
+    if (CurlTransfer::Status(status) == CurlTransfer::Status::WriteError)
+        ++jobUnwritable;
+    httpRequestFinished(ArchiveRequestId, CurlTransfer::Status(status) != CurlTransfer::Status::Ok);
 }
 
 void CvTilewright::updateDataReadProgress(qint64, qint64)

@@ -116,6 +116,27 @@ private:
     QString themeSourceDir;
     bool themeActive = false;
 
+    // ---- download job: state and steps beyond the members above -------------
+    // Entries after which the enumeration stops at the end of a level; tests
+    // lower it to reach the next chunk with few tiles.
+    static int listLimit;
+    // HTTPS transfers run on its worker thread; child of the window.
+    class ArchiveTransfer *archiveTransfer = nullptr;
+    int archiveTransferId = 0;             // transfer the job waits for; 0 = none
+    // Where the reply in flight is stored: the old tile is replaced only when
+    // the request succeeded with content. (outputFile stays unused.)
+    class QSaveFile *pendingTile = nullptr;
+    int jobEntries = 0;                    // entries taken by this job
+    int jobUnwritable = 0;                 // of them, not writable at their place
+    QString jobFormatNote;                 // a theme format made a safe extension
+    void enumerateChunk(int fromZoom, int toZoom);
+    bool startEntry(const TileId &entry);  // true while its request is in flight
+    void goOnAfterEntry();
+    void endJob(const QString &status);
+    void releaseReply();
+    void dropPendingTile();
+    void archiveTransferEnded(int id, int status);
+
     // The tests drive the window through its job state as the source dialog would.
     friend class TestMainWindow;
     friend class TestDownloadJob;
