@@ -9,6 +9,9 @@
 
 namespace {
 
+// Palette images have no alpha: a pixel is drawn when at least half opaque.
+const int kPaletteOpaqueFrom = 128;
+
 void put16(QByteArray &out, quint16 value)
 {
     char b[2];
@@ -148,7 +151,7 @@ QVector<QRgb> fitPalette(const QImage &source, int maxColours)
     for (int y = 0; y < image.height(); ++y) {
         const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(line[x]) >= 128)
+            if (qAlpha(line[x]) >= kPaletteOpaqueFrom)
                 ++histogram[line[x] | 0xff000000u];
         }
     }
@@ -230,7 +233,7 @@ IcoImage encodeDib8(const QImage &source)
     palette += fitPalette(image, 255);
 
     const int rowBytes = (size + 3) & ~3;
-    const QByteArray mask = buildMask(image, 1);
+    const QByteArray mask = buildMask(image, kPaletteOpaqueFrom);
     QByteArray dib;
     putInfoHeader(dib, size, 8, quint32(rowBytes * size + mask.size()));
     for (int i = 0; i < 256; ++i) {
@@ -243,7 +246,7 @@ IcoImage encodeDib8(const QImage &source)
         const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         QByteArray row(rowBytes, '\0');
         for (int x = 0; x < size; ++x) {
-            if (qAlpha(line[x]) < 128)
+            if (qAlpha(line[x]) < kPaletteOpaqueFrom)
                 continue;
             const QRgb rgb = line[x] | 0xff000000u;
             auto it = lookup.constFind(rgb);
