@@ -61,17 +61,16 @@ bool hasImageSignature(const QByteArray &head)
 
 bool isNonImageDocument(const QByteArray &contentType, const QByteArray &head)
 {
-    const QByteArray type = mediaType(contentType);
-    if (!isGeneric(type)) {
-        if (type.startsWith("image/"))
-            return false;
-        if (isDocumentType(type))
-            return !hasImageSignature(head); // a mislabelled image is still an image
-        // Some other specific type (application/zip for archives, ...): only
-        // a body that is plainly markup counts as a document.
-    }
     if (hasImageSignature(head))
+        return false; // a mislabelled image is still an image
+    const QByteArray type = mediaType(contentType);
+    if (type.startsWith("image/svg"))
         return false;
+    if (!isGeneric(type) && !type.startsWith("image/") && isDocumentType(type))
+        return true;
+    // No type, a generic one, an image type (servers that label everything by
+    // the requested extension) or another specific type (archives, ...): only
+    // a body that is plainly markup or JSON counts as a document.
     return startsWithMarkup(head);
 }
 

@@ -8,10 +8,11 @@
 namespace TileContent {
 
 // contentType is the raw Content-Type header value (may be empty); head is the
-// beginning of the body (a few hundred bytes are plenty). The declared type
-// decides when it is specific; a missing or generic type
-// (application/octet-stream and the like) is decided by the first bytes.
-// Anything not recognised as a document counts as content (conservative).
+// beginning of the body (a few hundred bytes are plenty). A text, XML or JSON
+// type marks a document unless the body carries an image signature; under a
+// missing, generic or image type (servers that label answers by the requested
+// extension) the first bytes decide. Anything not recognised as a document
+// counts as content (conservative: unknown formats and archives pass).
 bool isNonImageDocument(const QByteArray &contentType, const QByteArray &head);
 
 // True for the signatures of PNG, JPEG, GIF, BMP, WebP and TIFF.

@@ -298,7 +298,9 @@ void TestSourceAddress::content_data()
     QTest::newRow("bom and exception") << QByteArray() << QByteArray("\xEF\xBB\xBF<ServiceExceptionReport>") << true;
     QTest::newRow("json error") << QByteArray("application/json") << QByteArray("{\"error\":1}") << true;
     QTest::newRow("png labelled as text") << QByteArray("text/plain") << png << false;
-    QTest::newRow("declared image is trusted") << QByteArray("image/jpeg") << QByteArray("<html>") << false;
+    QTest::newRow("markup under an image type") << QByteArray("image/png") << xml << true;
+    QTest::newRow("svg is an image") << QByteArray("image/svg+xml") << xml << false;
+    QTest::newRow("unrecognised bytes under an image type") << QByteArray("image/webp") << QByteArray("abc") << false;
     QTest::newRow("zip archive") << QByteArray("application/zip") << QByteArray("PK\x03\x04") << false;
     QTest::newRow("unknown bytes are kept") << QByteArray() << QByteArray("\x01\x02\x03") << false;
     QTest::newRow("empty body is not a document") << QByteArray() << QByteArray() << false;

@@ -1,0 +1,392 @@
+#include "mapview/CvMapCache.h"
+
+#include "acquire/SourceAddress.h"
+#include "acquire/TileContent.h"
+#include "mapview/TileGeometry.h"
+#include "settings/AppConfig.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QNetworkProxy>
+#include <QNetworkRequest>
+#include <QWidget>
+
+#ifndef QT_NO_SSL
+#include <QSslCertificate>
+#endif
+
+namespace {
+
+CvMapCache *s_instance = nullptr;
+
+struct OverviewFile
+{
+    const char *name;
+    TileId key;
+};
+
+const OverviewFile kOverviewFiles[] = {
+    {"000.png", {0, 0, 0}}, {"100.png", {0, 0, 1}}, {"101.png", {0, 1, 1}},
+    {"110.png", {1, 0, 1}}, {"111.png", {1, 1, 1}},
+};
+
+// What a held tile whose bytes do not decode looks like: nothing at all.
+const QImage &emptyTile()
+{
+    static const QImage image = [] {
+        QImage blank(TileGeometry::TileSize, TileGeometry::TileSize, QImage::Format_ARGB32_Premultiplied);
+        blank.fill(Qt::transparent);
+        return blank;
+    }();
+    return image;
+}
+
+int costInKiB(const QImage &image)
+{
+    return int(qMax<qint64>(1, image.sizeInBytes() / 1024));
+}
+
+} // namespace
+
+CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
+    : QObject(parent)
+    , m_tiles(memoryBudget)
+    , m_previews(DefaultPreviewBudget)
+    , m_decodedTiles(int(DecodedBudget / 1024))
+    , m_decodedPreviews(int(DecodedBudget / 4 / 1024))
+{
+    // The tile server's address is known from the start, so the first paint
+    // already loads tiles (no waiting for the proxy detection).
+    m_standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
+    m_server.serverHost = m_standardBase.host();
+    applySslConfiguration();
+    loadOverviewImages();
+}
+
+CvMapCache::~CvMapCache()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+        delete m_reply;
+    }
+    if (s_instance == this)
+        s_instance = nullptr;
+}
+
+CvMapCache *CvMapCache::instance()
+{
+    return s_instance;
+}
+
+CvMapCache *CvMapCache::ensureInstance()
+{
+    if (!s_instance)
+        s_instance = new CvMapCache;
+    return s_instance;
+}
+
+void CvMapCache::resetInstanceForTests()
+{
+    delete s_instance;
+    s_instance = nullptr;
+}
+
+QStringList CvMapCache::overviewFolders()
+{
+    return {QCoreApplication::applicationDirPath() + QStringLiteral("/Tiles"),
+            QDir::current().absoluteFilePath(QStringLiteral("Tiles"))};
+}
+
+void CvMapCache::loadOverviewImages()
+{
+    const QStringList folders = overviewFolders();
+    for (const OverviewFile &overview : kOverviewFiles) {
+        for (const QString &folder : folders) {
+            QFile file(folder + QLatin1Char('/') + QLatin1String(overview.name));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray bytes = file.readAll();
+            if (bytes.isEmpty())
+                continue;
+            m_tiles.insertPinned(overview.key, bytes);
+            forgetDecoded(overview.key);
+            break;
+        }
+    }
+}
+
+QImage CvMapCache::decode(const TileId &key, const QByteArray &bytes, bool preview)
+{
+    QCache<TileId, QImage> &decoded = preview ? m_decodedPreviews : m_decodedTiles;
+    if (m_decodedEnabled) {
+        if (const QImage *image = decoded.object(key))
+            return *image;
+    }
+    QImage image;
+    if (!image.loadFromData(bytes)) {
+        image = emptyTile();
+    } else if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32_Premultiplied) {
+        // Palette and plain ARGB images would be converted on every draw.
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                              : QImage::Format_RGB32);
+    }
+    if (m_decodedEnabled)
+        decoded.insert(key, new QImage(image), costInKiB(image));
+    return image;
+}
+
+void CvMapCache::forgetDecoded(const TileId &key)
+{
+    m_decodedTiles.remove(key);
+    m_decodedPreviews.remove(key);
+}
+
+void CvMapCache::forgetDecoded(const QList<TileId> &keys)
+{
+    for (const TileId &key : keys)
+        forgetDecoded(key);
+}
+
+QImage CvMapCache::cachedTile(int x, int y, int zoom)
+{
+    const TileId key{x, y, zoom};
+    const QByteArray bytes = m_tiles.find(key);
+    if (!bytes.isNull())
+        return decode(key, bytes, false);
+    if (m_tiles.contains(key)) // held with an empty body
+        return emptyTile();
+    requestTile(key);
+    return derivedTile(x, y, zoom);
+}
+
+QImage CvMapCache::derivedTile(int x, int y, int zoom)
+{
+    if (zoom <= TileGeometry::MinViewZoom || x < 0 || y < 0)
+        return QImage();
+    const TileId key{x, y, zoom};
+    const QByteArray held = m_previews.find(key);
+    if (!held.isNull())
+        return decode(key, held, true);
+
+    const TileId parentKey = TileGeometry::parentTile(key);
+    const QImage parent = cachedTile(parentKey.x, parentKey.y, parentKey.zoom);
+    if (parent.isNull())
+        return QImage();
+    const QPoint corner = TileGeometry::parentQuadrant(key);
+    QImage preview = parent.copy(corner.x(), corner.y(), TileGeometry::HalfTileSize, TileGeometry::HalfTileSize)
+                         .scaled(TileGeometry::TileSize, TileGeometry::TileSize, Qt::IgnoreAspectRatio,
+                                 Qt::FastTransformation);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    preview.save(&buffer, "PNG");
+    forgetDecoded(m_previews.insert(key, bytes));
+    if (m_decodedEnabled)
+        m_decodedPreviews.insert(key, new QImage(preview), costInKiB(preview));
+    return preview;
+}
+
+void CvMapCache::requestTile(const TileId &key)
+{
+    // Only one level is ever fetched: a key of a new level drops the others.
+    m_requestQueue.erase(std::remove_if(m_requestQueue.begin(), m_requestQueue.end(),
+                                        [&key](const TileId &queued) { return queued.zoom != key.zoom; }),
+                         m_requestQueue.end());
+    m_requestQueue.append(key);
+    startNextRequest();
+}
+
+QUrl CvMapCache::tileAddress(const TileId &key) const
+{
+    return MapTileAddress::tileAddress(m_standardBase, m_server, key);
+}
+
+void CvMapCache::startNextRequest()
+{
+    if (m_requestQueue.isEmpty() || m_requestPending)
+        return;
+    while (m_tiles.contains(m_requestQueue.first())) {
+        m_requestQueue.removeFirst();
+        if (m_requestQueue.isEmpty())
+            return;
+    }
+    m_requestPending = true;
+    m_currentKey = m_requestQueue.takeFirst();
+
+    QNetworkRequest request(tileAddress(m_currentKey));
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    // The public servers answer HTTPS only and redirect plain requests; a
+    // redirect is followed, but never from HTTPS down to HTTP.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
+    request.setRawHeader("User-Agent", "Tilewright");
+#ifndef QT_NO_SSL
+    request.setSslConfiguration(m_ssl);
+#endif
+    ++m_requestsStarted;
+    m_reply = m_network.get(request);
+    connect(m_reply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
+}
+
+void CvMapCache::finished()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    if (reply != m_reply) { // a reply abandoned earlier
+        reply->disconnect(this);
+        reply->deleteLater();
+        return;
+    }
+    m_requestPending = false;
+    const TileId key = m_currentKey;
+
+    Outcome outcome = Outcome::Stored;
+    QByteArray body;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        outcome = Outcome::Aborted;
+    } else if (reply->error() != QNetworkReply::NoError) {
+        // A tile the server does not have must not stop the rest of the view
+        // from loading; any other failure means the server is in trouble.
+        outcome = (status == 404 || status == 410) ? Outcome::TileFailed : Outcome::ServerFailed;
+    } else {
+        body = reply->readAll();
+        // A service exception or an error page is no tile: it is asked for
+        // again at a later paint instead of being shown as a blank forever.
+        if (TileContent::isNonImageDocument(reply->rawHeader("Content-Type"), body.left(512)))
+            outcome = Outcome::ServerFailed;
+    }
+    releaseReply();
+
+    switch (outcome) {
+    case Outcome::Stored:
+        storeTile(key, body);
+        break;
+    case Outcome::TileFailed:
+        emit requestDone(key, false);
+        startNextRequest();
+        return;
+    case Outcome::ServerFailed:
+        m_requestQueue.clear();
+        break;
+    case Outcome::Aborted:
+        break;
+    }
+    if (outcome != Outcome::Stored)
+        emit requestDone(key, false);
+}
+
+void CvMapCache::storeTile(const TileId &key, const QByteArray &bytes)
+{
+    forgetDecoded(key);
+    forgetDecoded(m_tiles.insert(key, bytes));
+    m_previews.remove(key);
+    if (m_view)
+        m_view->update();
+    emit requestDone(key, true);
+}
+
+void CvMapCache::releaseReply()
+{
+    if (!m_reply)
+        return;
+    m_reply->disconnect(this);
+    m_reply->deleteLater();
+    m_reply = nullptr;
+}
+
+void CvMapCache::setView(QWidget *view)
+{
+    m_view = view;
+    m_previews.clear();
+    m_decodedPreviews.clear();
+}
+
+void CvMapCache::setServer(const QString &host, const QString &path, const QString &query,
+                           const QString &storageMode, const QString &format, int port, int sourceMode)
+{
+    m_server.serverHost = host;
+    m_server.serverPath = path;
+    m_server.serverQuery = query;
+    m_server.storageMode = storageMode;
+    m_server.imageFormat = format;
+    m_server.tileServerMode = port >= 0;
+    m_server.serverPort = port < 0 ? -port : port;
+    m_server.sourceMode = sourceMode;
+}
+
+void CvMapCache::setServerHost(const QString &host, int sourceMode)
+{
+    m_server.serverHost = host;
+    m_server.sourceMode = sourceMode;
+}
+
+void CvMapCache::reload()
+{
+    m_tiles.clear();
+    m_previews.clear();
+    m_decodedTiles.clear();
+    m_decodedPreviews.clear();
+    m_requestQueue.clear();
+    m_standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
+    applySslConfiguration();
+    loadOverviewImages();
+}
+
+void CvMapCache::setProxy(const QString &host, const QString &user, const QString &password, int port,
+                          bool enabled)
+{
+    m_proxyHost = host;
+    m_proxyUser = user;
+    m_proxyPassword = password;
+    m_proxyPort = port;
+    m_proxyEnabled = enabled;
+    if (m_requestPending) {
+        if (m_reply) {
+            QNetworkReply *reply = m_reply;
+            reply->abort(); // finished() runs and releases it
+            if (m_reply == reply)
+                releaseReply();
+        }
+        m_requestPending = false;
+    }
+    QNetworkProxy proxy(QNetworkProxy::NoProxy);
+    if (m_proxyEnabled) {
+        proxy = QNetworkProxy(QNetworkProxy::HttpProxy, m_proxyHost, quint16(m_proxyPort), m_proxyUser,
+                              m_proxyPassword);
+    } else {
+        m_proxyHost.clear();
+        m_proxyUser.clear();
+        m_proxyPassword.clear();
+    }
+    QNetworkProxy::setApplicationProxy(proxy);
+}
+
+void CvMapCache::setMemoryBudget(qint64 bytes)
+{
+    forgetDecoded(m_tiles.setBudget(bytes));
+}
+
+void CvMapCache::setDecodedCacheEnabled(bool enabled)
+{
+    m_decodedEnabled = enabled;
+    m_decodedTiles.clear();
+    m_decodedPreviews.clear();
+}
+
+void CvMapCache::applySslConfiguration()
+{
+#ifndef QT_NO_SSL
+    m_ssl = QSslConfiguration::defaultConfiguration();
+    const QString bundle = AppConfig::instance().caBundle;
+    if (!bundle.isEmpty()) {
+        QList<QSslCertificate> certificates = m_ssl.caCertificates();
+        certificates += QSslCertificate::fromPath(bundle, QSsl::Pem);
+        m_ssl.setCaCertificates(certificates);
+    }
+#endif
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "mapview/MapTileAddress.h"
+#include "mapview/TileId.h"
+#include "mapview/TileStore.h"
+
+#include <QCache>
+#include <QImage>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QUrl>
+#include <QVector>
+
+class QWidget;
+
+// The program's single in-memory store of map tiles. Fetches missing tiles one
+// at a time from the configured map server and, while a tile is missing,
+// hands out a preview enlarged from the matching quarter of a coarser tile.
+// Five overview images (Tiles/000.png ... 111.png) seed the coarsest levels.
+class CvMapCache : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Encoded tiles held before the least recently used ones are dropped.
+    static constexpr qint64 DefaultMemoryBudget = 256LL * 1024 * 1024;
+    // Previews are cheap to recompute; they get a smaller store of their own.
+    static constexpr qint64 DefaultPreviewBudget = 32LL * 1024 * 1024;
+    // Decoded images of recently painted tiles, so a repaint does not decode.
+    static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
+    static constexpr int MaxRedirects = 5;
+
+    explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
+    ~CvMapCache() override;
+    Q_DISABLE_COPY(CvMapCache)
+
+    // The single instance; instance() is null until the first map widget is built.
+    static CvMapCache *instance();
+    static CvMapCache *ensureInstance();
+    static void resetInstanceForTests();
+
+    // Image of a held tile, else a preview (null when there is none); a
+    // missing tile is queued.
+    QImage cachedTile(int x, int y, int zoom);
+    QImage derivedTile(int x, int y, int zoom);
+    void requestTile(const TileId &key);
+    void startNextRequest();
+
+    // Registers the widget repainted when a tile arrives; drops all previews.
+    void setView(QWidget *view);
+    void setServer(const QString &host, const QString &path, const QString &query, const QString &storageMode,
+                   const QString &format, int port, int sourceMode);
+    void setServerHost(const QString &host, int sourceMode);
+    // Forgets all tiles and requests and loads the overview images again.
+    void reload();
+    // Installs the proxy application-wide. The proxy port is kept apart from
+    // the tile server's port.
+    void setProxy(const QString &host, const QString &user, const QString &password, int port, bool enabled);
+
+    // Keeps bytes as the tile's image (what an answered request does).
+    void storeTile(const TileId &key, const QByteArray &bytes);
+    bool holdsTile(const TileId &key) const { return m_tiles.contains(key); }
+    bool holdsPreview(const TileId &key) const { return m_previews.contains(key); }
+    QUrl tileAddress(const TileId &key) const;
+
+    void setMemoryBudget(qint64 bytes);
+    qint64 memoryBudget() const { return m_tiles.budget(); }
+    qint64 memoryUsed() const { return m_tiles.bytesUsed(); }
+    int tileCount() const { return m_tiles.count(); }
+    // Off: every call decodes the stored bytes (for measurements).
+    void setDecodedCacheEnabled(bool enabled);
+
+    QVector<TileId> requestQueue() const { return m_requestQueue; }
+    bool requestPending() const { return m_requestPending; }
+    TileId currentKey() const { return m_currentKey; }
+    int requestsStarted() const { return m_requestsStarted; }
+    MapTileAddress::MapServer server() const { return m_server; }
+
+    // Where the overview images are looked for: beside the executable, then
+    // in the working directory.
+    static QStringList overviewFolders();
+
+signals:
+    // A request has ended, stored or not (for tests and tools).
+    void requestDone(const TileId &key, bool stored);
+
+private slots:
+    void finished();
+
+private:
+    enum class Outcome { Stored, TileFailed, ServerFailed, Aborted };
+
+    void loadOverviewImages();
+    QImage decode(const TileId &key, const QByteArray &bytes, bool preview);
+    void forgetDecoded(const TileId &key);
+    void forgetDecoded(const QList<TileId> &keys);
+    void releaseReply();
+    void applySslConfiguration();
+
+    TileStore m_tiles;
+    TileStore m_previews;
+    QCache<TileId, QImage> m_decodedTiles;
+    QCache<TileId, QImage> m_decodedPreviews;
+    bool m_decodedEnabled = true;
+
+    QVector<TileId> m_requestQueue;
+    QNetworkAccessManager m_network;
+    QPointer<QNetworkReply> m_reply;
+    TileId m_currentKey;
+    bool m_requestPending = false;
+    int m_requestsStarted = 0;
+    QPointer<QWidget> m_view;
+
+    QUrl m_standardBase; // scheme, host and port of the public tile server
+    MapTileAddress::MapServer m_server;
+    QSslConfiguration m_ssl;
+
+    QString m_proxyHost;
+    QString m_proxyUser;
+    QString m_proxyPassword;
+    int m_proxyPort = 0;
+    bool m_proxyEnabled = false;
+};

@@ -1,0 +1,220 @@
+#include "mapview/CvMapWidget.h"
+
+#include "mapview/CvMapCache.h"
+#include "mapview/TileGeometry.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace {
+
+// The view's keys. Lat and Lon hold grid coordinates at the stored zoom, not
+// degrees; the names are what earlier versions wrote.
+const QString kGroup = QStringLiteral("CvMapWidget");
+const QString kCenterXKey = QStringLiteral("Lat");
+const QString kCenterYKey = QStringLiteral("Lon");
+const QString kZoomKey = QStringLiteral("Zoom");
+constexpr double kDefaultCenter = 1.0; // (1, 1) at zoom 1: latitude 0, longitude 0
+constexpr int kDefaultZoom = 1;
+
+// Zoom buttons: drawn squares and the click zones beside them.
+constexpr int kButtonSize = 20;
+
+double finiteOr(double value, double fallback)
+{
+    return std::isfinite(value) ? value : fallback;
+}
+
+} // namespace
+
+CvMapWidget::CvMapWidget(QWidget *parent)
+    : QWidget(parent)
+    , m_viewSettings(std::make_unique<QSettings>())
+{
+    m_viewSettings->beginGroup(kGroup);
+    m_centerX = finiteOr(m_viewSettings->value(kCenterXKey, kDefaultCenter).toDouble(), kDefaultCenter);
+    m_centerY = finiteOr(m_viewSettings->value(kCenterYKey, kDefaultCenter).toDouble(), kDefaultCenter);
+    const double storedZoom = finiteOr(m_viewSettings->value(kZoomKey, kDefaultZoom).toDouble(), kDefaultZoom);
+    const int zoom = int(qBound(-1000.0, storedZoom, 1000.0));
+    m_viewZoom = TileGeometry::clampViewZoom(zoom);
+    if (m_viewZoom != zoom) {
+        // Keep the stored place in view at the nearest zoom the map can show.
+        const double f = std::pow(2.0, m_viewZoom - zoom);
+        m_centerX *= f;
+        m_centerY *= f;
+    }
+
+    CvMapCache::ensureInstance()->setView(this);
+    resize(500, 400);
+}
+
+CvMapWidget::~CvMapWidget()
+{
+    saveView();
+}
+
+GeoArea CvMapWidget::visibleArea() const
+{
+    return TileGeometry::visibleArea(width(), height(), m_centerX, m_centerY, m_viewZoom);
+}
+
+void CvMapWidget::zoomAt(const QPoint &anchor, int zoom)
+{
+    const TileGeometry::ZoomResult result =
+        TileGeometry::zoomAt(anchor, width(), height(), m_viewZoom, zoom, m_centerX, m_centerY);
+    if (!result.changed)
+        return;
+    m_viewZoom = result.zoom;
+    m_centerX = result.centerX;
+    m_centerY = result.centerY;
+    update();
+}
+
+QImage CvMapWidget::tileImage(int x, int y)
+{
+    if (!TileGeometry::tileExists(x, y, m_viewZoom))
+        return QImage();
+    if (CvMapCache *cache = CvMapCache::instance()) {
+        const QImage image = cache->cachedTile(x, y, m_viewZoom);
+        if (!image.isNull())
+            return image;
+    }
+    return placeholder(x, y);
+}
+
+QImage CvMapWidget::placeholder(int x, int y) const
+{
+    QImage image(TileGeometry::TileSize, TileGeometry::TileSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setPen(QPen(QColor(0, 0, 0, 255), 1));
+    painter.setBrush(Qt::white);
+    painter.drawRect(0, 0, 255, 255);
+    painter.drawText(QPoint(10, 128), QCoreApplication::translate("Downloader", "Downloading %1,%2 (zoom %3)...")
+                                          .arg(x)
+                                          .arg(y)
+                                          .arg(m_viewZoom));
+    return image;
+}
+
+void CvMapWidget::saveView()
+{
+    if (m_viewSettings) {
+        m_viewSettings->setValue(kCenterXKey, m_centerX);
+        m_viewSettings->setValue(kCenterYKey, m_centerY);
+        m_viewSettings->setValue(kZoomKey, uint(m_viewZoom));
+        m_viewSettings->sync();
+    }
+    if (CvMapCache *cache = CvMapCache::instance())
+        cache->setView(nullptr);
+}
+
+void CvMapWidget::setMapServer(const QString &host, const QString &path, const QString &query,
+                               const QString &storageMode, const QString &format, int port, int sourceMode)
+{
+    if (CvMapCache *cache = CvMapCache::instance())
+        cache->setServer(host, path, query, storageMode, format, port, sourceMode);
+}
+
+void CvMapWidget::setMapHost(const QString &host, int sourceMode)
+{
+    if (CvMapCache *cache = CvMapCache::instance())
+        cache->setServerHost(host, sourceMode);
+}
+
+void CvMapWidget::reloadMap()
+{
+    if (CvMapCache *cache = CvMapCache::instance())
+        cache->reload();
+    update();
+}
+
+void CvMapWidget::setProxy(const QString &host, const QString &user, const QString &password, int port,
+                           bool enabled)
+{
+    if (CvMapCache *cache = CvMapCache::instance())
+        cache->setProxy(host, user, password, port, enabled);
+}
+
+void CvMapWidget::paintEvent(QPaintEvent *)
+{
+    const int w = width();
+    const int h = height();
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(255, 255, 255, 255));
+
+    const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(w, m_centerX);
+    const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(h, m_centerY);
+    for (int px = columns.firstPixel, x = columns.firstTile; px < w; px += TileGeometry::TileSize, ++x) {
+        for (int py = rows.firstPixel, y = rows.firstTile; py < h; py += TileGeometry::TileSize, ++y) {
+            const QImage image = tileImage(x, y);
+            if (!image.isNull())
+                painter.drawImage(QPoint(px, py), image);
+        }
+    }
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 128));
+    painter.drawRect(w - 21, 0, kButtonSize, kButtonSize);
+    painter.drawRect(w - 21, h - 21, kButtonSize, kButtonSize);
+    painter.setBrush(QColor(0, 0, 0, 255));
+    painter.drawRect(w - 19, 8, 16, 4);       // minus
+    painter.drawRect(w - 19, h - 13, 16, 4);  // plus, bar
+    painter.drawRect(w - 13, h - 19, 4, 16);  // plus, post
+}
+
+void CvMapWidget::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint p = event->pos();
+    const int w = width();
+    const int h = height();
+    if (event->button() == Qt::MiddleButton) {
+        zoomAt(p, m_viewZoom + 1);
+    } else if (event->button() == Qt::RightButton) {
+        zoomAt(p, m_viewZoom - 1);
+    } else {
+        // The click zones are the columns right of the drawn squares' edge.
+        const QPoint centre(w / 2, h / 2);
+        if (p.x() > w - kButtonSize && p.y() < kButtonSize) {
+            zoomAt(centre, m_viewZoom - 1);
+            emit redraw();
+            return;
+        }
+        if (p.x() > w - kButtonSize && p.y() > h - kButtonSize) {
+            zoomAt(centre, m_viewZoom + 1);
+            emit redraw();
+            return;
+        }
+        m_lastMousePos = p;
+        m_dragging = true;
+    }
+    emit redraw();
+}
+
+void CvMapWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_dragging)
+        return;
+    const QPoint p = event->pos();
+    m_centerX -= (p.x() - m_lastMousePos.x()) * TileGeometry::PixelToTile;
+    m_centerY -= (p.y() - m_lastMousePos.y()) * TileGeometry::PixelToTile;
+    m_lastMousePos = p;
+    update();
+    emit redraw();
+}
+
+void CvMapWidget::mouseReleaseEvent(QMouseEvent *)
+{
+    m_dragging = false;
+}
+
+void CvMapWidget::wheelEvent(QWheelEvent *event)
+{
+    const int steps = event->angleDelta().y() / 120;
+    zoomAt(event->position().toPoint(), m_viewZoom + steps);
+    emit redraw();
+}

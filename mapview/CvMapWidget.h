@@ -1,0 +1,64 @@
+#pragma once
+
+#include "mapview/GeoArea.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QPointF>
+#include <QSettings>
+#include <QWidget>
+
+#include <memory>
+
+// The interactive slippy map of the main window. What it shows is the area a
+// download covers. Drag with the left button; zoom with the wheel, the middle
+// (in) and right (out) buttons, or the two buttons drawn in the right-hand
+// corners. The view is kept in the settings store (group "CvMapWidget").
+class CvMapWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CvMapWidget(QWidget *parent = nullptr);
+    ~CvMapWidget() override;
+
+    int mapZoom() const { return m_viewZoom; }
+    // West, north, east, south in degrees of what the widget shows.
+    GeoArea visibleArea() const;
+    // Clamps zoom into 1..17 and zooms about anchor (widget pixels).
+    void zoomAt(const QPoint &anchor, int zoom);
+    // Image of tile (x, y) at the current zoom, a preview or a placeholder;
+    // a null image outside the grid.
+    QImage tileImage(int x, int y);
+    void saveView();
+
+    void setMapServer(const QString &host, const QString &path, const QString &query, const QString &storageMode,
+                      const QString &format, int port, int sourceMode);
+    void setMapHost(const QString &host, int sourceMode);
+    void reloadMap();
+    void setProxy(const QString &host, const QString &user, const QString &password, int port, bool enabled);
+
+    // Grid position of the point at the widget's centre, in tiles at mapZoom().
+    QPointF center() const { return QPointF(m_centerX, m_centerY); }
+
+signals:
+    // After every mouse press, drag step and wheel event.
+    void redraw();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    QImage placeholder(int x, int y) const;
+
+    std::unique_ptr<QSettings> m_viewSettings;
+    int m_viewZoom = 1;
+    double m_centerX = 1.0;
+    double m_centerY = 1.0;
+    QPoint m_lastMousePos;
+    bool m_dragging = false;
+};

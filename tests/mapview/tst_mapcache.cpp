@@ -1,0 +1,445 @@
+#include "MapTestSupport.h"
+#include "NginxFixture.h"
+#include "mapview/CvMapCache.h"
+#include "mapview/TileStore.h"
+
+#include <QNetworkProxy>
+#include <QSslSocket>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+using namespace MapTest;
+
+namespace {
+
+// Waits until the cache reports the end of the request for key.
+bool waitForTile(CvMapCache *cache, const TileId &key, bool *stored = nullptr, int timeoutMs = 15000)
+{
+    QSignalSpy done(cache, &CvMapCache::requestDone);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        for (const QList<QVariant> &args : qAsConst(done)) {
+            if (args.at(0).value<TileId>() == key) {
+                if (stored)
+                    *stored = args.at(1).toBool();
+                return true;
+            }
+        }
+        done.wait(100);
+    }
+    return false;
+}
+
+bool waitIdle(CvMapCache *cache, int timeoutMs = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (cache->requestPending() && timer.elapsed() < timeoutMs)
+        QTest::qWait(10);
+    return !cache->requestPending();
+}
+
+QStringList tileRequests(const NginxFixture &nginx)
+{
+    QStringList requests;
+    const QStringList log = nginx.accessLog();
+    for (const QString &line : log)
+        requests << line.section(QLatin1Char(' '), 1, 1);
+    return requests;
+}
+
+// Budget that holds `tiles` stored entries of `bytes` each.
+qint64 budgetFor(int tiles, int bytes)
+{
+    return tiles * (bytes + TileStore::EntryOverhead);
+}
+
+const char kExtraLocations[] = R"(
+        location /xml/ { types { } default_type application/vnd.ogc.se_xml;
+            return 200 '<?xml version="1.0"?><ServiceExceptionReport><ServiceException>no</ServiceException></ServiceExceptionReport>'; }
+        location /html/ { types { } default_type text/html; return 200 '<html><body>Busy</body></html>'; }
+        location /sniff/ { types { } default_type application/octet-stream; return 200 '<?xml version="1.0"?><error/>'; }
+        location /labelled/ { return 200 '<?xml version="1.0"?><ServiceExceptionReport/>'; }
+        location /cycle/ { return 302 $uri; }
+)";
+
+} // namespace
+
+class TestMapCache : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void tileStoreEvictsLeastRecentlyUsed();
+    void overviewImagesSeedTheCoarseLevels();
+    void previewsFromParentQuarters_data();
+    void previewsFromParentQuarters();
+    void queueKeepsOneLevel();
+    void fillsFromServerAtOnce();
+    void duplicatesAreSkipped();
+    void failedAnswersAreNotStored_data();
+    void failedAnswersAreNotStored();
+    void networkErrorEmptiesQueue();
+    void redirectsAreFollowed_data();
+    void redirectsAreFollowed();
+    void evictedTileIsFetchedAgain();
+    void proxyPortStaysApart();
+
+private:
+    NginxFixture m_nginx;
+    // Answers every plain tile request with a redirect to m_nginx over HTTPS,
+    // as the public tile servers do, and /down/ with one from HTTPS to HTTP.
+    NginxFixture m_redirector;
+    QTemporaryDir m_root;
+};
+
+void TestMapCache::initTestCase()
+{
+    qRegisterMetaType<TileId>();
+    QVERIFY(m_root.isValid());
+    QVERIFY(NginxFixture::writeTileTree(m_root.path(), 1, 3));
+    QVERIFY2(m_nginx.start(m_root.path(), QString::fromLatin1(kExtraLocations)), qPrintable(m_nginx.errorString()));
+    const QString redirects =
+        QStringLiteral("location ~ \"^/[0-9]+/[0-9]+/[0-9]+\\.png$\" { return 301 %1$uri; }\n"
+                       "location /down/ { rewrite ^/down/(.*)$ %2/$1 redirect; }\n")
+            .arg(m_nginx.httpsUrl(), m_nginx.httpUrl());
+    QVERIFY2(m_redirector.start(m_root.path(), redirects), qPrintable(m_redirector.errorString()));
+
+    // Both self-signed certificates are trusted through the configured CA file.
+    QFile first(m_nginx.caFile()), second(m_redirector.caFile());
+    QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+    const QString bundle = m_root.path() + QStringLiteral("/ca.pem");
+    QFile out(bundle);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(first.readAll() + second.readAll());
+    out.close();
+    qputenv("TILEWRIGHT_CA_BUNDLE", bundle.toUtf8());
+}
+
+void TestMapCache::cleanup()
+{
+    CvMapCache::resetInstanceForTests();
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+}
+
+void TestMapCache::tileStoreEvictsLeastRecentlyUsed()
+{
+    const QByteArray kilo(1000, 'x');
+    TileStore store(budgetFor(3, 1000));
+    const TileId a{0, 0, 5}, b{1, 0, 5}, c{2, 0, 5}, d{3, 0, 5}, pinned{0, 0, 1};
+    store.insertPinned(pinned, QByteArray(5000, 'p'));
+    QVERIFY(store.insert(a, kilo).isEmpty());
+    QVERIFY(store.insert(b, kilo).isEmpty());
+    QVERIFY(store.insert(c, kilo).isEmpty());
+    QCOMPARE(store.bytesUsed(), budgetFor(3, 1000)); // the pinned image is not counted
+
+    QVERIFY(!store.find(a).isNull()); // a is now the most recently used
+    QCOMPARE(store.insert(d, kilo), QList<TileId>{b});
+    QVERIFY(store.contains(a) && store.contains(c) && store.contains(d) && !store.contains(b));
+
+    // Replacing an entry re-counts it.
+    QCOMPARE(store.insert(c, QByteArray(3000, 'y')), (QList<TileId>{a, d}));
+    QCOMPARE(store.bytesUsed(), budgetFor(1, 3000));
+
+    // A lowered budget drops everything evictable, never the pinned image.
+    QCOMPARE(store.setBudget(0), QList<TileId>{c});
+    QCOMPARE(store.count(), 1);
+    QCOMPARE(store.find(pinned).size(), 5000);
+    // An entry larger than the whole budget is still kept, alone.
+    QVERIFY(store.insert(a, kilo).isEmpty());
+    QVERIFY(store.contains(a));
+}
+
+void TestMapCache::overviewImagesSeedTheCoarseLevels()
+{
+    OverviewFolder folder({QStringLiteral("000"), QStringLiteral("100"), QStringLiteral("110"), QStringLiteral("111")});
+    QFile empty(folder.path() + QStringLiteral("/Tiles/101.png"));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+
+    CvMapCache *cache = freshCache(QStringLiteral("http://127.0.0.1:9"));
+    for (const TileId &key : {TileId{0, 0, 0}, TileId{0, 0, 1}, TileId{1, 0, 1}, TileId{1, 1, 1}})
+        QVERIFY(cache->holdsTile(key));
+    QVERIFY(!cache->holdsTile(TileId{0, 1, 1})); // empty file skipped
+
+    const QImage image = cache->cachedTile(1, 0, 1);
+    QVERIFY(colourNear(image.pixel(200, 200), quarterColour(TileId{1, 0, 1}, 3)));
+    QCOMPARE(cache->requestsStarted(), 0);
+
+    // A zoom 1 tile without its overview has no preview.
+    QVERIFY(cache->derivedTile(0, 1, 1).isNull());
+}
+
+void TestMapCache::previewsFromParentQuarters_data()
+{
+    QTest::addColumn<TileId>("tile");
+    QTest::addColumn<TileId>("source");  // the held ancestor
+    QTest::addColumn<int>("quarter");    // its quarter the tile's colour comes from
+    QTest::newRow("z2 top-left of 0,0") << TileId{0, 0, 2} << TileId{0, 0, 1} << 0;
+    QTest::newRow("z2 bottom-right of 1,1") << TileId{3, 3, 2} << TileId{1, 1, 1} << 3;
+    QTest::newRow("z2 top-right of 1,0") << TileId{3, 0, 2} << TileId{1, 0, 1} << 1;
+    QTest::newRow("z2 bottom-left of 0,1") << TileId{0, 3, 2} << TileId{0, 1, 1} << 2;
+    // Two levels down: the quarter of a quarter keeps one colour.
+    QTest::newRow("z3 from z1") << TileId{7, 0, 3} << TileId{1, 0, 1} << 1;
+}
+
+void TestMapCache::previewsFromParentQuarters()
+{
+    QFETCH(TileId, tile);
+    QFETCH(TileId, source);
+    QFETCH(int, quarter);
+    OverviewFolder folder;
+    QTcpServer silent; // accepts and never answers: requests stay in flight
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    CvMapCache *cache = freshCache(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+
+    const QImage preview = cache->cachedTile(tile.x, tile.y, tile.zoom);
+    QCOMPARE(preview.size(), QSize(256, 256));
+    for (const QPoint &p : {QPoint(0, 0), QPoint(255, 0), QPoint(0, 255), QPoint(255, 255), QPoint(128, 128)})
+        QVERIFY2(colourNear(preview.pixel(p), quarterColour(source, quarter)), qPrintable(QString::number(p.x())));
+    QVERIFY(cache->holdsPreview(tile));
+    QVERIFY(!cache->holdsTile(tile));
+    // The tile itself was asked for.
+    QVERIFY(cache->requestPending());
+
+    // Registering a view drops the previews.
+    cache->setView(nullptr);
+    QVERIFY(!cache->holdsPreview(tile));
+}
+
+void TestMapCache::queueKeepsOneLevel()
+{
+    OverviewFolder folder;
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    CvMapCache *cache = freshCache(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+
+    const TileId a{0, 0, 3}, b{1, 0, 3}, c{0, 0, 4}, d{5, 5, 4};
+    cache->requestTile(a);
+    QVERIFY(cache->requestPending());
+    QCOMPARE(cache->currentKey(), a);
+    cache->requestTile(b);
+    cache->requestTile(a);
+    cache->requestTile(b);
+    QCOMPARE(cache->requestQueue(), (QVector<TileId>{b, a, b})); // duplicates allowed
+    cache->requestTile(c);
+    QCOMPARE(cache->requestQueue(), QVector<TileId>{c}); // another level drops the rest
+    cache->requestTile(d);
+    cache->requestTile(c);
+    QCOMPARE(cache->requestQueue(), (QVector<TileId>{c, d, c}));
+    QCOMPARE(cache->requestsStarted(), 1); // one request at a time
+}
+
+void TestMapCache::fillsFromServerAtOnce()
+{
+    OverviewFolder folder;
+    // No proxy set-up and no reload: the server is known from construction.
+    CvMapCache *cache = freshCache(m_nginx.httpUrl() + QStringLiteral("/"));
+    const TileId key{2, 1, 2};
+    QCOMPARE(cache->tileAddress(key), QUrl(m_nginx.httpUrl() + QStringLiteral("/2/2/1.png")));
+    QVERIFY(cache->cachedTile(key.x, key.y, key.zoom).isNull() == false); // preview meanwhile
+    bool stored = false;
+    QVERIFY(waitForTile(cache, key, &stored));
+    QVERIFY(stored);
+    QVERIFY(cache->holdsTile(key));
+    QVERIFY(!cache->holdsPreview(key));
+    const QImage expected = QImage::fromData(NginxFixture::tilePng(key.x, key.y, key.zoom));
+    QCOMPARE(cache->cachedTile(key.x, key.y, key.zoom).convertToFormat(QImage::Format_RGB32),
+             expected.convertToFormat(QImage::Format_RGB32));
+    QVERIFY(m_nginx.accessLog().constLast().endsWith(QLatin1String("/2/2/1.png 200 Tilewright")));
+}
+
+void TestMapCache::duplicatesAreSkipped()
+{
+    OverviewFolder folder;
+    CvMapCache *cache = freshCache(m_nginx.httpUrl());
+    const int logBefore = m_nginx.accessLog().size();
+    const TileId a{0, 1, 2}, b{1, 1, 2};
+    cache->requestTile(a);
+    cache->requestTile(a);
+    cache->requestTile(a);
+    cache->requestTile(b);
+    QVERIFY(waitForTile(cache, a));
+    // What a repaint does: start the next request; the held duplicates go.
+    cache->startNextRequest();
+    QCOMPARE(cache->currentKey(), b);
+    QVERIFY(waitForTile(cache, b));
+    cache->startNextRequest();
+    QVERIFY(!cache->requestPending());
+    const QStringList requests = tileRequests(m_nginx).mid(logBefore);
+    QCOMPARE(requests, (QStringList{QStringLiteral("/2/0/1.png"), QStringLiteral("/2/1/1.png")}));
+}
+
+void TestMapCache::failedAnswersAreNotStored_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("queueGoesOn");
+    // A tile the server lacks does not hold up the rest of the view.
+    QTest::newRow("404") << QStringLiteral("/e404/") << true;
+    QTest::newRow("500") << QStringLiteral("/e500/") << false;
+    QTest::newRow("WMS exception with 200") << QStringLiteral("/xml/") << false;
+    QTest::newRow("HTML page with 200") << QStringLiteral("/html/") << false;
+    QTest::newRow("XML sent as octet-stream") << QStringLiteral("/sniff/") << false;
+    QTest::newRow("XML labelled image/png by its extension") << QStringLiteral("/labelled/") << false;
+}
+
+void TestMapCache::failedAnswersAreNotStored()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, queueGoesOn);
+    OverviewFolder overview;
+    CvMapCache *cache = freshCache(m_nginx.httpUrl());
+    // A listed server in the plain form: its address plus zoom/x/y.png.
+    cache->setServer(m_nginx.httpUrl() + folder, QString(), QString(), QString(), QString(), 0, 3);
+    const TileId a{0, 0, 2}, b{1, 0, 2}, c{2, 0, 2};
+    QVERIFY(!cache->cachedTile(a.x, a.y, a.zoom).isNull()); // preview from zoom 1
+    cache->requestTile(b);
+    cache->requestTile(c);
+    bool stored = true;
+    QVERIFY(waitForTile(cache, a, &stored));
+    QVERIFY(!stored);
+    QVERIFY(!cache->holdsTile(a));
+    QVERIFY(cache->holdsPreview(a)); // still shows its preview
+    if (queueGoesOn) {
+        QVERIFY(waitForTile(cache, c));
+        QVERIFY(!cache->holdsTile(b) && !cache->holdsTile(c));
+    } else {
+        QVERIFY(cache->requestQueue().isEmpty());
+        QVERIFY(!cache->requestPending());
+    }
+    // Asked for again at a later paint.
+    const int started = cache->requestsStarted();
+    cache->cachedTile(a.x, a.y, a.zoom);
+    QCOMPARE(cache->requestsStarted(), started + 1);
+    QVERIFY(waitIdle(cache));
+}
+
+void TestMapCache::networkErrorEmptiesQueue()
+{
+    OverviewFolder folder;
+    CvMapCache *cache = freshCache(QStringLiteral("http://127.0.0.1:%1").arg(ServerFixture::freePort()));
+    const TileId a{0, 0, 2};
+    cache->requestTile(a);
+    cache->requestTile(TileId{1, 0, 2});
+    cache->requestTile(TileId{2, 0, 2});
+    QCOMPARE(cache->requestQueue().size(), 2);
+    QVERIFY(waitForTile(cache, a));
+    QVERIFY(cache->requestQueue().isEmpty());
+    QVERIFY(!cache->requestPending());
+    QCOMPARE(cache->requestsStarted(), 1);
+}
+
+void TestMapCache::redirectsAreFollowed_data()
+{
+    QTest::addColumn<QString>("standardUrl");
+    QTest::addColumn<QString>("listedServer"); // empty: the standard tiles
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("plain request answered with a redirect to https")
+        << QStringLiteral("REDIRECTOR") << QString() << true;
+    QTest::newRow("redirect location") << QStringLiteral("NGINX") << QStringLiteral("NGINX/redirect/") << true;
+    QTest::newRow("never from https down to http")
+        << QStringLiteral("NGINX") << QStringLiteral("SECURE/down/") << false;
+    QTest::newRow("redirect cycle gives up") << QStringLiteral("NGINX") << QStringLiteral("NGINX/cycle/") << false;
+}
+
+void TestMapCache::redirectsAreFollowed()
+{
+    QFETCH(QString, standardUrl);
+    QFETCH(QString, listedServer);
+    QFETCH(bool, stored);
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS support in this Qt");
+    OverviewFolder folder;
+    auto expand = [this](QString text) {
+        return text.replace(QLatin1String("REDIRECTOR"), m_redirector.httpUrl())
+            .replace(QLatin1String("SECURE"), m_redirector.httpsUrl())
+            .replace(QLatin1String("NGINX"), m_nginx.httpUrl());
+    };
+    CvMapCache *cache = freshCache(expand(standardUrl));
+    if (!listedServer.isEmpty())
+        cache->setServer(expand(listedServer), QString(), QString(), QString(), QString(), 0, 3);
+    const TileId key{5, 2, 3};
+    cache->requestTile(key);
+    bool wasStored = !stored;
+    QVERIFY(waitForTile(cache, key, &wasStored));
+    QCOMPARE(wasStored, stored);
+    QCOMPARE(cache->holdsTile(key), stored);
+    if (stored) {
+        const QImage expected = QImage::fromData(NginxFixture::tilePng(key.x, key.y, key.zoom));
+        QCOMPARE(cache->cachedTile(key.x, key.y, key.zoom).convertToFormat(QImage::Format_RGB32),
+                 expected.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+void TestMapCache::evictedTileIsFetchedAgain()
+{
+    OverviewFolder folder;
+    CvMapCache *cache = freshCache(m_nginx.httpUrl());
+    const QVector<TileId> keys{{0, 0, 3}, {1, 0, 3}, {2, 0, 3}, {3, 0, 3}};
+    int largest = 0;
+    for (const TileId &key : keys)
+        largest = qMax(largest, NginxFixture::tilePng(key.x, key.y, key.zoom).size());
+    cache->setMemoryBudget(budgetFor(3, largest));
+    for (const TileId &key : keys) {
+        cache->requestTile(key);
+        bool stored = false;
+        QVERIFY(waitForTile(cache, key, &stored));
+        QVERIFY(stored);
+    }
+    QVERIFY(!cache->holdsTile(keys[0]));
+    for (int i = 1; i < keys.size(); ++i)
+        QVERIFY(cache->holdsTile(keys[i]));
+    QVERIFY(cache->memoryUsed() <= cache->memoryBudget());
+    // The overview images stay whatever the budget.
+    for (const TileId &key : {TileId{0, 0, 0}, TileId{0, 0, 1}, TileId{1, 1, 1}})
+        QVERIFY(cache->holdsTile(key));
+
+    // Shown again: it is fetched again.
+    const int started = cache->requestsStarted();
+    cache->cachedTile(keys[0].x, keys[0].y, keys[0].zoom);
+    QCOMPARE(cache->requestsStarted(), started + 1);
+    QVERIFY(waitForTile(cache, keys[0]));
+    QVERIFY(cache->holdsTile(keys[0]));
+    QVERIFY(!cache->holdsTile(keys[1]));
+
+    // Lowering the budget drops tiles at once.
+    cache->setMemoryBudget(0);
+    QCOMPARE(cache->memoryUsed(), qint64(0));
+    QVERIFY(cache->holdsTile(TileId{0, 0, 1}));
+}
+
+void TestMapCache::proxyPortStaysApart()
+{
+    OverviewFolder folder;
+    CvMapCache *cache = freshCache(m_nginx.httpUrl());
+    const TileId key{5, 3, 4};
+
+    cache->setServer(QStringLiteral("maps.test"), QStringLiteral("/tiles/"), QString(), QStringLiteral("Custom"),
+                     QStringLiteral("png"), 8080, 3);
+    cache->setProxy(QStringLiteral("proxy.test"), QStringLiteral("u"), QStringLiteral("p"), 3128, true);
+    QCOMPARE(QNetworkProxy::applicationProxy().port(), quint16(3128));
+    QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QStringLiteral("proxy.test"));
+    QCOMPARE(cache->tileAddress(key), QUrl(QStringLiteral("http://maps.test:8080/tiles/4/5/3.png")));
+
+    cache->setServer(QStringLiteral("maps.test"), QString(), QString(), QString(), QString(), 0, 3);
+    QCOMPARE(cache->tileAddress(key).port(), -1);
+    cache->setServerHost(QStringLiteral("maps.test"), 0);
+    QCOMPARE(cache->tileAddress(key).port(), int(m_nginx.httpPort()));
+
+    // Without a proxy the tiles still come from the server's own port.
+    cache->setProxy(QStringLiteral("proxy.test"), QString(), QString(), 3128, false);
+    QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
+    cache->setServer(m_nginx.httpUrl() + QStringLiteral("/"), QString(), QString(), QString(), QString(), 0, 3);
+    bool stored = false;
+    cache->requestTile(TileId{3, 3, 2});
+    QVERIFY(waitForTile(cache, TileId{3, 3, 2}, &stored));
+    QVERIFY(stored);
+}
+
+QTEST_MAIN(TestMapCache)
+#include "tst_mapcache.moc"

@@ -1,0 +1,441 @@
+// Mouse events go through the window system layer, as a user's do.
+#define QTEST_QPA_MOUSE_HANDLING
+
+#include "MapTestSupport.h"
+#include "NginxFixture.h"
+#include "mapview/CvMapCache.h"
+#include "mapview/CvMapWidget.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTranslator>
+#include <QWheelEvent>
+#include <QtTest>
+
+#include <memory>
+
+using namespace MapTest;
+
+namespace {
+
+// Records which contexts were asked for and marks every translation.
+class RecordingTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        asked << QString::fromLatin1(context) + QLatin1Char('|') + QString::fromLatin1(sourceText);
+        if (qstrcmp(context, "Downloader") == 0)
+            return QStringLiteral("Wird geladen %1,%2 (Stufe %3)...");
+        return QString();
+    }
+    mutable QStringList asked;
+};
+
+void storeView(double centerX, double centerY, const QVariant &zoom)
+{
+    QSettings settings;
+    settings.remove(QStringLiteral("CvMapWidget"));
+    settings.beginGroup(QStringLiteral("CvMapWidget"));
+    settings.setValue(QStringLiteral("Lat"), centerX);
+    settings.setValue(QStringLiteral("Lon"), centerY);
+    if (zoom.isValid())
+        settings.setValue(QStringLiteral("Zoom"), zoom);
+    settings.sync();
+}
+
+void clearView()
+{
+    QSettings settings;
+    settings.remove(QStringLiteral("CvMapWidget"));
+    settings.sync();
+}
+
+QImage renderOf(QWidget &widget)
+{
+    QImage image(widget.size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    widget.render(&image);
+    return image;
+}
+
+void wheel(QWidget &widget, const QPoint &pos, int delta)
+{
+    QWheelEvent event(QPointF(pos), QPointF(widget.mapToGlobal(pos)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&widget, &event);
+}
+
+bool isWhite(QRgb pixel)
+{
+    return qRed(pixel) == 255 && qGreen(pixel) == 255 && qBlue(pixel) == 255;
+}
+
+} // namespace
+
+class TestMapWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstStartShowsTheOverview();
+    void placeholderText();
+    void zoomButtons_data();
+    void zoomButtons();
+    void buttonZoomAboutPointer_data();
+    void buttonZoomAboutPointer();
+    void wheelZoom_data();
+    void wheelZoom();
+    void dragMovesTheCentre();
+    void panningBeyondTheWorldShowsWhite();
+    void visibleAreaFollowsZoom();
+    void viewIsSavedAndRestored_data();
+    void viewIsSavedAndRestored();
+    void fillsFromLocalServer();
+
+private:
+    std::unique_ptr<CvMapWidget> showWidget(int w, int h);
+
+    NginxFixture m_nginx;
+    QTemporaryDir m_root;
+    std::unique_ptr<OverviewFolder> m_overview;
+};
+
+void TestMapWidget::initTestCase()
+{
+    qRegisterMetaType<TileId>();
+    QVERIFY(NginxFixture::writeTileTree(m_root.path(), 1, 3));
+    QVERIFY2(m_nginx.start(m_root.path()), qPrintable(m_nginx.errorString()));
+}
+
+void TestMapWidget::init()
+{
+    clearView();
+    m_overview = std::make_unique<OverviewFolder>();
+    freshCache(m_nginx.httpUrl());
+}
+
+void TestMapWidget::cleanup()
+{
+    CvMapCache::resetInstanceForTests();
+    m_overview.reset();
+}
+
+std::unique_ptr<CvMapWidget> TestMapWidget::showWidget(int w, int h)
+{
+    auto widget = std::make_unique<CvMapWidget>();
+    widget->resize(w, h);
+    widget->show();
+    if (!QTest::qWaitForWindowExposed(widget.get()))
+        return nullptr;
+    return widget;
+}
+
+void TestMapWidget::firstStartShowsTheOverview()
+{
+    const int logBefore = m_nginx.accessLog().size();
+    auto widget = std::make_unique<CvMapWidget>();
+    QCOMPARE(widget->size(), QSize(500, 400));
+    QCOMPARE(widget->mapZoom(), 1);
+    QCOMPARE(widget->center(), QPointF(1, 1));
+    widget->resize(700, 600);
+    const QImage shot = renderOf(*widget);
+    QTest::qWait(200);
+
+    // A 512 x 512 square centred in the widget: x 94..605, y 44..555.
+    const int left = 94, top = 44;
+    for (int x = 0; x < 2; ++x) {
+        for (int y = 0; y < 2; ++y) {
+            for (int q = 0; q < 4; ++q) {
+                const QPoint p(left + x * 256 + (q % 2) * 128 + 64, top + y * 256 + (q / 2) * 128 + 64);
+                QVERIFY2(colourNear(shot.pixel(p), quarterColour(TileId{x, y, 1}, q)),
+                         qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
+            }
+        }
+    }
+    QVERIFY(colourNear(shot.pixel(left, top), quarterColour(TileId{0, 0, 1}, 0)));
+    QVERIFY(colourNear(shot.pixel(left + 511, top + 511), quarterColour(TileId{1, 1, 1}, 3)));
+    for (const QPoint &p : {QPoint(left - 1, 300), QPoint(left + 512, 300), QPoint(300, top - 1),
+                            QPoint(300, top + 512), QPoint(0, 0), QPoint(10, 590)})
+        QVERIFY2(isWhite(shot.pixel(p)), qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
+    QCOMPARE(CvMapCache::instance()->requestsStarted(), 0);
+    QCOMPARE(m_nginx.accessLog().size(), logBefore);
+}
+
+void TestMapWidget::placeholderText()
+{
+    m_overview.reset(); // restores the working folder before the next one takes it
+    m_overview = std::make_unique<OverviewFolder>(QStringList{QStringLiteral("100")});
+    freshCache(QStringLiteral("http://127.0.0.1:%1").arg(ServerFixture::freePort()));
+    CvMapWidget widget;
+    const QImage plain = widget.tileImage(1, 1);
+    QCOMPARE(plain.size(), QSize(256, 256));
+    QCOMPARE(QColor(plain.pixel(0, 0)), QColor(Qt::black));
+    QCOMPARE(QColor(plain.pixel(255, 255)), QColor(Qt::black));
+    QCOMPARE(QColor(plain.pixel(128, 40)), QColor(Qt::white));
+    int dark = 0;
+    for (int x = 10; x < 250; ++x)
+        for (int y = 110; y < 132; ++y)
+            dark += qGray(plain.pixel(x, y)) < 128 ? 1 : 0;
+    QVERIFY(dark > 50); // text on the base line at y 128
+
+    RecordingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    const QImage translated = widget.tileImage(1, 1);
+    QCoreApplication::removeTranslator(&translator);
+    QVERIFY(translator.asked.contains(QStringLiteral("Downloader|Downloading %1,%2 (zoom %3)...")));
+    QVERIFY(translated != plain);
+    // Outside the grid there is nothing, not a placeholder.
+    QVERIFY(widget.tileImage(2, 0).isNull());
+    QVERIFY(widget.tileImage(0, -1).isNull());
+    // A held overview is its own image.
+    QVERIFY(colourNear(widget.tileImage(0, 0).pixel(10, 10), quarterColour(TileId{0, 0, 1}, 0)));
+}
+
+void TestMapWidget::zoomButtons_data()
+{
+    QTest::addColumn<QPoint>("offset"); // from the right edge (x) and, when negative y, the bottom
+    QTest::addColumn<int>("zoomChange");
+    QTest::addColumn<bool>("drags");
+    QTest::newRow("minus") << QPoint(10, 5) << -1 << false;
+    QTest::newRow("plus") << QPoint(10, -5) << 1 << false;
+    QTest::newRow("left of the minus zone drags") << QPoint(20, 5) << 0 << true;
+    QTest::newRow("minus zone's left column") << QPoint(19, 19) << -1 << false;
+    QTest::newRow("below the minus zone drags") << QPoint(19, 20) << 0 << true;
+    QTest::newRow("plus zone's corner") << QPoint(19, -19) << 1 << false;
+    QTest::newRow("above the plus zone drags") << QPoint(1, -20) << 0 << true;
+    QTest::newRow("right edge column") << QPoint(1, 0) << -1 << false;
+}
+
+void TestMapWidget::zoomButtons()
+{
+    QFETCH(QPoint, offset);
+    QFETCH(int, zoomChange);
+    QFETCH(bool, drags);
+    storeView(12.5, 20.25, 5);
+    auto widget = showWidget(500, 400);
+    QVERIFY(widget);
+    const int w = widget->width(), h = widget->height();
+    const QPoint p(w - offset.x(), offset.y() < 0 ? h + offset.y() : offset.y());
+    QSignalSpy redraw(widget.get(), &CvMapWidget::redraw);
+
+    QTest::mousePress(widget.get(), Qt::LeftButton, Qt::NoModifier, p);
+    QCOMPARE(redraw.count(), 1);
+    QCOMPARE(widget->mapZoom(), 5 + zoomChange);
+    const double f = std::pow(2.0, zoomChange);
+    QCOMPARE(widget->center(), QPointF(12.5 * f, 20.25 * f)); // about the centre
+    QTest::mouseMove(widget.get(), p - QPoint(64, 0));
+    QTest::mouseRelease(widget.get(), Qt::LeftButton, Qt::NoModifier, p - QPoint(64, 0));
+    QCOMPARE(widget->center().x(), 12.5 * f + (drags ? 0.25 : 0.0));
+}
+
+void TestMapWidget::buttonZoomAboutPointer_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("startZoom");
+    QTest::addColumn<int>("endZoom");
+    QTest::newRow("middle zooms in") << int(Qt::MiddleButton) << 4 << 5;
+    QTest::newRow("right zooms out") << int(Qt::RightButton) << 4 << 3;
+    QTest::newRow("middle at 17 stays") << int(Qt::MiddleButton) << 17 << 17;
+    QTest::newRow("right at 1 stays") << int(Qt::RightButton) << 1 << 1;
+}
+
+void TestMapWidget::buttonZoomAboutPointer()
+{
+    QFETCH(int, button);
+    QFETCH(int, startZoom);
+    QFETCH(int, endZoom);
+    storeView(3.0, 2.0, startZoom);
+    auto widget = showWidget(500, 400);
+    QVERIFY(widget);
+    QSignalSpy redraw(widget.get(), &CvMapWidget::redraw);
+    const QPoint pointer(378, 72); // 128 px right of and 128 px above the centre
+    const QPointF before = widget->center() + QPointF(0.5, -0.5);
+    QTest::mouseClick(widget.get(), Qt::MouseButton(button), Qt::NoModifier, pointer);
+    QCOMPARE(widget->mapZoom(), endZoom);
+    QCOMPARE(redraw.count(), 1);
+    // The map point under the pointer stays under it.
+    const QPointF after = widget->center() + QPointF(0.5, -0.5);
+    const double f = std::pow(2.0, endZoom - startZoom);
+    QCOMPARE(after, before * f);
+    if (endZoom == startZoom)
+        QCOMPARE(widget->center(), QPointF(3.0, 2.0));
+}
+
+void TestMapWidget::wheelZoom_data()
+{
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<int>("zoomChange");
+    QTest::newRow("two notches in") << 240 << 2;
+    QTest::newRow("one notch out") << -120 << -1;
+    QTest::newRow("half a notch does nothing") << 60 << 0;
+    QTest::newRow("one and a half notches") << -180 << -1;
+}
+
+void TestMapWidget::wheelZoom()
+{
+    QFETCH(int, delta);
+    QFETCH(int, zoomChange);
+    storeView(8.0, 8.0, 4);
+    auto widget = showWidget(512, 512);
+    QVERIFY(widget);
+    QSignalSpy redraw(widget.get(), &CvMapWidget::redraw);
+    wheel(*widget, QPoint(256, 256), delta);
+    QCOMPARE(widget->mapZoom(), 4 + zoomChange);
+    QCOMPARE(widget->center(), QPointF(8.0, 8.0) * std::pow(2.0, zoomChange));
+    QCOMPARE(redraw.count(), 1);
+}
+
+void TestMapWidget::dragMovesTheCentre()
+{
+    storeView(5.0, 6.0, 4);
+    auto widget = showWidget(600, 500);
+    QVERIFY(widget);
+    QSignalSpy redraw(widget.get(), &CvMapWidget::redraw);
+    QTest::mousePress(widget.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    QTest::mouseMove(widget.get(), QPoint(228, 100));
+    QTest::mouseMove(widget.get(), QPoint(356, 164));
+    QTest::mouseRelease(widget.get(), Qt::LeftButton, Qt::NoModifier, QPoint(356, 164));
+    QCOMPARE(widget->center(), QPointF(4.0, 5.75));
+    QCOMPARE(redraw.count(), 3); // the press and two drag steps
+    // Moves after the release change nothing.
+    QTest::mouseMove(widget.get(), QPoint(10, 10));
+    QCOMPARE(widget->center(), QPointF(4.0, 5.75));
+}
+
+void TestMapWidget::panningBeyondTheWorldShowsWhite()
+{
+    storeView(1.0, 1.0, 2);
+    auto widget = showWidget(500, 400);
+    QVERIFY(widget);
+    for (int i = 0; i < 5; ++i) {
+        QTest::mousePress(widget.get(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 30));
+        QTest::mouseMove(widget.get(), QPoint(250, 200));
+        QTest::mouseMove(widget.get(), QPoint(470, 390));
+        QTest::mouseRelease(widget.get(), Qt::LeftButton, Qt::NoModifier, QPoint(470, 390));
+    }
+    QCOMPARE(widget->center(), QPointF(1.0 - 5 * 460 / 256.0, 1.0 - 5 * 360 / 256.0));
+    CvMapCache *cache = CvMapCache::instance();
+    QTRY_VERIFY(!cache->requestPending());
+    const int started = cache->requestsStarted();
+    const QVector<TileId> queued = cache->requestQueue();
+    const QImage shot = renderOf(*widget);
+    for (int x = 0; x < 470; x += 7)
+        for (int y = 25; y < 370; y += 7)
+            QVERIFY(isWhite(shot.pixel(x, y)));
+    QCOMPARE(cache->requestsStarted(), started);
+    QCOMPARE(cache->requestQueue(), queued);
+}
+
+void TestMapWidget::visibleAreaFollowsZoom()
+{
+    CvMapWidget widget;
+    GeoArea area = widget.visibleArea();
+    QCOMPARE(area.west, -175.78125);
+    QCOMPARE(area.east, 175.78125);
+    QVERIFY(qAbs(area.north - 80.17871349622823) < 1e-9);
+    QVERIFY(qAbs(area.south + 80.17871349622823) < 1e-9);
+    widget.zoomAt(QPoint(250, 200), 2);
+    area = widget.visibleArea();
+    QCOMPARE(area.west, -87.890625);
+    QCOMPARE(area.east, 87.890625);
+    QVERIFY(qAbs(area.north - 57.32652122521708) < 1e-9);
+}
+
+void TestMapWidget::viewIsSavedAndRestored_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QVariant>("zoom");
+    QTest::addColumn<QPointF>("storedCenter");
+    QTest::addColumn<int>("readZoom");
+    QTest::addColumn<QPointF>("readCenter");
+    QTest::newRow("nothing stored") << false << QVariant() << QPointF() << 1 << QPointF(1, 1);
+    QTest::newRow("plain") << true << QVariant(9) << QPointF(270.5, 180.25) << 9 << QPointF(270.5, 180.25);
+    QTest::newRow("zoom truncated") << true << QVariant(5.9) << QPointF(3, 4) << 5 << QPointF(3, 4);
+    QTest::newRow("zoom text") << true << QVariant(QStringLiteral("7")) << QPointF(3, 4) << 7 << QPointF(3, 4);
+    // Out-of-range zooms are clamped; the centre follows so the place stays.
+    QTest::newRow("zoom 0") << true << QVariant(0) << QPointF(0.5, 0.5) << 1 << QPointF(1, 1);
+    QTest::newRow("zoom -3") << true << QVariant(-3) << QPointF(0.125, 0.0625) << 1 << QPointF(2, 1);
+    QTest::newRow("zoom 19") << true << QVariant(19) << QPointF(400000, 800000) << 17 << QPointF(100000, 200000);
+}
+
+void TestMapWidget::viewIsSavedAndRestored()
+{
+    QFETCH(bool, stored);
+    QFETCH(QVariant, zoom);
+    QFETCH(QPointF, storedCenter);
+    QFETCH(int, readZoom);
+    QFETCH(QPointF, readCenter);
+    if (stored)
+        storeView(storedCenter.x(), storedCenter.y(), zoom);
+    {
+        CvMapWidget widget;
+        QCOMPARE(widget.mapZoom(), readZoom);
+        QCOMPARE(widget.center(), readCenter);
+        widget.zoomAt(QPoint(250, 200), readZoom == 17 ? 16 : readZoom + 1);
+    }
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("CvMapWidget"));
+    const int savedZoom = readZoom == 17 ? 16 : readZoom + 1;
+    const double f = std::pow(2.0, savedZoom - readZoom);
+    QCOMPARE(settings.value(QStringLiteral("Zoom")).toInt(), savedZoom);
+    QCOMPARE(settings.value(QStringLiteral("Lat")).toDouble(), readCenter.x() * f);
+    QCOMPARE(settings.value(QStringLiteral("Lon")).toDouble(), readCenter.y() * f);
+
+    // The next widget starts where this one ended.
+    CvMapWidget next;
+    QCOMPARE(next.mapZoom(), savedZoom);
+    QCOMPARE(next.center(), readCenter * f);
+}
+
+void TestMapWidget::fillsFromLocalServer()
+{
+    // The real overview images, when the build has them, make the screenshot
+    // look like the program.
+    const QString realTiles = QStringLiteral(TW_RUNTIME_DIR "/Tiles");
+    if (QFile::exists(realTiles + QStringLiteral("/100.png"))) {
+        for (const QString &name : QDir(realTiles).entryList({QStringLiteral("*.png")})) {
+            QFile::remove(m_overview->path() + QStringLiteral("/Tiles/") + name);
+            QFile::copy(realTiles + QLatin1Char('/') + name, m_overview->path() + QStringLiteral("/Tiles/") + name);
+        }
+        freshCache(m_nginx.httpUrl());
+    }
+    storeView(4.0, 3.0, 3);
+    auto widget = showWidget(800, 560);
+    QVERIFY(widget);
+    CvMapCache *cache = CvMapCache::instance();
+
+    // Visible tiles: columns 2..5, rows 1..4 at zoom 3 (800 x 560 around 4, 3).
+    QVector<TileId> visible;
+    for (int x = 2; x <= 5; ++x)
+        for (int y = 1; y <= 4; ++y)
+            visible << TileId{x, y, 3};
+    auto allHeld = [&] {
+        for (const TileId &key : qAsConst(visible))
+            if (!cache->holdsTile(key))
+                return false;
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allHeld(), 30000);
+    QTRY_VERIFY(!cache->requestPending());
+
+    const QImage shot = renderOf(*widget);
+    const QByteArray screenshot = qgetenv("TW_MAPVIEW_SCREENSHOT");
+    if (!screenshot.isEmpty())
+        shot.save(QString::fromLocal8Bit(screenshot));
+    // Tile (4, 3) begins at the centre (400, 280).
+    const QImage expected = QImage::fromData(NginxFixture::tilePng(4, 3, 3));
+    QCOMPARE(shot.copy(400, 280, 256, 256).convertToFormat(QImage::Format_RGB32),
+             expected.convertToFormat(QImage::Format_RGB32).copy(0, 0, 256, 256));
+    int requests = 0;
+    for (const QString &line : m_nginx.accessLog())
+        requests += line.contains(QLatin1String(" /3/")) ? 1 : 0;
+    QVERIFY(requests >= visible.size());
+}
+
+QTEST_MAIN(TestMapWidget)
+#include "tst_mapwidget.moc"
