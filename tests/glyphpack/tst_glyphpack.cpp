@@ -104,10 +104,8 @@ private slots:
     void picturesDiffer();
     void unknownGroupsAreNotFound_data();
     void unknownGroupsAreNotFound();
-#if !defined(_WIN32)
     void badIndexesAreRejected();
     void versionData();
-#endif
 
 private:
     Group loadGroup(const QString &name) const;
@@ -172,7 +170,7 @@ void TestGlyphpack::exportIsDecoratedAndCallable()
 {
 #if defined(_WIN32)
     using Fn = void (*)(int);
-    auto byOrdinal = reinterpret_cast<Fn>(GetProcAddress(m_library, MAKEINTRESOURCEA(1)));
+    auto byOrdinal = reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(m_library, MAKEINTRESOURCEA(1))));
     QVERIFY2(byOrdinal, "no export at ordinal 1");
 #  if defined(_MSC_VER)
     auto byName = reinterpret_cast<Fn>(symbol("?generateLibFile@@YAXH@Z"));
@@ -180,7 +178,7 @@ void TestGlyphpack::exportIsDecoratedAndCallable()
     auto byName = reinterpret_cast<Fn>(symbol("_Z15generateLibFilei"));
 #  endif
     QVERIFY(byName);
-    QCOMPARE(byName, byOrdinal);
+    QVERIFY(byName == byOrdinal);
 #else
     auto byName = reinterpret_cast<void (*)(int)>(symbol("_Z15generateLibFilei"));
     QVERIFY2(byName, "generateLibFile(int) is not exported under its C++ name");
@@ -244,7 +242,7 @@ Group TestGlyphpack::loadGroup(const QString &name) const
     // Real resources: the group directory points at the images by number.
     const std::wstring wname = name.toStdWString();
     const WORD german = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
-    HRSRC dirRes = FindResourceExW(m_library, RT_GROUP_ICON, wname.c_str(), german);
+    HRSRC dirRes = FindResourceExW(m_library, MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, wname.c_str(), german);
     if (!dirRes)
         return group;
     group.found = true;
@@ -261,7 +259,7 @@ Group TestGlyphpack::loadGroup(const QString &name) const
         image.size = static_cast<unsigned char>(dir[at]) ? static_cast<unsigned char>(dir[at]) : 256;
         image.depth = u16(dir, at + 6);
         image.number = u16(dir, at + 12);
-        HRSRC res = FindResourceExW(m_library, RT_ICON, MAKEINTRESOURCEW(image.number), german);
+        HRSRC res = FindResourceExW(m_library, MAKEINTRESOURCEW(3) /* RT_ICON */, MAKEINTRESOURCEW(image.number), german);
         if (res)
             image.dib = QByteArray(static_cast<const char *>(LockResource(LoadResource(m_library, res))),
                                    int(SizeofResource(m_library, res)));
@@ -455,9 +453,11 @@ void TestGlyphpack::unknownGroupsAreNotFound()
 #endif
 }
 
-#if !defined(_WIN32)
 void TestGlyphpack::badIndexesAreRejected()
 {
+#if defined(_WIN32)
+    QSKIP("the lookup functions exist where there are no icon resources");
+#else
     QCOMPARE(m_findGroup(nullptr), int(GLYPHPACK_NOT_FOUND));
     QCOMPARE(m_groupName(-1), nullptr);
     QCOMPARE(m_groupName(71), nullptr);
@@ -483,10 +483,14 @@ void TestGlyphpack::badIndexesAreRejected()
 
     for (int code : {int(GLYPHPACK_BAD_GROUP), int(GLYPHPACK_BAD_IMAGE), int(GLYPHPACK_BAD_ARGUMENT), 12345})
         QVERIFY(qstrlen(m_errorText(code)) > 0);
+#endif
 }
 
 void TestGlyphpack::versionData()
 {
+#if defined(_WIN32)
+    QSKIP("on Windows the version information is a version resource");
+#else
     auto language = reinterpret_cast<decltype(&glyphpack_language)>(symbol("glyphpack_language"));
     auto fileVersion = reinterpret_cast<decltype(&glyphpack_file_version)>(symbol("glyphpack_file_version"));
     auto versionString = reinterpret_cast<decltype(&glyphpack_version_string)>(symbol("glyphpack_version_string"));
@@ -512,8 +516,8 @@ void TestGlyphpack::versionData()
     translation(&lang, &codepage);
     QCOMPARE(lang, 0);
     QCOMPARE(codepage, 1200);
-}
 #endif
+}
 
 QTEST_MAIN(TestGlyphpack)
 #include "tst_glyphpack.moc"
