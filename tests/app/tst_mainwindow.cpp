@@ -6,12 +6,12 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTranslator>
@@ -209,7 +209,7 @@ void TestMainWindow::positionLabelsFollowTheMap()
     QTRY_COMPARE(window.ui.lonLabel->text(), QStringLiteral("Longitude: -45"));
 
     // The wheel zooms in about the pointer; the read-out follows at the next paint.
-    QWheelEvent wheel(QPointF(start), map->mapToGlobal(QPointF(start)), QPoint(), QPoint(0, 240),
+    QWheelEvent wheel(QPointF(start), QPointF(map->mapToGlobal(start)), QPoint(), QPoint(0, 240),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(map, &wheel);
     QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Current Zoomlevel: 3"));
@@ -226,7 +226,7 @@ void TestMainWindow::zoomRuleOnTheSpinBox()
     QTRY_COMPARE(window.currentZoom, 5);
 
     auto type = [&window](const QString &text) {
-        window.ui.zoomTo->lineEdit()->selectAll();
+        window.ui.zoomTo->selectAll();
         QTest::keyClicks(window.ui.zoomTo, text);
         QTest::keyClick(window.ui.zoomTo, Qt::Key_Enter);
     };
@@ -273,8 +273,9 @@ void TestMainWindow::helpOpensTheManual()
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_F1);
+    // A shortcut animates the button's click, which lands a moment later.
+    QTRY_COMPARE(catcher.urls.size(), 1);
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(catcher.urls.size(), 1);
     QCOMPARE(catcher.urls.first().toLocalFile(),
              QCoreApplication::applicationDirPath() + QStringLiteral("/Manuals/Tilewright.pdf"));
 }
@@ -304,7 +305,7 @@ void TestMainWindow::browseFolderWritesProjection()
         caption = dialog->windowTitle();
         dialog->setDirectory(target.path());
         dialog->selectFile(target.path());
-        dialog->accept();
+        static_cast<QDialog *>(dialog)->accept();
     };
     answerModal<QFileDialog>(choose);
     QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
@@ -340,7 +341,7 @@ void TestMainWindow::browseFolderWithoutProjection()
         answerModal<QFileDialog>([&](QFileDialog *dialog) {
             dialog->setDirectory(target.path());
             dialog->selectFile(target.path());
-            dialog->accept();
+            static_cast<QDialog *>(dialog)->accept();
         });
         QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
         QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
