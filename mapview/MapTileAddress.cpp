@@ -33,15 +33,13 @@ QUrl tileAddress(const QUrl &standardBase, const MapServer &server, const TileId
         return url;
     case Form::Plain: {
         // A listed server arrives as the address the user entered
-        // ("http://host/tiles/"); a bare host name is served from its root.
-        if (server.serverHost.contains(QLatin1String("://"))) {
-            url = QUrl(server.serverHost, QUrl::TolerantMode);
-            url.setQuery(QString());
-            url.setFragment(QString());
-        } else {
-            url.setScheme(QStringLiteral("http"));
-            url.setHost(server.serverHost);
-        }
+        // ("http://host/tiles/"); one without a scheme is asked over http.
+        QString entered = server.serverHost.trimmed();
+        if (!entered.contains(QLatin1String("://")))
+            entered.prepend(QStringLiteral("http://"));
+        url = QUrl(entered, QUrl::TolerantMode);
+        url.setQuery(QString());
+        url.setFragment(QString());
         QString path = url.path();
         if (!path.endsWith(QLatin1Char('/')))
             path += QLatin1Char('/');

@@ -79,6 +79,9 @@ void TestMapTileAddress::addresses_data()
         << QStringLiteral("https://tiles.example.org:8443/4/5/3.png");
     QTest::newRow("plain, bare host") << plain(QStringLiteral("tiles.example.org")) << plainForm
                                       << QStringLiteral("http://tiles.example.org/4/5/3.png");
+    QTest::newRow("plain, address without scheme")
+        << plain(QStringLiteral("tiles.example.org:8000/osm")) << plainForm
+        << QStringLiteral("http://tiles.example.org:8000/osm/4/5/3.png");
 
     QTest::newRow("template, custom layout")
         << configured(8080, true, QStringLiteral("/tiles/"), QString()) << templ
