@@ -519,5 +519,5 @@ void TestGlyphpack::versionData()
 #endif
 }
 
-QTEST_MAIN(TestGlyphpack)
+QTEST_GUILESS_MAIN(TestGlyphpack)
 #include "tst_glyphpack.moc"

@@ -157,5 +157,5 @@ void TestIcoWriter::directoryDescribesEveryImage()
     QCOMPARE(ico.offsets.last() + images.last().dib.size(), ico.bytes.size());
 }
 
-QTEST_MAIN(TestIcoWriter)
+QTEST_GUILESS_MAIN(TestIcoWriter)
 #include "tst_icowriter.moc"
