@@ -5,13 +5,20 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <deque>
+#include <vector>
 
 // Copies the tiles of a copy job from one zoom/x/y tree into another, one
 // tile at a time, on its own thread. Reports every copied tile with
 // sendUpdate(zoom, y) and the end of the run with sendUpdate(-1, -1).
+//
+// The reports reach the receivers on the thread that owns this object (the
+// GUI thread), and only those of the run started last: after Stop and a quick
+// new job, what the stopped run still had to say is dropped, so its end
+// report cannot end the new job.
 class CopyThread : public QThread
 {
     Q_OBJECT
@@ -25,10 +32,11 @@ public:
     // Drops every queued tile; a new copy job starts from an empty queue.
     void clearQueue();
     int queuedTiles() const;
-    // Starts the run over the queued tiles; does nothing when none is queued.
-    void startCopy(const QString &source, const QString &destination);
+    // Starts a run over the queued tiles; does nothing and returns false when
+    // none is queued. A stopped run still finishing its tile is waited for.
+    bool startCopy(const QString &source, const QString &destination);
 
-    // Pause between two tiles, so a copy never floods the disk.
+    // Tiles start at least this far apart, so a copy never floods the disk.
     static constexpr int PauseMs = 10;
 
 public slots:
@@ -40,18 +48,34 @@ signals:
 protected:
     void run() override;
 
+private slots:
+    void deliverReports();
+
 private:
+    struct Report
+    {
+        int zoom;
+        int tile;
+    };
+
     bool takeFirst(TileId *tile);
+    bool queueEmptyOrStopped();
+    bool pauseUntil(qint64 deadlineNs);
+    void postReport(int zoom, int tile);
     static bool copyTile(const QString &sourceFile, const QString &targetFolder,
                          const QString &targetFile);
 
     std::atomic_bool stopFlag{false};
-    // Guards tileQueue: a new job may be queued right after Stop, while the
-    // worker still finishes its tile.
+    // Guards tileQueue and the reports not yet delivered: a new job may be
+    // queued right after Stop, while the worker still finishes its tile.
     mutable QMutex stopMutex;
+    QWaitCondition stopRequested;
     QString sourceDir;
     QString targetDir;
     std::deque<TileId> tileQueue;
+    std::vector<Report> reports;
+    // Counts the runs started; a delivery stops when a newer run has begun.
+    quint32 runNumber = 0;
 
     Q_DISABLE_COPY(CopyThread)
 };
