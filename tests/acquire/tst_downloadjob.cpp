@@ -1,0 +1,739 @@
+// The download job end to end: the real window (offscreen), a real nginx for
+// tiles and archives, MapProxy for Web Map Services.
+
+#include "MapProxyFixture.h"
+#include "NginxFixture.h"
+
+#include "acquire/SourceAddress.h"
+#include "acquire/TileEnumerator.h"
+#include "app/CvTilewright.h"
+#include "mapview/CvMapWidget.h"
+#include "settings/AppConfig.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSettings>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+Q_DECLARE_METATYPE(GeoArea)
+
+namespace {
+
+const QString Finished = QStringLiteral("Download finished!");
+const QString Canceled = QStringLiteral("Download canceled!");
+const QString JobAgent = QStringLiteral("Corvane Tilewright 5.15");
+const QByteArray Old = QByteArrayLiteral("old tile kept from an earlier run");
+
+GeoArea area(double west, double north, double east, double south)
+{
+    GeoArea a;
+    a.west = west;
+    a.north = north;
+    a.east = east;
+    a.south = south;
+    return a;
+}
+
+const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
+
+double tileX(double lon, int zoom)
+{
+    return (lon + 180.0) / 360.0 * std::ldexp(1.0, zoom);
+}
+
+double tileY(double lat, int zoom)
+{
+    const double r = lat * M_PI / 180.0;
+    return (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / M_PI) / 2.0 * std::ldexp(1.0, zoom);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Every file below root, as paths relative to it (hidden ones too).
+QStringList filesBelow(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QString tilePath(const TileId &t)
+{
+    return QStringLiteral("%1/%2/%3.png").arg(t.zoom).arg(t.x).arg(t.y);
+}
+
+std::vector<TileId> tilesOf(const GeoArea &a, int fromZoom, int toZoom)
+{
+    std::deque<TileId> list;
+    TileEnumerator::enumerateTiles(a, fromZoom, toZoom, list, INT_MAX);
+    return std::vector<TileId>(list.begin(), list.end());
+}
+
+// Answers the next modal dialog as soon as it is shown.
+void answerNextModal(std::function<void(QWidget *)> answer)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (QWidget *dialog = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            answer(dialog);
+        }
+    });
+    poll->start();
+}
+
+} // namespace
+
+class TestDownloadJob : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void exampleArea();
+    void chunksGoOnWithoutUserAction();
+    void stopKeepsThePreviousTile();
+    void failedTilesAreSkipped_data();
+    void failedTilesAreSkipped();
+    void unwritableDestination();
+    void emptyJobEnds();
+    void restartAboveLoweredZoomEnds();
+    void rejectedHostSendsNothing();
+    void explicitProxyOnTheJob();
+    void unsafeThemeFormat();
+    void elevationArchives_data();
+    void elevationArchives();
+    void stopDuringArchiveTransfer();
+    void webMapService_data();
+    void webMapService();
+
+private:
+    std::unique_ptr<CvTilewright> makeWindow(const GeoArea &view, int zoom);
+    bool pressDownloadAndWait(CvTilewright *w, int timeoutMs = 60000);
+    QStringList jobRequests() const;
+    QByteArray fetch(const QString &url, QByteArray *contentType = nullptr);
+
+    NginxFixture m_nginx;
+    QTemporaryDir m_root; // what the tile server holds
+    QTemporaryDir m_work; // destinations, one per test
+    QString m_dest;
+    int m_logStart = 0;
+    std::unique_ptr<MapProxyFixture> m_mapProxy;
+};
+
+void TestDownloadJob::initTestCase()
+{
+    // The offscreen platform notes every size-hint change of a top-level window.
+    static QtMessageHandler testLog = nullptr;
+    testLog = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+        if (!message.contains(QLatin1String("propagateSizeHints")))
+            testLog(type, context, message);
+    });
+
+    QVERIFY(m_root.isValid());
+    const QString root = m_root.path();
+    QFile::setPermissions(root, QFile::permissions(root) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+
+    // Levels 10 to 12 of the example area, plus a copy with holes.
+    for (const TileId &t : tilesOf(Example, 10, 12))
+        QVERIFY(writeFile(root + QLatin1Char('/') + tilePath(t), NginxFixture::tilePng(t.x, t.y, t.zoom)));
+    for (const TileId &t : tilesOf(Example, 12, 12)) {
+        if ((t.x + t.y) % 5 != 0) // every fifth tile is missing
+            QVERIFY(writeFile(root + QStringLiteral("/holes/") + tilePath(t), NginxFixture::tilePng(t.x, t.y, t.zoom)));
+    }
+    // Elevation archives; cells over the sea have none (404).
+    const QStringList archives{
+        QStringLiteral("South_America/N14W095.hgt.zip"), QStringLiteral("South_America/N13W094.hgt.zip"),
+        QStringLiteral("North_America/N15W096.hgt.zip"), QStringLiteral("North_America/N16W093.hgt.zip"),
+        QStringLiteral("Islandes/N14W096.hgt.zip"),      QStringLiteral("Africa/S01W001.hgt.zip"),
+        QStringLiteral("Africa/S01E000.hgt.zip"),        QStringLiteral("Africa/N00W001.hgt.zip"),
+        QStringLiteral("Africa/N00E000.hgt.zip")};
+    for (const QString &a : archives)
+        QVERIFY(writeFile(root + QStringLiteral("/srtm/version2_1/SRTM3/") + a,
+                          QByteArray("PK\x03\x04", 4) + a.toUtf8() + QByteArray(3000, 'z')));
+
+    QVERIFY2(m_nginx.start(root, QStringLiteral(
+                                     "location /wmserror/ { default_type application/vnd.ogc.se_xml;"
+                                     " return 200 '<?xml version=\"1.0\"?><ServiceExceptionReport/>'; }\n"
+                                     "location /looping/ { return 302 $uri; }\n")),
+             qPrintable(m_nginx.errorString()));
+
+    // No request may leave the machine: the map view and the standard source
+    // ask the local server, archives come from it over HTTPS.
+    qputenv("TILEWRIGHT_OSM_TILE_URL", m_nginx.httpUrl().toUtf8());
+    qputenv("TILEWRIGHT_SEAMARK_TILE_URL", m_nginx.httpUrl().toUtf8());
+    qputenv("TILEWRIGHT_SRTM_URL", m_nginx.httpsUrl().toUtf8());
+    qputenv("TILEWRIGHT_CA_BUNDLE", m_nginx.caFile().toUtf8());
+    qputenv("TILEWRIGHT_ROOT_D", m_work.filePath(QStringLiteral("D")).toUtf8());
+    qputenv("TILEWRIGHT_ROOT_C", m_work.filePath(QStringLiteral("C")).toUtf8());
+    AppConfig::reload();
+}
+
+void TestDownloadJob::init()
+{
+    static int run = 0;
+    m_dest = m_work.filePath(QStringLiteral("dest%1/").arg(++run));
+    QVERIFY(QDir().mkpath(m_dest));
+    m_logStart = m_nginx.accessLog().size();
+    CvTilewright::listLimit = TileEnumerator::ListLimit;
+}
+
+void TestDownloadJob::cleanup()
+{
+    CvTilewright::listLimit = TileEnumerator::ListLimit;
+}
+
+// A window whose map shows (nearly exactly) the given area at the given zoom.
+std::unique_ptr<CvTilewright> TestDownloadJob::makeWindow(const GeoArea &view, int zoom)
+{
+    const double x0 = tileX(view.west, zoom), x1 = tileX(view.east, zoom);
+    const double y0 = tileY(view.north, zoom), y1 = tileY(view.south, zoom);
+    {
+        QSettings settings;
+        settings.beginGroup(QStringLiteral("CvMapWidget"));
+        settings.setValue(QStringLiteral("Lat"), (x0 + x1) / 2);
+        settings.setValue(QStringLiteral("Lon"), (y0 + y1) / 2);
+        settings.setValue(QStringLiteral("Zoom"), zoom);
+    }
+    auto w = std::make_unique<CvTilewright>();
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w.get()))
+        return nullptr;
+    const QSize size(qMax(1, int(std::lround((x1 - x0) * 256))), qMax(1, int(std::lround((y1 - y0) * 256))));
+    w->mapWidget->setFixedSize(size);
+    QTest::qWait(50);
+    if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != zoom)
+        return nullptr;
+    w->destFolder = m_dest;
+    w->ui.zoomTo->setValue(zoom);
+    return w;
+}
+
+bool TestDownloadJob::pressDownloadAndWait(CvTilewright *w, int timeoutMs)
+{
+    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        if (w->ui.downloadButton->isEnabled() && w->tileList.empty())
+            return true;
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+// Requests of the job since the test began (the map view asks with another agent).
+QStringList TestDownloadJob::jobRequests() const
+{
+    QStringList requests;
+    const QStringList log = m_nginx.accessLog();
+    for (int i = m_logStart; i < log.size(); ++i) {
+        if (log.at(i).endsWith(QLatin1Char(' ') + JobAgent))
+            requests << log.at(i).section(QLatin1Char(' '), 0, 2);
+    }
+    return requests;
+}
+
+QByteArray TestDownloadJob::fetch(const QString &url, QByteArray *contentType)
+{
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(url)));
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    done.wait(20000);
+    if (contentType)
+        *contentType = reply->rawHeader(QByteArrayLiteral("Content-Type"));
+    const QByteArray body = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    delete reply;
+    return body;
+}
+
+// 10.0 to 10.5 E, 47.0 to 47.5 N at zoom 12: 7 columns of 9 rows, fetched once
+// each in column-major order from the standard source, with the job's agent.
+void TestDownloadJob::exampleArea()
+{
+    auto w = makeWindow(Example, 12);
+    QVERIFY(w);
+    for (int z = 12; z <= 12; ++z) {
+        const auto shown = TileEnumerator::levelRange(w->mapWidget->visibleArea(), z);
+        const auto wanted = TileEnumerator::levelRange(Example, z);
+        QCOMPARE(shown.xMin, wanted.xMin);
+        QCOMPARE(shown.xMax, wanted.xMax);
+        QCOMPARE(shown.yMin, wanted.yMin);
+        QCOMPARE(shown.yMax, wanted.yMax);
+    }
+    // An existing tile is replaced by the fresh one.
+    QVERIFY(writeFile(m_dest + QStringLiteral("12/2161/1432.png"), Old));
+
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QVERIFY(!w->ui.cancleButton->isEnabled());
+    QVERIFY(w->ui.okButton->isEnabled() && w->ui.urlButton->isEnabled() && w->ui.browseButton->isEnabled());
+    QCOMPARE(w->ui.progressBar->value(), 0);
+
+    const std::vector<TileId> tiles = tilesOf(Example, 12, 12);
+    QCOMPARE(tiles.size(), size_t(63));
+    QStringList expectedFiles, expectedRequests;
+    for (const TileId &t : tiles) {
+        expectedFiles << tilePath(t);
+        expectedRequests << QStringLiteral("GET /") + tilePath(t) + QStringLiteral(" 200");
+        QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
+    }
+    expectedFiles.sort();
+    QCOMPARE(filesBelow(m_dest), expectedFiles);
+    QCOMPARE(jobRequests(), expectedRequests);
+}
+
+// Levels 10 to 12 hold 6, 20 and 63 tiles; with a limit of 5 every level is a
+// chunk of its own, and each next chunk starts by itself.
+void TestDownloadJob::chunksGoOnWithoutUserAction()
+{
+    auto w = makeWindow(Example, 10);
+    QVERIFY(w);
+    CvTilewright::listLimit = 5;
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
+    w->ui.zoomTo->setValue(12);
+    QCOMPARE(w->ui.zoomTo->value(), 12);
+
+    QList<int> chunkSizes;
+    connect(w.get(), &CvTilewright::nextDownload, this, [&w, &chunkSizes] {
+        if (w->ui.progressBar->value() == 1) // a fresh chunk
+            chunkSizes << w->ui.progressBar->maximum();
+    });
+    QSignalSpy restarts(w.get(), &CvTilewright::restartDownload);
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(restarts.count(), 2);
+    QCOMPARE(chunkSizes, (QList<int>{6, 20, 63}));
+    QCOMPARE(w->restartZoom, 0);
+
+    QStringList expected;
+    for (const TileId &t : tilesOf(Example, 10, 12)) {
+        expected << tilePath(t);
+        QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
+    }
+    expected.sort();
+    QCOMPARE(filesBelow(m_dest), expected);
+}
+
+// Stop while a tile comes in slowly: the tiles done stay, the tile in flight
+// keeps its old file, nothing partial is left, and the job is over.
+void TestDownloadJob::stopKeepsThePreviousTile()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.05, 47.45), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/slow/");
+    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    QVERIFY(tiles.size() >= 3);
+    const QString first = tilePath(tiles[0]), second = tilePath(tiles[1]);
+    QVERIFY(writeFile(m_dest + first, Old));
+    QVERIFY(writeFile(m_dest + second, Old));
+
+    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    const QString secondStatus = QStringLiteral("Download Level 12/Tile %1.png :").arg(tiles[1].y);
+    QTRY_COMPARE_WITH_TIMEOUT(w->ui.progLab->text(), secondStatus, 30000);
+    QTest::qWait(400);
+
+    // What the user sees while a job runs.
+    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
+    QVERIFY(w->grab().save(shot));
+    qInfo("window during the download: %s", qPrintable(shot));
+    QVERIFY(!w->ui.downloadButton->isEnabled() && w->ui.cancleButton->isEnabled());
+
+    QTest::mouseClick(w->ui.cancleButton, Qt::LeftButton);
+    QCOMPARE(w->ui.progLab->text(), Canceled);
+    QVERIFY(w->tileList.empty());
+    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QTest::qWait(300);
+    QCOMPARE(readFile(m_dest + first), readFile(m_root.filePath(first)));
+    QCOMPARE(readFile(m_dest + second), Old);
+    QStringList expected{first, second};
+    expected.sort();
+    QCOMPARE(filesBelow(m_dest), expected);
+    QCOMPARE(w->ui.progLab->text(), Canceled);
+}
+
+void TestDownloadJob::failedTilesAreSkipped_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("served"); // the tree that answers, or empty: none
+    QTest::addColumn<bool>("emptyBodies");
+    QTest::addColumn<int>("requestsPerTile"); // 0: not counted
+
+    QTest::newRow("missing tiles (404)") << QStringLiteral("/holes/") << QStringLiteral("holes/") << false << 1;
+    QTest::newRow("server error") << QStringLiteral("/e500/") << QString() << false << 1;
+    QTest::newRow("redirect followed") << QStringLiteral("/redirect/") << QStringLiteral("") << false << 2;
+    QTest::newRow("redirect loop") << QStringLiteral("/looping/") << QString() << false << 0;
+    QTest::newRow("WMS exception with status 200") << QStringLiteral("/wmserror/") << QString() << false << 1;
+    QTest::newRow("empty bodies") << QStringLiteral("/empty/") << QString() << true << 1;
+}
+
+void TestDownloadJob::failedTilesAreSkipped()
+{
+    QFETCH(QString, prefix);
+    QFETCH(QString, served);
+    QFETCH(bool, emptyBodies);
+    QFETCH(int, requestsPerTile);
+
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + prefix;
+    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    for (const TileId &t : tiles)
+        QVERIFY(writeFile(m_dest + tilePath(t), Old));
+
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    if (requestsPerTile) // every tile asked once, no retry
+        QCOMPARE(jobRequests().size(), requestsPerTile * int(tiles.size()));
+    else
+        QVERIFY(jobRequests().size() > int(tiles.size()));
+    int fresh = 0;
+    for (const TileId &t : tiles) {
+        const QString source = m_root.filePath(served.isNull() ? QStringLiteral("nothing/") : served + tilePath(t));
+        QByteArray expected = Old; // no tile is lost to a failed request
+        if (emptyBodies)
+            expected = QByteArray();
+        else if (!served.isNull() && QFile::exists(source))
+            expected = readFile(source);
+        fresh += expected != Old;
+        QCOMPARE(readFile(m_dest + tilePath(t)), expected);
+    }
+    QCOMPARE(filesBelow(m_dest).size(), int(tiles.size())); // nothing partial beside them
+    if (!served.isNull() || emptyBodies)
+        QVERIFY(fresh > 0);
+}
+
+// A destination that cannot take tiles: nothing is asked for, the job ends
+// and says why. A single column that cannot be written is passed over.
+void TestDownloadJob::unwritableDestination()
+{
+    QVERIFY(writeFile(m_dest + QStringLiteral("blocked"), "a file, not a folder"));
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->destFolder = m_dest + QStringLiteral("blocked/");
+    QVERIFY(pressDownloadAndWait(w.get(), 10000));
+    QCOMPARE(w->ui.progLab->text(),
+             QStringLiteral("Download failed: no tile could be written to %1").arg(w->destFolder));
+    QVERIFY(jobRequests().isEmpty());
+    QVERIFY(!w->ui.cancleButton->isEnabled());
+
+    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    QVERIFY(tiles.front().x != tiles.back().x);
+    QVERIFY(writeFile(m_dest + QStringLiteral("12/%1").arg(tiles.front().x), "blocks the first column"));
+    w->destFolder = m_dest;
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    for (const TileId &t : tiles) {
+        if (t.x != tiles.front().x)
+            QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
+    }
+}
+
+// A view entirely west of the grid: nothing to fetch, the job still ends.
+void TestDownloadJob::emptyJobEnds()
+{
+    auto w = makeWindow(area(-250.0, 60.0, -200.0, 30.0), 3);
+    QVERIFY(w);
+    QVERIFY(w->mapWidget->visibleArea().east < -180.0);
+    QVERIFY(pressDownloadAndWait(w.get(), 5000));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QVERIFY(filesBelow(m_dest).isEmpty());
+}
+
+// The download zoom was lowered below the level of the next chunk.
+void TestDownloadJob::restartAboveLoweredZoomEnds()
+{
+    auto w = makeWindow(Example, 10);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
+    w->downloadArea = w->mapWidget->visibleArea();
+    w->ui.zoomTo->setValue(11);
+    w->setJobRunning(true);
+    w->restartZoom = 12;
+    w->slotRestartDownload();
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(w->restartZoom, 0);
+    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QVERIFY(jobRequests().isEmpty());
+}
+
+void TestDownloadJob::rejectedHostSendsNothing()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/google/");
+    QString boxText;
+    answerNextModal([&boxText](QWidget *dialog) {
+        if (auto *box = qobject_cast<QMessageBox *>(dialog))
+            boxText = box->text();
+        dialog->close();
+    });
+    QVERIFY(pressDownloadAndWait(w.get(), 10000));
+    QCOMPARE(boxText, QStringLiteral("Download from host %1 rejected!").arg(w->sourceFolder));
+    QCOMPARE(w->ui.progLab->text(), Canceled);
+    QVERIFY(jobRequests().isEmpty());
+    QVERIFY(filesBelow(m_dest).isEmpty());
+}
+
+// The job's own network access goes through the proxy named in the window:
+// the tile server's address is unreachable, the proxy (nginx) answers.
+void TestDownloadJob::explicitProxyOnTheJob()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.1, 47.4), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = QStringLiteral("http://127.0.0.1:%1/").arg(ServerFixture::freePort());
+    w->useProxy = true;
+    w->proxyHost = QStringLiteral("127.0.0.1");
+    w->proxyPort = m_nginx.httpPort();
+    QVERIFY(pressDownloadAndWait(w.get()));
+    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    QVERIFY(!tiles.empty());
+    for (const TileId &t : tiles)
+        QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
+}
+
+// A theme format that would reach outside the tile folder is cut down to a
+// plain extension, and the status line says so.
+void TestDownloadJob::unsafeThemeFormat()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.1, 47.4), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->themeActive = true;
+    w->themeProtocol = QStringLiteral("http");
+    w->themeHost = QStringLiteral("127.0.0.1");
+    w->themePort = QString::number(m_nginx.httpPort());
+    w->themePath = QStringLiteral("/");
+    w->themeStorageMode = QStringLiteral("OpenStreetMap");
+    w->themeFormat = QStringLiteral("../../../escaped");
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QVERIFY2(w->ui.progLab->text().contains(QLatin1String(".escaped")), qPrintable(w->ui.progLab->text()));
+    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    QStringList expected;
+    for (const TileId &t : tiles) {
+        const QString name = QStringLiteral("%1/%2/%3.escaped").arg(t.zoom).arg(t.x).arg(t.y);
+        expected << name;
+        QCOMPARE(readFile(m_dest + name), readFile(m_root.filePath(tilePath(t))));
+    }
+    expected.sort();
+    QCOMPARE(filesBelow(m_dest), expected);
+    QVERIFY(filesBelow(m_work.path()).filter(QStringLiteral("escaped")).size() == expected.size());
+}
+
+void TestDownloadJob::elevationArchives_data()
+{
+    QTest::addColumn<GeoArea>("view");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<QStringList>("cells"); // every archive asked for, in order
+    QTest::addColumn<QStringList>("stored");
+
+    // Truncation toward zero: west -96.4 -> -96, south 13.6 -> 13; where
+    // regions meet, the first row of the table wins.
+    QTest::newRow("three regions")
+        << area(-96.4, 16.4, -93.6, 13.6) << 7
+        << QStringList{QStringLiteral("Islandes/N13W096"), QStringLiteral("South_America/N13W095"),
+                       QStringLiteral("South_America/N13W094"), QStringLiteral("South_America/N13W093"),
+                       QStringLiteral("Islandes/N14W096"), QStringLiteral("South_America/N14W095"),
+                       QStringLiteral("South_America/N14W094"), QStringLiteral("South_America/N14W093"),
+                       QStringLiteral("North_America/N15W096"), QStringLiteral("North_America/N15W095"),
+                       QStringLiteral("North_America/N15W094"), QStringLiteral("North_America/N15W093"),
+                       QStringLiteral("North_America/N16W096"), QStringLiteral("North_America/N16W095"),
+                       QStringLiteral("North_America/N16W094"), QStringLiteral("North_America/N16W093")}
+        << QStringList{QStringLiteral("Islandes/N14W096"), QStringLiteral("North_America/N15W096"),
+                       QStringLiteral("North_America/N16W093"), QStringLiteral("South_America/N13W094"),
+                       QStringLiteral("South_America/N14W095")};
+    QTest::newRow("around 0/0")
+        << area(-1.9, 0.9, 0.9, -1.9) << 7
+        << QStringList{QStringLiteral("Africa/S01W001"), QStringLiteral("Africa/S01E000"),
+                       QStringLiteral("Africa/N00W001"), QStringLiteral("Africa/N00E000")}
+        << QStringList{QStringLiteral("Africa/N00E000"), QStringLiteral("Africa/N00W001"),
+                       QStringLiteral("Africa/S01E000"), QStringLiteral("Africa/S01W001")};
+}
+
+void TestDownloadJob::elevationArchives()
+{
+    QFETCH(GeoArea, view);
+    QFETCH(int, zoom);
+    QFETCH(QStringList, cells);
+    QFETCH(QStringList, stored);
+
+    auto w = makeWindow(view, zoom);
+    QVERIFY(w);
+    w->sourceKind = 2;
+    QStringList statuses;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&w, &statuses] {
+        const QString text = w->ui.progLab->text();
+        if (statuses.isEmpty() || statuses.last() != text)
+            statuses << text;
+    });
+    watch.start(1);
+    QVERIFY(pressDownloadAndWait(w.get()));
+    watch.stop();
+    QCOMPARE(w->ui.progLab->text(), Finished);
+
+    QStringList requests;
+    for (const QString &cell : cells)
+        requests << QStringLiteral("GET /srtm/version2_1/SRTM3/%1.hgt.zip %2")
+                        .arg(cell, stored.contains(cell) ? QStringLiteral("200") : QStringLiteral("404"));
+    QCOMPARE(jobRequests(), requests); // over HTTPS, with the job's agent
+
+    QStringList files;
+    for (const QString &cell : stored) {
+        const QString name = cell + QStringLiteral(".hgt.zip");
+        files << name;
+        QCOMPARE(readFile(m_dest + name), readFile(m_root.filePath(QStringLiteral("srtm/version2_1/SRTM3/") + name)));
+    }
+    QCOMPARE(filesBelow(m_dest), files); // no error page kept for the sea
+    QVERIFY2(statuses.contains(QStringLiteral("Download SRTM (%1):").arg(cells.first().section(QLatin1Char('/'), 0, 0))),
+             qPrintable(statuses.join(QLatin1Char('|'))));
+}
+
+// Stop during a slow HTTPS transfer: the window answers at once, the transfer
+// ends within a second and leaves nothing behind.
+void TestDownloadJob::stopDuringArchiveTransfer()
+{
+    // A second server whose archives come in at 1 KiB/s.
+    NginxFixture slow;
+    QVERIFY2(slow.start(m_root.path(), QStringLiteral("location /srtm/ { limit_rate 1k; }")),
+             qPrintable(slow.errorString()));
+    qputenv("TILEWRIGHT_SRTM_URL", slow.httpsUrl().toUtf8());
+    qputenv("TILEWRIGHT_CA_BUNDLE", slow.caFile().toUtf8());
+    AppConfig::reload();
+    auto w = makeWindow(area(-1.9, 0.9, 0.9, -1.9), 7);
+    QVERIFY(w);
+    w->sourceKind = 2;
+    QVERIFY(writeFile(m_dest + QStringLiteral("Africa/S01W001.hgt.zip"), Old));
+
+    QElapsedTimer stall;
+    qint64 longest = 0;
+    QTimer beat;
+    connect(&beat, &QTimer::timeout, this, [&stall, &longest] {
+        longest = qMax(longest, stall.restart());
+    });
+    stall.start();
+    beat.start(1);
+    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::qWait(1500);
+    QVERIFY(w->archiveTransferId != 0);
+    QCOMPARE(w->ui.progLab->text(), QStringLiteral("Download SRTM (Africa):"));
+    QTest::mouseClick(w->ui.cancleButton, Qt::LeftButton);
+    QCOMPARE(w->ui.progLab->text(), Canceled);
+    QVERIFY(w->ui.downloadButton->isEnabled());
+    QTest::qWait(1200);
+    beat.stop();
+    qInfo("longest gap of the GUI thread during the HTTPS job: %lld ms", longest);
+    QVERIFY2(longest < 100, qPrintable(QString::number(longest)));
+    QCOMPARE(readFile(m_dest + QStringLiteral("Africa/S01W001.hgt.zip")), Old);
+    QCOMPARE(filesBelow(m_dest), QStringList{QStringLiteral("Africa/S01W001.hgt.zip")});
+    QCOMPARE(slow.accessLog().size(), 1);
+    QCOMPARE(w->ui.progLab->text(), Canceled); // the ended transfer does not go on
+
+    // A new job right after Stop runs normally.
+    qputenv("TILEWRIGHT_SRTM_URL", m_nginx.httpsUrl().toUtf8());
+    qputenv("TILEWRIGHT_CA_BUNDLE", m_nginx.caFile().toUtf8());
+    AppConfig::reload();
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(filesBelow(m_dest).size(), 4);
+}
+
+void TestDownloadJob::webMapService_data()
+{
+    QTest::addColumn<bool>("theme");
+    QTest::newRow("listed Web Map Service") << false;
+    QTest::newRow("theme Web Map Service") << true;
+}
+
+// Every tile of the job is compared with what the WMS answers to the same
+// address: images are stored as they came, documents (capabilities, service
+// exceptions) never are.
+void TestDownloadJob::webMapService()
+{
+    QFETCH(bool, theme);
+    if (!m_mapProxy) {
+        m_mapProxy = std::make_unique<MapProxyFixture>();
+        QVERIFY2(m_mapProxy->start(), qPrintable(m_mapProxy->errorString()));
+    }
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->tileLayout = false;
+    w->sourceFolder = m_mapProxy->url();
+    if (theme) {
+        w->themeActive = true;
+        w->themeHost = QStringLiteral("127.0.0.1");
+        w->themePort = QString::number(m_mapProxy->port());
+        w->themePath = QStringLiteral("/service");
+        w->themeQuery = QStringLiteral("layers=esat");
+        w->themeStorageMode = QStringLiteral("WebMapService");
+        w->themeFormat = QStringLiteral("png");
+    }
+    QVERIFY(pressDownloadAndWait(w.get(), 120000));
+
+    SourceAddress::TileSource source;
+    source.sourceKind = 3;
+    source.tileLayout = false;
+    source.themeActive = theme;
+    source.sourceFolder = w->sourceFolder;
+    source.themeHost = w->themeHost;
+    source.themePort = w->themePort;
+    source.themePath = w->themePath;
+    source.themeQuery = w->themeQuery;
+    source.themeStorageMode = w->themeStorageMode;
+    source.themeFormat = w->themeFormat;
+    int images = 0, documents = 0;
+    for (const TileId &t : tilesOf(w->mapWidget->visibleArea(), 12, 12)) {
+        const QString url = SourceAddress::downloadAddress(source, t).text;
+        QVERIFY(url.contains(QLatin1String("esat")));
+        QByteArray type;
+        const QByteArray body = fetch(url, &type);
+        const QString local = m_dest + QStringLiteral("%1/%2/%3.%4").arg(t.zoom).arg(t.x).arg(t.y).arg(QStringLiteral("png"));
+        if (type.startsWith("image/")) {
+            ++images;
+            QCOMPARE(readFile(local), body);
+        } else {
+            ++documents;
+            QVERIFY2(!QFile::exists(local), qPrintable(local + QLatin1Char(' ') + QString::fromLatin1(type)));
+        }
+    }
+    qInfo("WMS tiles: %d images stored, %d documents refused", images, documents);
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    if (theme)
+        QVERIFY(images > 0 && documents == 0);
+}
+
+QTEST_MAIN(TestDownloadJob)
+#include "tst_downloadjob.moc"
