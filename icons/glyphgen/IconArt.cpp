@@ -1211,7 +1211,7 @@ void drawCarNavigator(Ctx &c)
     c.fill(rrect(34, 86, 32, 6, 3), c.pal.fg2);
     c.fill(rrect(6, 18, 88, 58, 7), c.pal.fg);
     c.fill(rect(12, 24, 76, 46), QColor(0x9E, 0xD7, 0x8A));
-    // road in perspective with the turn arrow
+    // the road ahead with the turn arrow
     c.fill(poly({{36, 70}, {64, 70}, {54, 34}, {46, 34}}), QColor(0x80, 0x8A, 0x96));
     c.fill(poly({{50, 36}, {60, 50}, {54, 50}, {54, 62}, {46, 62}, {46, 50}, {40, 50}}), QColor(255, 255, 255));
 }
@@ -1390,10 +1390,10 @@ void drawBackdrop(QPainter &p, Backdrop backdrop, int size)
     p.strokePath(shape, QPen(colours.bottom.darker(140), unit));
 }
 
-void drawLabel(QPainter &p, const IconSpec &spec, int size)
+void drawLabel(QPainter &p, const IconDesign &design, int size)
 {
-    if (spec.backdrop != Backdrop::Circle) {
-        const QPainterPath shape = backdropShape(spec.backdrop, size);
+    if (design.backdrop != Backdrop::Circle) {
+        const QPainterPath shape = backdropShape(design.backdrop, size);
         p.save();
         p.setClipPath(shape);
         QPainterPath band;
@@ -1410,24 +1410,24 @@ void drawLabel(QPainter &p, const IconSpec &spec, int size)
     font.setBold(true);
     font.setStretch(QFont::SemiCondensed);
     font.setHintingPreference(QFont::PreferFullHinting);
-    const bool circle = spec.backdrop == Backdrop::Circle;
+    const bool circle = design.backdrop == Backdrop::Circle;
     const double maxWidth = (circle ? 62 : 80) * scale;
     int pixels = std::max(7, int(std::lround((circle ? 13 : 16) * scale)));
     for (;; --pixels) {
         font.setPixelSize(pixels);
-        if (QFontMetricsF(font).horizontalAdvance(spec.label) <= maxWidth || pixels <= 6)
+        if (QFontMetricsF(font).horizontalAdvance(design.label) <= maxWidth || pixels <= 6)
             break;
     }
     p.setFont(font);
     p.setPen(QColor(255, 255, 255));
     const QRectF area = circle ? QRectF(0, 68 * scale, size, 16 * scale) : QRectF(0, 74 * scale, size, 22 * scale);
-    p.drawText(area, Qt::AlignCenter, spec.label);
+    p.drawText(area, Qt::AlignCenter, design.label);
     p.restore();
 }
 
 } // namespace
 
-QImage renderIcon(const IconSpec &spec, int size)
+QImage renderIcon(const IconDesign &design, int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -1436,24 +1436,24 @@ QImage renderIcon(const IconSpec &spec, int size)
     p.setRenderHint(QPainter::TextAntialiasing);
     p.scale(size / 100.0, size / 100.0);
 
-    drawBackdrop(p, spec.backdrop, size);
-    const bool labelled = !spec.label.isEmpty() && size >= 48 && spec.backdrop != Backdrop::None;
+    drawBackdrop(p, design.backdrop, size);
+    const bool labelled = !design.label.isEmpty() && size >= 48 && design.backdrop != Backdrop::None;
 
     // Where the picture goes inside the square.
     double motifScale = 0.86;
     QPointF motifCentre(50, 50);
-    if (spec.backdrop == Backdrop::None) {
+    if (design.backdrop == Backdrop::None) {
         motifScale = 1.0;
-    } else if (labelled && spec.backdrop == Backdrop::Circle) {
+    } else if (labelled && design.backdrop == Backdrop::Circle) {
         motifScale = 0.62;
         motifCentre = QPointF(50, 42);
     } else if (labelled) {
         motifScale = 0.68;
         motifCentre = QPointF(50, 39);
-    } else if (spec.backdrop == Backdrop::Circle) {
+    } else if (design.backdrop == Backdrop::Circle) {
         motifScale = 0.8;
     }
-    if (size <= 16 && spec.backdrop != Backdrop::None && spec.backdrop != Backdrop::Circle)
+    if (size <= 16 && design.backdrop != Backdrop::None && design.backdrop != Backdrop::Circle)
         motifScale = 0.9;
 
     // The picture is drawn on a layer of its own so that its silhouette can
@@ -1467,16 +1467,16 @@ QImage renderIcon(const IconSpec &spec, int size)
         lp.translate(motifCentre);
         lp.scale(motifScale, motifScale);
         lp.translate(-50, -50);
-        Ctx ctx{lp, paletteFor(spec.backdrop), size};
-        drawMotif(ctx, spec.motif);
+        Ctx ctx{lp, paletteFor(design.backdrop), size};
+        drawMotif(ctx, design.motif);
     }
     p.save();
     p.resetTransform();
-    if (spec.backdrop != Backdrop::None && size >= 48) {
+    if (design.backdrop != Backdrop::None && size >= 48) {
         QImage shadow = layer;
         QPainter sp(&shadow);
         sp.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        QColor shade = backdropColours(spec.backdrop).bottom.darker(170);
+        QColor shade = backdropColours(design.backdrop).bottom.darker(170);
         shade.setAlpha(150);
         sp.fillRect(shadow.rect(), shade);
         sp.end();
@@ -1486,7 +1486,7 @@ QImage renderIcon(const IconSpec &spec, int size)
     p.restore();
 
     if (labelled)
-        drawLabel(p, spec, size);
+        drawLabel(p, design, size);
     p.end();
     return image.convertToFormat(QImage::Format_ARGB32);
 }

@@ -8,4 +8,4 @@
 // Each size is drawn anew from the vector description, not scaled from a larger
 // image: small sizes drop labels and fine detail and keep lines at least one
 // pixel wide.
-QImage renderIcon(const IconSpec &spec, int size);
+QImage renderIcon(const IconDesign &design, int size);

@@ -88,25 +88,25 @@ const Row kRows[] = {
 
 } // namespace
 
-QVector<IconSpec> iconCatalog()
+QVector<IconDesign> iconCatalog()
 {
-    QVector<IconSpec> specs;
+    QVector<IconDesign> designs;
     for (const Row &row : kRows) {
-        IconSpec spec;
-        spec.group = QStringLiteral("IDI_ICON%1").arg(row.number);
-        spec.motif = row.motif;
-        spec.backdrop = row.backdrop;
-        spec.label = QString::fromLatin1(row.label);
-        spec.depth = 32;
-        spec.sizes = {128, 64, 48, 32, 16};
+        IconDesign design;
+        design.group = QStringLiteral("IDI_ICON%1").arg(row.number);
+        design.motif = row.motif;
+        design.backdrop = row.backdrop;
+        design.label = QString::fromLatin1(row.label);
+        design.depth = 32;
+        design.sizes = {128, 64, 48, 32, 16};
         if (row.number == 165) {
-            spec.sizes = {128, 64, 32, 16};
+            design.sizes = {128, 64, 32, 16};
         } else if (row.number == 170) {
             // The family's older palette icon, which also came in 256 pixels.
-            spec.sizes = {256, 128, 64, 48, 32, 16};
-            spec.depth = 8;
+            design.sizes = {256, 128, 64, 48, 32, 16};
+            design.depth = 8;
         }
-        specs.append(spec);
+        designs.append(design);
     }
-    return specs;
+    return designs;
 }

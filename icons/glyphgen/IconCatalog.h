@@ -17,7 +17,7 @@ enum class Motif {
 
 enum class Backdrop { Blue, Navy, Teal, Green, Orange, Red, Grey, Circle, None };
 
-struct IconSpec
+struct IconDesign
 {
     QString group;         // resource name, e.g. "IDI_ICON101"
     Motif motif;
@@ -28,4 +28,4 @@ struct IconSpec
 };
 
 // All 71 groups: "IDI_ICON1", then "IDI_ICON101" to "IDI_ICON170".
-QVector<IconSpec> iconCatalog();
+QVector<IconDesign> iconCatalog();
