@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QWidget>
@@ -228,7 +229,29 @@ void CvMapCache::startNextRequest()
 #endif
     ++m_requestsStarted;
     m_reply = m_network.get(request);
+    connect(m_reply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
     connect(m_reply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
+}
+
+void CvMapCache::on_requestFinished(int id, bool Error)
+{
+    if (id != m_requestId)
+        return;
+    m_requestPending = false;
+    if (Error) {
+        QMessageBox::information(nullptr, tr("Tilewright"),
+                                 tr("Download from host %1 failed.\n%2")
+                                     .arg(m_server.serverHost, QString::fromUtf8(m_receiveBuffer)));
+        m_requestQueue.clear();
+        return;
+    }
+    storeTile(m_currentKey, m_receiveBuffer);
+}
+
+void CvMapCache::error(QNetworkReply::NetworkError code)
+{
+    // Failures are judged in finished(), once the whole answer is in.
+    Q_UNUSED(code)
 }
 
 void CvMapCache::finished()

@@ -88,6 +88,10 @@ signals:
     void requestDone(const TileId &key, bool stored);
 
 private slots:
+    // Completion in the form of the older request interface, kept for callers
+    // that report (id, error) themselves; the cache's own replies end in finished().
+    void on_requestFinished(int id, bool Error);
+    void error(QNetworkReply::NetworkError code);
     void finished();
 
 private:
@@ -112,6 +116,8 @@ private:
     TileId m_currentKey;
     bool m_requestPending = false;
     int m_requestsStarted = 0;
+    int m_requestId = 0;
+    QByteArray m_receiveBuffer;
     QPointer<QWidget> m_view;
 
     QUrl m_standardBase; // scheme, host and port of the public tile server
