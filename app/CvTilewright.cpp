@@ -642,11 +642,38 @@ void CvTilewright::readResponseHeader(const QByteArray &)
 
 // ---- copy job ---------------------------------------------------------------
 
+// Hands the chunk just enumerated (already on the worker's queue) to the copy
+// worker. The bar counts copied tiles from 0, so it is full only when every
+// listed tile was copied and stays short when source tiles are missing.
 void CvTilewright::copyFile()
 {
+    if (tileList.empty())
+        return;
+    ui.progressBar->setMinimum(0);
+    ui.progressBar->setValue(0);
+    if (!copyThread || !copyThread->startCopy(sourceFolder, destFolder))
+        slot_update(-1, -1); // nothing the worker could take: end as it would
 }
 
+// The worker's reports: one per copied tile (zoom, row), then (-1, -1) when
+// its run is over, after the last tile or after Stop.
 void CvTilewright::slot_update(int iZoom, int iTile)
 {
-    Q_UNUSED(iZoom) Q_UNUSED(iTile)
+    // A late report of a stopped copy is no business of a download job.
+    if (downloadMode)
+        return;
+    if (iZoom >= 0 || iTile >= 0) {
+        ui.progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
+        ui.progressBar->setValue(ui.progressBar->value() + 1);
+        return;
+    }
+    tileList.clear();
+    // The enumeration stopped at its list limit: the job goes on with the
+    // next levels (slotRestartDownload ends it itself if none are left).
+    if (restartZoom != 0) {
+        slotRestartDownload();
+        return;
+    }
+    endJob(tr("Copy finished!"));
+    repaint();
 }
