@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QSaveFile>
 
 #if defined(__SANITIZE_THREAD__)
@@ -172,11 +173,13 @@ void CopyThread::deliverReports()
         pending.swap(reports);
     }
     const quint32 run = runNumber;
+    const QPointer<CopyThread> alive(this);
     for (const Report &report : pending) {
-        // A receiver may have started a new run from a report (the next chunk).
-        if (runNumber != run)
-            break;
         emit sendUpdate(report.zoom, report.tile);
+        // A receiver may have started a new run from a report (the next
+        // chunk), or closed the window that owns this worker.
+        if (!alive || runNumber != run)
+            break;
     }
 }
 

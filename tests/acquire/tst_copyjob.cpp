@@ -108,6 +108,9 @@ private slots:
     void rangeInChunks();
     void stopEndsAfterTileInHand();
     void newJobRightAfterStop();
+    void lowerZoomEndsAfterChunk();
+    void lateReportAfterSwitchToDownload();
+    void windowClosedDuringCopy_data();
     void windowClosedDuringCopy();
 
 private:
@@ -418,24 +421,89 @@ void TestCopyJob::newJobRightAfterStop()
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_source.filePath(tilePath(t))));
 }
 
+// The user lowers the download zoom while the first chunk is copied: the job
+// ends after that chunk, once, with "Copy finished!".
+void TestCopyJob::lowerZoomEndsAfterChunk()
+{
+    auto w = makeWindow(10, 12);
+    QVERIFY(w);
+    CvTilewright::listLimit = 5; // level 10 first, alone
+    const QVector<TileId> first = tilesOf(w->mapWidget->visibleArea(), 10, 10);
+    record(w.get());
+    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QCOMPARE(w->restartZoom, 11);
+    w->ui.zoomTo->setValue(10);
+    QVERIFY(waitForIdle(w.get()));
+
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(m_seen.size(), first.size() + 1);
+    QCOMPARE(filesBelow(m_dest).size(), first.size());
+    QCOMPARE(copiedFront(first), first.size());
+    QCOMPARE(w->restartZoom, 0);
+}
+
+// A copy is stopped and a download job is under way before the stopped run's
+// end report arrives: that report must not end the download.
+void TestCopyJob::lateReportAfterSwitchToDownload()
+{
+    auto w = makeWindow(10, 12);
+    QVERIFY(w);
+    record(w.get());
+    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 3; }, 20000));
+
+    w->ui.cancleButton->click();
+    // As a download job that has just started leaves the window.
+    w->downloadMode = true;
+    w->ui.progLab->setText(QStringLiteral("Download Level 10/Tile 1.png :"));
+    w->setJobRunning(true);
+    QVERIFY(w->copyThread->wait(5000));
+    QTest::qWait(50);
+
+    QCOMPARE(m_seen.last().zoom, -1); // the end report did arrive
+    QCOMPARE(w->ui.progLab->text(), QStringLiteral("Download Level 10/Tile 1.png :"));
+    QVERIFY(!w->ui.downloadButton->isEnabled() && w->ui.cancleButton->isEnabled());
+    w->setJobRunning(false);
+}
+
+void TestCopyJob::windowClosedDuringCopy_data()
+{
+    QTest::addColumn<bool>("fromReport");
+    QTest::newRow("closed from the event loop") << false;
+    QTest::newRow("closed by a receiver of a report") << true;
+}
+
 // Closing the window mid-copy stops the worker after the tile in hand and
 // waits for it: no tile is copied afterwards and none is half-written.
 void TestCopyJob::windowClosedDuringCopy()
 {
+    QFETCH(bool, fromReport);
     auto w = makeWindow(10, 13);
     QVERIFY(w);
     const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 13);
     record(w.get());
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 10; }, 20000));
-
     QElapsedTimer timer;
-    timer.start();
-    w.reset();
+    if (fromReport) {
+        connect(w->copyThread, &CopyThread::sendUpdate, this, [this, &w, &timer] {
+            if (m_seen.size() == 10) {
+                timer.start();
+                w.reset();
+            }
+        });
+    }
+    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([this, &w] { return m_seen.size() >= 10 || !w; }, 20000));
+
+    if (w) {
+        timer.start();
+        w.reset();
+    }
     QVERIFY(timer.elapsed() < 2000);
     const QStringList atClose = filesBelow(m_dest);
+    const int seenAtClose = m_seen.size();
     QTest::qWait(100);
     QCOMPARE(filesBelow(m_dest), atClose);
+    QCOMPARE(m_seen.size(), seenAtClose);
 
     const int copied = copiedFront(job);
     QCOMPARE(atClose.size(), copied);
