@@ -271,12 +271,13 @@ void CvTilewright::import()
 #include "acquire/TileContent.h"
 #include "acquire/TileEnumerator.h"
 #include "acquire/TileFiles.h"
+#include "acquire/TileWriter.h"
 #include "mapview/TileGeometry.h"
 
 #include <QDir>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <climits>
@@ -325,6 +326,13 @@ void CvTilewright::slot_download()
             networkManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyHost,
                                                    quint16(proxyPort), proxyUser, proxyPassword));
     }
+    if (downloadMode && !tileWriter)
+        tileWriter = new TileWriter(this);
+    if (tileWriter) {
+        tileWriter->waitForIdle(); // what a stopped job still had to write
+        tileWriter->takeFailures();
+    }
+    lastTileFolder.clear();
 
     jobEntries = 0;
     jobUnwritable = 0;
@@ -450,16 +458,24 @@ bool CvTilewright::startEntry(const TileId &entry)
 
     ++jobEntries;
     if (sourceKind == SourceAddress::ElevationArchives)
-        ui.progLab->setText(tr("Download SRTM (%1):").arg(SourceAddress::srtmRegionFolder(entry.zoom)));
+        showTileStatus(tr("Download SRTM (%1):").arg(SourceAddress::srtmRegionFolder(entry.zoom)));
     else
-        ui.progLab->setText(tr("Download Level %1/Tile %2 :")
-                                .arg(entry.zoom)
-                                .arg(theme ? target.fileName : downloadUrl.section(QLatin1Char('/'), -1)));
+        showTileStatus(tr("Download Level %1/Tile %2 :")
+                           .arg(entry.zoom)
+                           .arg(theme ? target.fileName : downloadUrl.section(QLatin1Char('/'), -1)));
     ui.progressBar->setValue(ui.progressBar->value() + 1);
 
-    if (!target.isValid() || !QDir().mkpath(target.folder)) {
+    if (!target.isValid()) {
         ++jobUnwritable;
         return false;
+    }
+    // Nothing is asked for that could not be kept.
+    if (target.folder != lastTileFolder) {
+        if (!QDir().mkpath(target.folder) || !QFileInfo(target.folder).isWritable()) {
+            ++jobUnwritable;
+            return false;
+        }
+        lastTileFolder = target.folder;
     }
     requestAborted = false;
 
@@ -473,13 +489,7 @@ bool CvTilewright::startEntry(const TileId &entry)
     if (scheme != QLatin1String("http"))
         return false;
 
-    pendingTile = new QSaveFile(target.path());
-    if (!pendingTile->open(QIODevice::WriteOnly)) {
-        dropPendingTile();
-        ++jobUnwritable;
-        return false;
-    }
-
+    pendingTilePath = target.path();
     QNetworkRequest request(address.url);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -499,25 +509,26 @@ void CvTilewright::finished()
     if (requestAborted) {
         reply->abort();
         releaseReply();
-        dropPendingTile();
+        pendingTilePath.clear();
         return;
     }
     // A tile is stored only from a successful answer that is not a document
     // (WMS exceptions and error pages come with status 200 too). An empty body
     // gives an empty tile file.
-    if (reply->error() == QNetworkReply::NoError && pendingTile) {
+    if (reply->error() == QNetworkReply::NoError && !pendingTilePath.isEmpty() && tileWriter) {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QByteArray body = reply->readAll();
         const bool document = !body.isEmpty()
                               && TileContent::isNonImageDocument(reply->rawHeader(QByteArrayLiteral("Content-Type")),
                                                                  body.left(512));
-        if (status >= 200 && status <= 299 && !document) {
-            if (pendingTile->write(body) != body.size() || !pendingTile->commit())
-                ++jobUnwritable;
-        }
+        if (status >= 200 && status <= 299 && !document)
+            tileWriter->write(pendingTilePath, body);
     }
-    dropPendingTile();
+    pendingTilePath.clear();
     releaseReply();
+    // When the disk is slower than the network, the disk sets the pace.
+    if (tileWriter && tileWriter->pending() > 32)
+        tileWriter->waitForIdle();
     goOnAfterEntry();
 }
 
@@ -538,7 +549,17 @@ void CvTilewright::goOnAfterEntry()
         emit nextDownload();
     else if (restartZoom != 0)
         emit restartDownload();
-    else if (jobEntries > 0 && jobUnwritable == jobEntries)
+    else
+        endDownloadJob();
+}
+
+void CvTilewright::endDownloadJob()
+{
+    if (tileWriter) {
+        tileWriter->waitForIdle();
+        jobUnwritable += tileWriter->takeFailures();
+    }
+    if (jobEntries > 0 && jobUnwritable == jobEntries)
         endJob(tr("Download failed: no tile could be written to %1").arg(destFolder));
     else if (!jobFormatNote.isEmpty())
         endJob(jobFormatNote);
@@ -546,8 +567,35 @@ void CvTilewright::goOnAfterEntry()
         endJob(tr("Download finished!"));
 }
 
+// The first text of a burst shows at once, the last one when the interval is
+// over; texts in between are passed over.
+void CvTilewright::showTileStatus(const QString &text)
+{
+    constexpr int StatusIntervalMs = 40;
+    if (!statusThrottle) {
+        statusThrottle = new QTimer(this);
+        statusThrottle->setSingleShot(true);
+        connect(statusThrottle, &QTimer::timeout, this, [this] {
+            if (pendingStatus.isEmpty())
+                return;
+            ui.progLab->setText(pendingStatus);
+            pendingStatus.clear();
+            statusThrottle->start(StatusIntervalMs);
+        });
+    }
+    if (statusThrottle->isActive()) {
+        pendingStatus = text;
+        return;
+    }
+    ui.progLab->setText(text);
+    statusThrottle->start(StatusIntervalMs);
+}
+
 void CvTilewright::endJob(const QString &status)
 {
+    if (statusThrottle)
+        statusThrottle->stop();
+    pendingStatus.clear();
     ui.progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
     ui.progressBar->setMinimum(0);
@@ -564,16 +612,6 @@ void CvTilewright::releaseReply()
     reply = nullptr;
 }
 
-// Drops an uncommitted tile body: its temporary file goes, the old tile stays.
-void CvTilewright::dropPendingTile()
-{
-    if (!pendingTile)
-        return;
-    pendingTile->cancelWriting();
-    delete pendingTile;
-    pendingTile = nullptr;
-}
-
 void CvTilewright::cancelDownload()
 {
     if (downloadMode) {
@@ -581,10 +619,13 @@ void CvTilewright::cancelDownload()
         if (reply)
             reply->abort(); // its finished() runs at once and drops the partial body
         releaseReply();
-        dropPendingTile();
+        pendingTilePath.clear();
         if (archiveTransfer)
             archiveTransfer->abortAll();
         archiveTransferId = 0;
+        if (statusThrottle)
+            statusThrottle->stop();
+        pendingStatus.clear();
         ui.progLab->setText(tr("Download canceled!"));
     } else if (copyThread) {
         copyThread->stopProcess();

@@ -123,18 +123,26 @@ private:
     // HTTPS transfers run on its worker thread; child of the window.
     class ArchiveTransfer *archiveTransfer = nullptr;
     int archiveTransferId = 0;             // transfer the job waits for; 0 = none
-    // Where the reply in flight is stored: the old tile is replaced only when
-    // the request succeeded with content. (outputFile stays unused.)
-    class QSaveFile *pendingTile = nullptr;
+    // Tile bodies go to disk on the writer's thread while the next request is
+    // out; an old tile is replaced only by a complete new one. (outputFile
+    // stays unused: a body is written only once its reply has succeeded.)
+    class TileWriter *tileWriter = nullptr;
+    QString pendingTilePath;               // where the reply in flight goes
+    QString lastTileFolder;                // created and writable in this job
     int jobEntries = 0;                    // entries taken by this job
     int jobUnwritable = 0;                 // of them, not writable at their place
     QString jobFormatNote;                 // a theme format made a safe extension
+    // The per-tile status text is shown at most every StatusIntervalMs, so a
+    // fast job does not spend its time repainting the status line.
+    QTimer *statusThrottle = nullptr;
+    QString pendingStatus;
+    void showTileStatus(const QString &text);
     void enumerateChunk(int fromZoom, int toZoom);
     bool startEntry(const TileId &entry);  // true while its request is in flight
     void goOnAfterEntry();
+    void endDownloadJob();
     void endJob(const QString &status);
     void releaseReply();
-    void dropPendingTile();
     void archiveTransferEnded(int id, int status);
 
     // The tests drive the window through its job state as the source dialog would.
