@@ -117,6 +117,8 @@ private slots:
 
     void exampleArea();
     void chunksGoOnWithoutUserAction();
+    void httpsTileServer();
+    void internalServerPause();
     void stopKeepsThePreviousTile();
     void failedTilesAreSkipped_data();
     void failedTilesAreSkipped();
@@ -339,6 +341,54 @@ void TestDownloadJob::chunksGoOnWithoutUserAction()
     }
     expected.sort();
     QCOMPARE(filesBelow(m_dest), expected);
+}
+
+// A listed server reached over HTTPS goes through libcurl: same layout, same
+// agent, certificates checked against the system store plus the test CA.
+void TestDownloadJob::httpsTileServer()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpsUrl() + QStringLiteral("/holes/");
+    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    for (const TileId &t : tiles)
+        QVERIFY(writeFile(m_dest + tilePath(t), Old));
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(w->ui.progLab->text(), Finished);
+    QStringList expectedRequests;
+    int missing = 0;
+    for (const TileId &t : tiles) {
+        const QString source = m_root.filePath(QStringLiteral("holes/") + tilePath(t));
+        const bool there = QFile::exists(source);
+        missing += !there;
+        expectedRequests << QStringLiteral("GET /holes/%1 %2").arg(tilePath(t), there ? QStringLiteral("200") : QStringLiteral("404"));
+        QCOMPARE(readFile(m_dest + tilePath(t)), there ? readFile(source) : Old);
+    }
+    QVERIFY(missing > 0);
+    QCOMPARE(jobRequests(), expectedRequests);
+    QCOMPARE(filesBelow(m_dest).size(), int(tiles.size()));
+}
+
+// Requests to the in-house server are spaced out by 50 ms.
+void TestDownloadJob::internalServerPause()
+{
+    qputenv("TILEWRIGHT_INTERNAL_TILE_SERVER", "127.0.0.1");
+    AppConfig::reload();
+    auto w = makeWindow(area(10.0, 47.5, 10.1, 47.4), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
+    const int tiles = int(tilesOf(w->mapWidget->visibleArea(), 12, 12).size());
+    QElapsedTimer clock;
+    clock.start();
+    const bool done = pressDownloadAndWait(w.get());
+    const qint64 elapsed = clock.elapsed();
+    qunsetenv("TILEWRIGHT_INTERNAL_TILE_SERVER");
+    AppConfig::reload();
+    QVERIFY(done);
+    QCOMPARE(filesBelow(m_dest).size(), tiles);
+    QVERIFY2(elapsed >= 50 * tiles, qPrintable(QStringLiteral("%1 ms for %2 tiles").arg(elapsed).arg(tiles)));
 }
 
 // Stop while a tile comes in slowly: the tiles done stay, the tile in flight
