@@ -275,9 +275,9 @@ void CvTilewright::import()
 #include "mapview/TileGeometry.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
-#include <QFileInfo>
 #include <QThread>
 
 #include <climits>
@@ -383,7 +383,10 @@ void CvTilewright::slotRestartDownload()
     // The download zoom was lowered below the levels still to do: the job is
     // complete as it stands.
     if (fromZoom > toZoom || sourceKind == SourceAddress::ElevationArchives) {
-        endJob(downloadMode ? tr("Download finished!") : tr("Copy finished!"));
+        if (downloadMode)
+            endDownloadJob();
+        else
+            endJob(tr("Copy finished!"));
         return;
     }
     enumerateChunk(fromZoom, toZoom);
@@ -424,6 +427,12 @@ void CvTilewright::downloadFile()
 // Composes the address and local place of one entry and sends its request.
 bool CvTilewright::startEntry(const TileId &entry)
 {
+    // A theme without format is saved as png; it is asked for as png from the
+    // first tile on (a WMS asked for "image/" answers with an exception).
+    const bool theme = themeActive && sourceKind >= SourceAddress::FirstListedServer;
+    if (theme && themeFormat.isEmpty())
+        themeFormat = QStringLiteral("png");
+
     SourceAddress::TileSource source;
     source.sourceKind = sourceKind;
     source.tileLayout = tileLayout;
@@ -442,10 +451,6 @@ bool CvTilewright::startEntry(const TileId &entry)
         return false;
     downloadUrl = address.text;
 
-    const bool theme = themeActive && sourceKind >= SourceAddress::FirstListedServer;
-    if (theme && themeFormat.isEmpty())
-        themeFormat = QStringLiteral("png"); // from the first tile on, and it stays so
-    source.themeFormat = themeFormat;
     if (theme && jobFormatNote.isEmpty()) {
         bool reduced = false;
         const QString extension = TileFiles::safeExtension(themeFormat, &reduced);
