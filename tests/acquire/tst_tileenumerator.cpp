@@ -32,6 +32,7 @@ private slots:
     void columnMajorOrder();
     void chunkLimit_data();
     void chunkLimit();
+    void defaultLimitOnALargeArea();
     void sinkSeesTheListedEntries();
     void elevationCells_data();
     void elevationCells();
@@ -148,6 +149,28 @@ void TestTileEnumerator::chunkLimit()
     QCOMPARE(result.restartZoom, restartZoom);
     if (restartZoom)
         QCOMPARE(list.back().zoom, restartZoom - 1);
+}
+
+// With the real limit: a first level under 25000 tiles does not stop the
+// enumeration, the second passes it and the third becomes the next chunk,
+// which starts from an empty list and enumerates its level whole.
+void TestTileEnumerator::defaultLimitOnALargeArea()
+{
+    const GeoArea large = area(0.0, 40.0, 50.0, 0.0);
+    std::deque<TileId> list;
+    const TileEnumerator::Result first = TileEnumerator::enumerateTiles(large, 10, 13, list);
+    const TileEnumerator::LevelRange z10 = TileEnumerator::levelRange(large, 10);
+    const qint64 level10 = qint64(z10.xMax - z10.xMin + 1) * (z10.yMax - z10.yMin + 1);
+    QVERIFY(level10 < TileEnumerator::ListLimit);
+    QVERIFY(qint64(list.size()) > TileEnumerator::ListLimit);
+    QCOMPARE(first.restartZoom, 12);
+    QCOMPARE(list.back().zoom, 11);
+
+    list.clear();
+    const TileEnumerator::Result next = TileEnumerator::enumerateTiles(large, first.restartZoom, 13, list);
+    QCOMPARE(next.restartZoom, 13);
+    QCOMPARE(list.front().zoom, 12);
+    QCOMPARE(list.back().zoom, 12);
 }
 
 void TestTileEnumerator::sinkSeesTheListedEntries()
