@@ -2,6 +2,19 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>CvMapCache</name>
+    <message>
+        <source>Tilewright</source>
+        <translation>Tilewright</translation>
+    </message>
+    <message>
+        <source>Download from host %1 failed.
+%2</source>
+        <translation>Download vom Server %1 fehlgeschlagen.
+%2</translation>
+    </message>
+</context>
+<context>
     <name>CvTilewright</name>
     <message>
         <source>Info</source>
@@ -50,6 +63,42 @@
     <message>
         <source>Download canceled!</source>
         <translation>Download abgebrochen!</translation>
+    </message>
+    <message>
+        <source>Copy finished!</source>
+        <translation>Kopieren beendet!</translation>
+    </message>
+    <message>
+        <source>Tilewright</source>
+        <translation>Tilewright</translation>
+    </message>
+    <message>
+        <source>Download from host %1 rejected!</source>
+        <translation>Download vom Server %1 abgelehnt!</translation>
+    </message>
+    <message>
+        <source>Download finished! The tile format "%1" is no file extension; tiles were saved as .%2</source>
+        <translation>Download beendet! Das Kachelformat „%1“ ist keine Dateiendung; die Kacheln wurden als .%2 gespeichert</translation>
+    </message>
+    <message>
+        <source>Download SRTM (%1):</source>
+        <translation>Download SRTM (%1):</translation>
+    </message>
+    <message>
+        <source>Download Level %1/Tile %2 :</source>
+        <translation>Download Stufe %1/Kachel %2 :</translation>
+    </message>
+    <message>
+        <source>Download failed: no tile could be written to %1</source>
+        <translation>Download fehlgeschlagen: keine Kachel konnte in %1 geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Download finished!</source>
+        <translation>Download beendet!</translation>
+    </message>
+    <message>
+        <source>Copy Level %1/Tile %2:</source>
+        <translation>Kopiere Stufe %1/Kachel %2:</translation>
     </message>
 </context>
 <context>
@@ -109,6 +158,13 @@
     <message>
         <source>Close</source>
         <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>Downloader</name>
+    <message>
+        <source>Downloading %1,%2 (zoom %3)...</source>
+        <translation>Lade %1,%2 (Zoom %3)...</translation>
     </message>
 </context>
 </TS>
