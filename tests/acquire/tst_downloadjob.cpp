@@ -168,6 +168,10 @@ void TestDownloadJob::initTestCase()
         if ((t.x + t.y) % 5 != 0) // every fifth tile is missing
             QVERIFY(writeFile(root + QStringLiteral("/holes/") + tilePath(t), NginxFixture::tilePng(t.x, t.y, t.zoom)));
     }
+    // Larger tiles (6 KiB) for the slow location: each takes 3 s at 2 KiB/s.
+    for (const TileId &t : tilesOf(area(10.0, 47.5, 10.1, 47.4), 12, 12))
+        QVERIFY(writeFile(root + QStringLiteral("/big/") + tilePath(t),
+                          NginxFixture::tilePng(t.x, t.y, t.zoom).leftJustified(6144, '\0')));
     // Elevation archives; cells over the sea have none (404).
     const QStringList archives{
         QStringLiteral("South_America/N14W095.hgt.zip"), QStringLiteral("South_America/N13W094.hgt.zip"),
@@ -398,16 +402,17 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     auto w = makeWindow(area(10.0, 47.5, 10.05, 47.45), 12);
     QVERIFY(w);
     w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/slow/");
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/slow/big/");
     const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QVERIFY(tiles.size() >= 3);
     const QString first = tilePath(tiles[0]), second = tilePath(tiles[1]);
+    QVERIFY(QFileInfo::exists(m_root.filePath(QStringLiteral("big/") + second)));
     QVERIFY(writeFile(m_dest + first, Old));
     QVERIFY(writeFile(m_dest + second, Old));
 
     QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
     const QString secondStatus = QStringLiteral("Download Level 12/Tile %1.png :").arg(tiles[1].y);
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui.progLab->text(), secondStatus, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->ui.progLab->text(), secondStatus, 60000);
     QTest::qWait(400);
 
     // What the user sees while a job runs.
@@ -421,7 +426,7 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     QVERIFY(w->tileList.empty());
     QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
     QTest::qWait(300);
-    QCOMPARE(readFile(m_dest + first), readFile(m_root.filePath(first)));
+    QCOMPARE(readFile(m_dest + first), readFile(m_root.filePath(QStringLiteral("big/") + first)));
     QCOMPARE(readFile(m_dest + second), Old);
     QStringList expected{first, second};
     expected.sort();
@@ -667,8 +672,15 @@ void TestDownloadJob::elevationArchives()
         QCOMPARE(readFile(m_dest + name), readFile(m_root.filePath(QStringLiteral("srtm/version2_1/SRTM3/") + name)));
     }
     QCOMPARE(filesBelow(m_dest), files); // no error page kept for the sea
-    QVERIFY2(statuses.contains(QStringLiteral("Download SRTM (%1):").arg(cells.first().section(QLatin1Char('/'), 0, 0))),
-             qPrintable(statuses.join(QLatin1Char('|'))));
+    // The status line names the region of the archive in hand.
+    const QStringList regionStatuses = statuses.filter(QStringLiteral("Download SRTM ("));
+    QVERIFY2(!regionStatuses.isEmpty(), qPrintable(statuses.join(QLatin1Char('|'))));
+    for (const QString &status : regionStatuses) {
+        bool known = false;
+        for (const QString &cell : cells)
+            known = known || status == QStringLiteral("Download SRTM (%1):").arg(cell.section(QLatin1Char('/'), 0, 0));
+        QVERIFY2(known, qPrintable(status));
+    }
 }
 
 // Stop during a slow HTTPS transfer: the window answers at once, the transfer
@@ -710,7 +722,7 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
     QCOMPARE(readFile(m_dest + QStringLiteral("Africa/S01W001.hgt.zip")), Old);
     QCOMPARE(filesBelow(m_dest), QStringList{QStringLiteral("Africa/S01W001.hgt.zip")});
-    QCOMPARE(slow.accessLog().size(), 1);
+    QVERIFY(slow.accessLog().size() <= 1); // nothing was asked after Stop
     QCOMPARE(w->ui.progLab->text(), Canceled); // the ended transfer does not go on
 
     // A new job right after Stop runs normally.
