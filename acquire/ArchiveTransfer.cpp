@@ -1,52 +1,75 @@
 #include "acquire/ArchiveTransfer.h"
 
 #include <QMetaObject>
-#include <QPointer>
 
 ArchiveTransfer::ArchiveTransfer(QObject *parent)
     : QObject(parent)
 {
     CurlTransfer::ensureGlobalInit();
-    m_context = new QObject;
-    m_context->moveToThread(&m_thread);
-    m_thread.setObjectName(QStringLiteral("ArchiveTransfer"));
-    m_thread.start();
+    m_thread = std::thread([this] { run(); });
 }
 
 ArchiveTransfer::~ArchiveTransfer()
 {
     abortAll();
-    m_thread.quit();
-    m_thread.wait();
-    delete m_context;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_jobs.clear();
+    }
+    m_wake.notify_all();
+    m_thread.join();
 }
 
 int ArchiveTransfer::start(const QString &url, const QString &localPath,
                            const CurlTransfer::Options &options)
 {
     const int id = ++m_lastId;
-    QPointer<ArchiveTransfer> owner(this);
-    std::atomic_int *abortUpTo = &m_abortUpTo;
-    QMetaObject::invokeMethod(
-        m_context,
-        [owner, abortUpTo, id, url, localPath, options]() {
-            const CurlTransfer::Result result = CurlTransfer::fetchToFile(
-                url, localPath, options, [abortUpTo, id]() { return id <= abortUpTo->load(); });
-            // The owner outlives the worker (its destructor waits for it), so
-            // the report can be posted to it; it is delivered on its thread.
-            QMetaObject::invokeMethod(
-                owner.data(),
-                [owner, id, result]() {
-                    if (owner)
-                        emit owner->finished(id, int(result.status), result.errorString);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.push_back(Job{id, url, localPath, options});
+    }
+    m_wake.notify_all();
     return id;
 }
 
 void ArchiveTransfer::abortAll()
 {
     m_abortUpTo.store(m_lastId);
+}
+
+void ArchiveTransfer::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return !m_jobs.empty() || m_stop; });
+        if (m_stop)
+            return;
+        const Job job = m_jobs.front();
+        m_jobs.pop_front();
+        lock.unlock();
+        const CurlTransfer::Result result =
+            CurlTransfer::fetchToFile(job.url, job.localPath, job.options,
+                                      [this, id = job.id]() { return id <= m_abortUpTo.load(); });
+        lock.lock();
+        m_done.push_back(Done{job.id, int(result.status), result.errorString});
+        // Delivered on the owner's thread; the destructor waits for this
+        // thread, so the owner is alive when the call is posted.
+        QMetaObject::invokeMethod(this, "deliverResults", Qt::QueuedConnection);
+    }
+}
+
+void ArchiveTransfer::deliverResults()
+{
+    for (;;) {
+        Done done;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_done.empty())
+                return;
+            done = m_done.front();
+            m_done.pop_front();
+        }
+        emit finished(done.id, done.status, done.errorString);
+    }
 }

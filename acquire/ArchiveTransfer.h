@@ -3,9 +3,12 @@
 #include "acquire/CurlTransfer.h"
 
 #include <QObject>
-#include <QThread>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 // Runs HTTPS transfers (CurlTransfer) one after the other on a worker thread,
 // so the window stays responsive. Each start() gets an id; its end is
@@ -27,12 +30,36 @@ public:
 signals:
     void finished(int id, int status, const QString &errorString);
 
+private slots:
+    void deliverResults();
+
 private:
-    QThread m_thread;
-    QObject *m_context = nullptr; // lives on m_thread; runs the transfers
+    struct Job
+    {
+        int id = 0;
+        QString url;
+        QString localPath;
+        CurlTransfer::Options options;
+    };
+    struct Done
+    {
+        int id = 0;
+        int status = 0;
+        QString errorString;
+    };
+    void run();
+
+    // Jobs and results pass under a standard lock (visible to the thread
+    // sanitizer); the event loop only carries the wake-up.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    std::deque<Done> m_done;
+    bool m_stop = false;
     int m_lastId = 0;
     // Transfers with an id up to this one are ended.
     std::atomic_int m_abortUpTo{0};
+    std::thread m_thread;
 
     Q_DISABLE_COPY(ArchiveTransfer)
 };

@@ -3,11 +3,11 @@
 #include "acquire/TileContent.h"
 
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSaveFile>
 
 #include <curl/curl.h>
+
+#include <mutex>
 
 namespace CurlTransfer {
 
@@ -44,10 +44,10 @@ int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_of
 // alone would replace the system store instead of adding to it.
 QByteArray caBlob(const QString &extraFile)
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     static QString cachedFor;
     static QByteArray cached;
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     if (cachedFor == extraFile && !cached.isEmpty())
         return cached;
     QByteArray blob;

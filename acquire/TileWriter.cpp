@@ -2,52 +2,48 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QSaveFile>
-#include <QThread>
 
 TileWriter::TileWriter(QObject *parent)
     : QObject(parent)
 {
-    m_thread = QThread::create([this] { run(); });
-    m_thread->setObjectName(QStringLiteral("TileWriter"));
-    m_thread->start();
+    m_thread = std::thread([this] { run(); });
 }
 
 TileWriter::~TileWriter()
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
-        m_wake.wakeAll();
     }
-    m_thread->wait();
-    delete m_thread;
+    m_wake.notify_all();
+    m_thread.join();
 }
 
 void TileWriter::write(const QString &path, const QByteArray &body)
 {
-    QMutexLocker lock(&m_mutex);
-    m_queue.push_back(Job{path, body});
-    m_wake.wakeAll();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(Job{path, body});
+    }
+    m_wake.notify_all();
 }
 
 void TileWriter::waitForIdle()
 {
-    QMutexLocker lock(&m_mutex);
-    while (!m_queue.empty() || m_busy)
-        m_idle.wait(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }
 
 int TileWriter::pending() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return int(m_queue.size()) + (m_busy ? 1 : 0);
 }
 
 int TileWriter::takeFailures()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int failures = m_failures;
     m_failures = 0;
     return failures;
@@ -55,10 +51,9 @@ int TileWriter::takeFailures()
 
 void TileWriter::run()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        while (m_queue.empty() && !m_stop)
-            m_wake.wait(&m_mutex);
+        m_wake.wait(lock, [this] { return !m_queue.empty() || m_stop; });
         if (m_queue.empty())
             return; // stopped and drained
         Job job = std::move(m_queue.front());
@@ -66,12 +61,13 @@ void TileWriter::run()
         m_busy = true;
         lock.unlock();
         const bool ok = writeTile(job.path, job.body);
-        lock.relock();
+        job = Job(); // the body is released off the lock too
+        lock.lock();
         m_busy = false;
         if (!ok)
             ++m_failures;
         if (m_queue.empty())
-            m_idle.wakeAll();
+            m_idle.notify_all();
     }
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <deque>
-
-class QThread;
+#include <mutex>
+#include <thread>
 
 // Writes downloaded tile bodies on a thread of its own, in the order given,
 // so the next request goes out while the disk works. An existing tile is
@@ -42,14 +41,15 @@ private:
     };
     void run();
 
-    mutable QMutex m_mutex;
-    QWaitCondition m_wake;
-    QWaitCondition m_idle;
+    // Standard locks, which the thread sanitizer sees through.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
     std::deque<Job> m_queue;
     bool m_busy = false;
     bool m_stop = false;
     int m_failures = 0;
-    QThread *m_thread = nullptr;
+    std::thread m_thread;
 
     Q_DISABLE_COPY(TileWriter)
 };
