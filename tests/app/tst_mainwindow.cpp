@@ -303,8 +303,8 @@ void TestMainWindow::browseFolderWritesProjection()
     QString caption;
     auto choose = [&](QFileDialog *dialog) {
         caption = dialog->windowTitle();
+        // With nothing selected the dialog answers its current folder.
         dialog->setDirectory(target.path());
-        dialog->selectFile(target.path());
         static_cast<QDialog *>(dialog)->accept();
     };
     answerModal<QFileDialog>(choose);
@@ -340,7 +340,6 @@ void TestMainWindow::browseFolderWithoutProjection()
         window.sourceKind = kind;
         answerModal<QFileDialog>([&](QFileDialog *dialog) {
             dialog->setDirectory(target.path());
-            dialog->selectFile(target.path());
             static_cast<QDialog *>(dialog)->accept();
         });
         QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
