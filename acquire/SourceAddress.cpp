@@ -81,9 +81,12 @@ Address downloadAddress(const TileSource &source, const TileId &entry)
         // Taken as entered: the address must end in '/' to yield zoom/x/y.
         return fromText(source.sourceFolder + zxyPath(entry));
     }
+    // A GetMap request only: servers that take the first of repeated
+    // parameters (WMS names are case-insensitive) would otherwise answer a
+    // leading REQUEST=GetCapabilities with their capabilities document.
     const TileGeometry::TileBounds box = TileGeometry::tileBounds(entry);
     return fromText(source.sourceFolder
-                    + QStringLiteral("/wms?SERVICE=WMS&REQUEST=GetCapabilities&layers=esat&service=WMS"
+                    + QStringLiteral("/wms?layers=esat&service=WMS"
                                      "&request=GetMap&version=1.1.1&styles=&format=image/jpeg"
                                      "&srs=EPSG:4326&width=256&height=256&bbox=%1,%2,%3,%4")
                           .arg(QString::number(box.west, 'g', 6), QString::number(box.south, 'g', 6),

@@ -107,12 +107,12 @@ void TestSourceAddress::addresses_data()
         << QStringLiteral("http://tiles.test/osm4/5/3.png");
     QTest::newRow("listed wms, 6 significant digits")
         << listed(QStringLiteral("http://wms.test"), false) << TileId{0, 0, 1}
-        << QStringLiteral("http://wms.test/wms?SERVICE=WMS&REQUEST=GetCapabilities&layers=esat&service=WMS"
+        << QStringLiteral("http://wms.test/wms?layers=esat&service=WMS"
                           "&request=GetMap&version=1.1.1&styles=&format=image/jpeg&srs=EPSG:4326&width=256"
                           "&height=256&bbox=-180,0,0,85.0511");
     QTest::newRow("listed wms deeper tile")
         << listed(QStringLiteral("http://wms.test"), false) << TileId{2176, 1436, 12}
-        << QStringLiteral("http://wms.test/wms?SERVICE=WMS&REQUEST=GetCapabilities&layers=esat&service=WMS"
+        << QStringLiteral("http://wms.test/wms?layers=esat&service=WMS"
                           "&request=GetMap&version=1.1.1&styles=&format=image/jpeg&srs=EPSG:4326&width=256"
                           "&height=256&bbox=11.25,47.2196,11.3379,47.2792");
 
