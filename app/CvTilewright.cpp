@@ -340,7 +340,13 @@ void CvTilewright::slot_download()
     restartZoom = 0;
     enumerateChunk(currentZoom, ui.zoomTo->value());
     setJobRunning(true);
+    startChunk();
+}
 
+// Hands the chunk just enumerated to the job's worker: the copy worker or the
+// one-request-at-a-time download.
+void CvTilewright::startChunk()
+{
     if (!downloadMode) {
         if (tileList.empty())
             endJob(tr("Copy finished!"));
@@ -390,14 +396,7 @@ void CvTilewright::slotRestartDownload()
         return;
     }
     enumerateChunk(fromZoom, toZoom);
-    if (!downloadMode) {
-        if (tileList.empty())
-            endJob(tr("Copy finished!"));
-        else
-            emit nextCopy();
-        return;
-    }
-    emit nextDownload();
+    startChunk();
 }
 
 void CvTilewright::downloadFile()

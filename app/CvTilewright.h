@@ -138,6 +138,7 @@ private:
     QString pendingStatus;
     void showTileStatus(const QString &text);
     void enumerateChunk(int fromZoom, int toZoom);
+    void startChunk();
     bool startEntry(const TileId &entry);  // true while its request is in flight
     void goOnAfterEntry();
     void endDownloadJob();

@@ -19,68 +19,16 @@
 #include <cmath>
 #include <memory>
 
+#include "TestFiles.h"
+
+using namespace TestFiles;
+
 namespace {
 
 const QString Finished = QStringLiteral("Copy finished!");
 
-GeoArea area(double west, double north, double east, double south)
-{
-    GeoArea a;
-    a.west = west;
-    a.north = north;
-    a.east = east;
-    a.south = south;
-    return a;
-}
-
 // Levels 10 to 12 hold 6, 20 and 63 tiles of it.
 const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
-
-double tileX(double lon, int zoom)
-{
-    return (lon + 180.0) / 360.0 * std::ldexp(1.0, zoom);
-}
-
-double tileY(double lat, int zoom)
-{
-    const double r = lat * M_PI / 180.0;
-    return (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / M_PI) / 2.0 * std::ldexp(1.0, zoom);
-}
-
-QString tilePath(const TileId &t)
-{
-    return QStringLiteral("%1/%2/%3.png").arg(t.zoom).arg(t.x).arg(t.y);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
-QVector<TileId> tilesOf(const GeoArea &a, int fromZoom, int toZoom)
-{
-    std::deque<TileId> list;
-    TileEnumerator::enumerateTiles(a, fromZoom, toZoom, list, INT_MAX);
-    return QVector<TileId>(list.begin(), list.end());
-}
 
 // What the window shows right after it handled one report of the worker.
 struct Seen

@@ -23,6 +23,11 @@
 
 Q_DECLARE_METATYPE(GeoArea)
 
+#include "ModalAnswer.h"
+#include "TestFiles.h"
+
+using namespace TestFiles;
+
 namespace {
 
 const QString Finished = QStringLiteral("Download finished!");
@@ -30,79 +35,7 @@ const QString Canceled = QStringLiteral("Download canceled!");
 const QString JobAgent = QStringLiteral("Corvane Tilewright 5.15");
 const QByteArray Old = QByteArrayLiteral("old tile kept from an earlier run");
 
-GeoArea area(double west, double north, double east, double south)
-{
-    GeoArea a;
-    a.west = west;
-    a.north = north;
-    a.east = east;
-    a.south = south;
-    return a;
-}
-
 const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
-
-double tileX(double lon, int zoom)
-{
-    return (lon + 180.0) / 360.0 * std::ldexp(1.0, zoom);
-}
-
-double tileY(double lat, int zoom)
-{
-    const double r = lat * M_PI / 180.0;
-    return (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / M_PI) / 2.0 * std::ldexp(1.0, zoom);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Every file below root, as paths relative to it (hidden ones too).
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
-QString tilePath(const TileId &t)
-{
-    return QStringLiteral("%1/%2/%3.png").arg(t.zoom).arg(t.x).arg(t.y);
-}
-
-std::vector<TileId> tilesOf(const GeoArea &a, int fromZoom, int toZoom)
-{
-    std::deque<TileId> list;
-    TileEnumerator::enumerateTiles(a, fromZoom, toZoom, list, INT_MAX);
-    return std::vector<TileId>(list.begin(), list.end());
-}
-
-// Answers the next modal dialog as soon as it is shown.
-void answerNextModal(std::function<void(QWidget *)> answer)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
-        if (QWidget *dialog = QApplication::activeModalWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            answer(dialog);
-        }
-    });
-    poll->start();
-}
 
 } // namespace
 
@@ -301,7 +234,7 @@ void TestDownloadJob::exampleArea()
     QVERIFY(w->ui.okButton->isEnabled() && w->ui.urlButton->isEnabled() && w->ui.browseButton->isEnabled());
     QCOMPARE(w->ui.progressBar->value(), 0);
 
-    const std::vector<TileId> tiles = tilesOf(Example, 12, 12);
+    const QVector<TileId> tiles = tilesOf(Example, 12, 12);
     QCOMPARE(tiles.size(), size_t(63));
     QStringList expectedFiles, expectedRequests;
     for (const TileId &t : tiles) {
@@ -355,7 +288,7 @@ void TestDownloadJob::httpsTileServer()
     QVERIFY(w);
     w->sourceKind = 3;
     w->sourceFolder = m_nginx.httpsUrl() + QStringLiteral("/holes/");
-    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     for (const TileId &t : tiles)
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
     QVERIFY(pressDownloadAndWait(w.get()));
@@ -403,7 +336,7 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     QVERIFY(w);
     w->sourceKind = 3;
     w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/slow/big/");
-    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QVERIFY(tiles.size() >= 3);
     const QString first = tilePath(tiles[0]), second = tilePath(tiles[1]);
     QVERIFY(QFileInfo::exists(m_root.filePath(QStringLiteral("big/") + second)));
@@ -460,7 +393,7 @@ void TestDownloadJob::failedTilesAreSkipped()
     QVERIFY(w);
     w->sourceKind = 3;
     w->sourceFolder = m_nginx.httpUrl() + prefix;
-    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     for (const TileId &t : tiles)
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
 
@@ -500,7 +433,7 @@ void TestDownloadJob::unwritableDestination()
     QVERIFY(jobRequests().isEmpty());
     QVERIFY(!w->ui.cancleButton->isEnabled());
 
-    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QVERIFY(tiles.front().x != tiles.back().x);
     QVERIFY(writeFile(m_dest + QStringLiteral("12/%1").arg(tiles.front().x), "blocks the first column"));
     w->destFolder = m_dest;
@@ -573,7 +506,7 @@ void TestDownloadJob::explicitProxyOnTheJob()
     w->proxyHost = QStringLiteral("127.0.0.1");
     w->proxyPort = m_nginx.httpPort();
     QVERIFY(pressDownloadAndWait(w.get()));
-    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QVERIFY(!tiles.empty());
     for (const TileId &t : tiles)
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
@@ -595,7 +528,7 @@ void TestDownloadJob::unsafeThemeFormat()
     w->themeFormat = QStringLiteral("../../../escaped");
     QVERIFY(pressDownloadAndWait(w.get()));
     QVERIFY2(w->ui.progLab->text().contains(QLatin1String(".escaped")), qPrintable(w->ui.progLab->text()));
-    const std::vector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QStringList expected;
     for (const TileId &t : tiles) {
         const QString name = QStringLiteral("%1/%2/%3.escaped").arg(t.zoom).arg(t.x).arg(t.y);

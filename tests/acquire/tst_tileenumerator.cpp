@@ -8,17 +8,11 @@
 
 Q_DECLARE_METATYPE(GeoArea)
 
-namespace {
+#include "TestFiles.h"
 
-GeoArea area(double west, double north, double east, double south)
-{
-    GeoArea a;
-    a.west = west;
-    a.north = north;
-    a.east = east;
-    a.south = south;
-    return a;
-}
+using TestFiles::area;
+
+namespace {
 
 } // namespace
 

@@ -3,6 +3,8 @@
 #include "mapview/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
+#include "ModalAnswer.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -19,22 +21,6 @@
 #include <QtTest>
 
 #include <functional>
-
-// Answers the next modal dialog of type T as soon as it is shown.
-template<typename T>
-static void answerModal(std::function<void(T *)> answer)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
-        if (T *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            answer(dialog);
-        }
-    });
-    poll->start();
-}
 
 class UrlCatcher : public QObject
 {
@@ -285,7 +271,7 @@ void TestMainWindow::aboutBox()
     CvTilewright window;
     QString title;
     QString text;
-    answerModal<QMessageBox>([&](QMessageBox *box) {
+    answerNextModal<QMessageBox>([&](QMessageBox *box) {
         title = box->windowTitle();
         text = box->text();
         box->accept();
@@ -307,7 +293,7 @@ void TestMainWindow::browseFolderWritesProjection()
         dialog->setDirectory(target.path());
         static_cast<QDialog *>(dialog)->accept();
     };
-    answerModal<QFileDialog>(choose);
+    answerNextModal<QFileDialog>(choose);
     QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
     QCOMPARE(caption, QStringLiteral("Select folder to store map tiles"));
     QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
@@ -322,7 +308,7 @@ void TestMainWindow::browseFolderWritesProjection()
     prj.write("garbage");
     prj.close();
     window.sourceKind = 1;
-    answerModal<QFileDialog>(choose);
+    answerNextModal<QFileDialog>(choose);
     QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
     QVERIFY(prj.open(QIODevice::ReadOnly));
     QCOMPARE(prj.readAll().size(), 91);
@@ -338,7 +324,7 @@ void TestMainWindow::browseFolderWithoutProjection()
     for (int kind : {2, 3}) {
         CvTilewright window;
         window.sourceKind = kind;
-        answerModal<QFileDialog>([&](QFileDialog *dialog) {
+        answerNextModal<QFileDialog>([&](QFileDialog *dialog) {
             dialog->setDirectory(target.path());
             static_cast<QDialog *>(dialog)->accept();
         });
@@ -354,7 +340,7 @@ void TestMainWindow::browseFolderCancelled()
 {
     CvTilewright window;
     const QString before = window.destFolder;
-    answerModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+    answerNextModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
     QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
     QCOMPARE(window.destFolder, before);
     QCOMPARE(window.ui.tilesFolder->text(), before);

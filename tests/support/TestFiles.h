@@ -1,0 +1,83 @@
+#pragma once
+
+// Small helpers the job tests share: areas, expected tile lists, and files
+// read, written and listed on real temporary trees.
+
+#include "acquire/TileEnumerator.h"
+#include "mapview/GeoArea.h"
+#include "mapview/TileId.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QVector>
+
+#include <climits>
+#include <cmath>
+#include <deque>
+
+namespace TestFiles {
+
+inline GeoArea area(double west, double north, double east, double south)
+{
+    GeoArea a;
+    a.west = west;
+    a.north = north;
+    a.east = east;
+    a.south = south;
+    return a;
+}
+
+// Fractional grid position of a longitude / latitude, computed independently
+// of the program's own conversions.
+inline double tileX(double lon, int zoom)
+{
+    return (lon + 180.0) / 360.0 * std::ldexp(1.0, zoom);
+}
+
+inline double tileY(double lat, int zoom)
+{
+    const double r = lat * M_PI / 180.0;
+    return (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / M_PI) / 2.0 * std::ldexp(1.0, zoom);
+}
+
+inline QString tilePath(const TileId &t)
+{
+    return QStringLiteral("%1/%2/%3.png").arg(t.zoom).arg(t.x).arg(t.y);
+}
+
+// Every tile of the area over the zoom range, in job order, without a limit.
+inline QVector<TileId> tilesOf(const GeoArea &a, int fromZoom, int toZoom)
+{
+    std::deque<TileId> list;
+    TileEnumerator::enumerateTiles(a, fromZoom, toZoom, list, INT_MAX);
+    return QVector<TileId>(list.begin(), list.end());
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Every file below root, as sorted paths relative to it (hidden ones too).
+inline QStringList filesBelow(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+} // namespace TestFiles
