@@ -53,25 +53,25 @@ int costInKiB(const QImage &image)
 
 CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
     : QObject(parent)
-    , m_tiles(memoryBudget)
-    , m_previews(DefaultPreviewBudget)
-    , m_decodedTiles(int(DecodedBudget / 1024))
-    , m_decodedPreviews(int(DecodedBudget / 4 / 1024))
+    , tiles(memoryBudget)
+    , scaledTiles(DefaultPreviewBudget)
+    , decodedTiles(int(DecodedBudget / 1024))
+    , decodedPreviews(int(DecodedBudget / 4 / 1024))
 {
     // The tile server's address is known from the start, so the first paint
     // already loads tiles (no waiting for the proxy detection).
-    m_standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
-    m_server.serverHost = m_standardBase.host();
+    standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
+    serverConfig.serverHost = standardBase.host();
     applySslConfiguration();
     loadOverviewImages();
 }
 
 CvMapCache::~CvMapCache()
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        delete m_reply;
+    if (tileReply) {
+        tileReply->disconnect(this);
+        tileReply->abort();
+        delete tileReply;
     }
     if (s_instance == this)
         s_instance = nullptr;
@@ -112,7 +112,7 @@ void CvMapCache::loadOverviewImages()
             const QByteArray bytes = file.readAll();
             if (bytes.isEmpty())
                 continue;
-            m_tiles.insertPinned(overview.key, bytes);
+            tiles.insertPinned(overview.key, bytes);
             forgetDecoded(overview.key);
             break;
         }
@@ -121,8 +121,8 @@ void CvMapCache::loadOverviewImages()
 
 QImage CvMapCache::decode(const TileId &key, const QByteArray &bytes, bool preview)
 {
-    QCache<TileId, QImage> &decoded = preview ? m_decodedPreviews : m_decodedTiles;
-    if (m_decodedEnabled) {
+    QCache<TileId, QImage> &decoded = preview ? decodedPreviews : decodedTiles;
+    if (decodedEnabled) {
         if (const QImage *image = decoded.object(key))
             return *image;
     }
@@ -134,15 +134,15 @@ QImage CvMapCache::decode(const TileId &key, const QByteArray &bytes, bool previ
         image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                               : QImage::Format_RGB32);
     }
-    if (m_decodedEnabled)
+    if (decodedEnabled)
         decoded.insert(key, new QImage(image), costInKiB(image));
     return image;
 }
 
 void CvMapCache::forgetDecoded(const TileId &key)
 {
-    m_decodedTiles.remove(key);
-    m_decodedPreviews.remove(key);
+    decodedTiles.remove(key);
+    decodedPreviews.remove(key);
 }
 
 void CvMapCache::forgetDecoded(const QList<TileId> &keys)
@@ -154,10 +154,10 @@ void CvMapCache::forgetDecoded(const QList<TileId> &keys)
 QImage CvMapCache::cachedTile(int x, int y, int zoom)
 {
     const TileId key{x, y, zoom};
-    const QByteArray bytes = m_tiles.find(key);
+    const QByteArray bytes = tiles.find(key);
     if (!bytes.isNull())
         return decode(key, bytes, false);
-    if (m_tiles.contains(key)) // held with an empty body
+    if (tiles.contains(key)) // held with an empty body
         return emptyTile();
     requestTile(key);
     return derivedTile(x, y, zoom);
@@ -168,7 +168,7 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     if (zoom <= TileGeometry::MinViewZoom || x < 0 || y < 0)
         return QImage();
     const TileId key{x, y, zoom};
-    const QByteArray held = m_previews.find(key);
+    const QByteArray held = scaledTiles.find(key);
     if (!held.isNull())
         return decode(key, held, true);
 
@@ -184,40 +184,40 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     preview.save(&buffer, "PNG");
-    forgetDecoded(m_previews.insert(key, bytes));
-    if (m_decodedEnabled)
-        m_decodedPreviews.insert(key, new QImage(preview), costInKiB(preview));
+    forgetDecoded(scaledTiles.insert(key, bytes));
+    if (decodedEnabled)
+        decodedPreviews.insert(key, new QImage(preview), costInKiB(preview));
     return preview;
 }
 
 void CvMapCache::requestTile(const TileId &key)
 {
     // Only one level is ever fetched: a key of a new level drops the others.
-    m_requestQueue.erase(std::remove_if(m_requestQueue.begin(), m_requestQueue.end(),
+    requestQueue.erase(std::remove_if(requestQueue.begin(), requestQueue.end(),
                                         [&key](const TileId &queued) { return queued.zoom != key.zoom; }),
-                         m_requestQueue.end());
-    m_requestQueue.append(key);
+                         requestQueue.end());
+    requestQueue.append(key);
     startNextRequest();
 }
 
 QUrl CvMapCache::tileAddress(const TileId &key) const
 {
-    return MapTileAddress::tileAddress(m_standardBase, m_server, key);
+    return MapTileAddress::tileAddress(standardBase, serverConfig, key);
 }
 
 void CvMapCache::startNextRequest()
 {
-    if (m_requestQueue.isEmpty() || m_requestPending)
+    if (requestQueue.isEmpty() || requestPending)
         return;
-    while (m_tiles.contains(m_requestQueue.first())) {
-        m_requestQueue.removeFirst();
-        if (m_requestQueue.isEmpty())
+    while (tiles.contains(requestQueue.first())) {
+        requestQueue.removeFirst();
+        if (requestQueue.isEmpty())
             return;
     }
-    m_requestPending = true;
-    m_currentKey = m_requestQueue.takeFirst();
+    requestPending = true;
+    currentKey = requestQueue.takeFirst();
 
-    QNetworkRequest request(tileAddress(m_currentKey));
+    QNetworkRequest request(tileAddress(currentKey));
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     // The public servers answer HTTPS only and redirect plain requests; a
     // redirect is followed, but never from HTTPS down to HTTP.
@@ -225,27 +225,27 @@ void CvMapCache::startNextRequest()
     request.setMaximumRedirectsAllowed(MaxRedirects);
     request.setRawHeader("User-Agent", "Tilewright");
 #ifndef QT_NO_SSL
-    request.setSslConfiguration(m_ssl);
+    request.setSslConfiguration(sslConfig);
 #endif
-    ++m_requestsStarted;
-    m_reply = m_network.get(request);
-    connect(m_reply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
-    connect(m_reply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
+    ++startedRequests;
+    tileReply = tileNetwork.get(request);
+    connect(tileReply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
+    connect(tileReply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
 }
 
 void CvMapCache::on_requestFinished(int id, bool Error)
 {
-    if (id != m_requestId)
+    if (id != requestId)
         return;
-    m_requestPending = false;
+    requestPending = false;
     if (Error) {
         QMessageBox::information(nullptr, tr("Tilewright"),
                                  tr("Download from host %1 failed.\n%2")
-                                     .arg(m_server.serverHost, QString::fromUtf8(m_receiveBuffer)));
-        m_requestQueue.clear();
+                                     .arg(serverConfig.serverHost, QString::fromUtf8(receiveBuffer)));
+        requestQueue.clear();
         return;
     }
-    storeTile(m_currentKey, m_receiveBuffer);
+    storeTile(currentKey, receiveBuffer);
 }
 
 void CvMapCache::error(QNetworkReply::NetworkError code)
@@ -259,13 +259,13 @@ void CvMapCache::finished()
     auto *reply = qobject_cast<QNetworkReply *>(sender());
     if (!reply)
         return;
-    if (reply != m_reply) { // a reply abandoned earlier
+    if (reply != tileReply) { // a reply abandoned earlier
         reply->disconnect(this);
         reply->deleteLater();
         return;
     }
-    m_requestPending = false;
-    const TileId key = m_currentKey;
+    requestPending = false;
+    const TileId key = currentKey;
 
     Outcome outcome = Outcome::Stored;
     QByteArray body;
@@ -294,7 +294,7 @@ void CvMapCache::finished()
         startNextRequest();
         return;
     case Outcome::ServerFailed:
-        m_requestQueue.clear();
+        requestQueue.clear();
         break;
     case Outcome::Aborted:
         break;
@@ -306,56 +306,56 @@ void CvMapCache::finished()
 void CvMapCache::storeTile(const TileId &key, const QByteArray &bytes)
 {
     forgetDecoded(key);
-    forgetDecoded(m_tiles.insert(key, bytes));
-    m_previews.remove(key);
-    if (m_view)
-        m_view->update();
+    forgetDecoded(tiles.insert(key, bytes));
+    scaledTiles.remove(key);
+    if (view)
+        view->update();
     emit requestDone(key, true);
 }
 
 void CvMapCache::releaseReply()
 {
-    if (!m_reply)
+    if (!tileReply)
         return;
-    m_reply->disconnect(this);
-    m_reply->deleteLater();
-    m_reply = nullptr;
+    tileReply->disconnect(this);
+    tileReply->deleteLater();
+    tileReply = nullptr;
 }
 
-void CvMapCache::setView(QWidget *view)
+void CvMapCache::setView(QWidget *widget)
 {
-    m_view = view;
-    m_previews.clear();
-    m_decodedPreviews.clear();
+    view = widget;
+    scaledTiles.clear();
+    decodedPreviews.clear();
 }
 
 void CvMapCache::setServer(const QString &host, const QString &path, const QString &query,
                            const QString &storageMode, const QString &format, int port, int sourceMode)
 {
-    m_server.serverHost = host;
-    m_server.serverPath = path;
-    m_server.serverQuery = query;
-    m_server.storageMode = storageMode;
-    m_server.imageFormat = format;
-    m_server.tileServerMode = port >= 0;
-    m_server.serverPort = port < 0 ? -port : port;
-    m_server.sourceMode = sourceMode;
+    serverConfig.serverHost = host;
+    serverConfig.serverPath = path;
+    serverConfig.serverQuery = query;
+    serverConfig.storageMode = storageMode;
+    serverConfig.imageFormat = format;
+    serverConfig.tileServerMode = port >= 0;
+    serverConfig.serverPort = port < 0 ? -port : port;
+    serverConfig.sourceMode = sourceMode;
 }
 
 void CvMapCache::setServerHost(const QString &host, int sourceMode)
 {
-    m_server.serverHost = host;
-    m_server.sourceMode = sourceMode;
+    serverConfig.serverHost = host;
+    serverConfig.sourceMode = sourceMode;
 }
 
 void CvMapCache::reload()
 {
-    m_tiles.clear();
-    m_previews.clear();
-    m_decodedTiles.clear();
-    m_decodedPreviews.clear();
-    m_requestQueue.clear();
-    m_standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
+    tiles.clear();
+    scaledTiles.clear();
+    decodedTiles.clear();
+    decodedPreviews.clear();
+    requestQueue.clear();
+    standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
     applySslConfiguration();
     loadOverviewImages();
 }
@@ -363,53 +363,53 @@ void CvMapCache::reload()
 void CvMapCache::setProxy(const QString &host, const QString &user, const QString &password, int port,
                           bool enabled)
 {
-    m_proxyHost = host;
-    m_proxyUser = user;
-    m_proxyPassword = password;
-    m_proxyPort = port;
-    m_proxyEnabled = enabled;
-    if (m_requestPending) {
-        if (m_reply) {
-            QNetworkReply *reply = m_reply;
+    proxyHost = host;
+    proxyUser = user;
+    proxyPassword = password;
+    proxyPort = port;
+    proxyEnabled = enabled;
+    if (requestPending) {
+        if (tileReply) {
+            QNetworkReply *reply = tileReply;
             reply->abort(); // finished() runs and releases it
-            if (m_reply == reply)
+            if (tileReply == reply)
                 releaseReply();
         }
-        m_requestPending = false;
+        requestPending = false;
     }
     QNetworkProxy proxy(QNetworkProxy::NoProxy);
-    if (m_proxyEnabled) {
-        proxy = QNetworkProxy(QNetworkProxy::HttpProxy, m_proxyHost, quint16(m_proxyPort), m_proxyUser,
-                              m_proxyPassword);
+    if (proxyEnabled) {
+        proxy = QNetworkProxy(QNetworkProxy::HttpProxy, proxyHost, quint16(proxyPort), proxyUser,
+                              proxyPassword);
     } else {
-        m_proxyHost.clear();
-        m_proxyUser.clear();
-        m_proxyPassword.clear();
+        proxyHost.clear();
+        proxyUser.clear();
+        proxyPassword.clear();
     }
     QNetworkProxy::setApplicationProxy(proxy);
 }
 
 void CvMapCache::setMemoryBudget(qint64 bytes)
 {
-    forgetDecoded(m_tiles.setBudget(bytes));
+    forgetDecoded(tiles.setBudget(bytes));
 }
 
 void CvMapCache::setDecodedCacheEnabled(bool enabled)
 {
-    m_decodedEnabled = enabled;
-    m_decodedTiles.clear();
-    m_decodedPreviews.clear();
+    decodedEnabled = enabled;
+    decodedTiles.clear();
+    decodedPreviews.clear();
 }
 
 void CvMapCache::applySslConfiguration()
 {
 #ifndef QT_NO_SSL
-    m_ssl = QSslConfiguration::defaultConfiguration();
+    sslConfig = QSslConfiguration::defaultConfiguration();
     const QString bundle = AppConfig::instance().caBundle;
     if (!bundle.isEmpty()) {
-        QList<QSslCertificate> certificates = m_ssl.caCertificates();
+        QList<QSslCertificate> certificates = sslConfig.caCertificates();
         certificates += QSslCertificate::fromPath(bundle, QSsl::Pem);
-        m_ssl.setCaCertificates(certificates);
+        sslConfig.setCaCertificates(certificates);
     }
 #endif
 }

@@ -62,22 +62,22 @@ public:
 
     // Keeps bytes as the tile's image (what an answered request does).
     void storeTile(const TileId &key, const QByteArray &bytes);
-    bool holdsTile(const TileId &key) const { return m_tiles.contains(key); }
-    bool holdsPreview(const TileId &key) const { return m_previews.contains(key); }
+    bool holdsTile(const TileId &key) const { return tiles.contains(key); }
+    bool holdsPreview(const TileId &key) const { return scaledTiles.contains(key); }
     QUrl tileAddress(const TileId &key) const;
 
     void setMemoryBudget(qint64 bytes);
-    qint64 memoryBudget() const { return m_tiles.budget(); }
-    qint64 memoryUsed() const { return m_tiles.bytesUsed(); }
-    int tileCount() const { return m_tiles.count(); }
+    qint64 memoryBudget() const { return tiles.budget(); }
+    qint64 memoryUsed() const { return tiles.bytesUsed(); }
+    int tileCount() const { return tiles.count(); }
     // Off: every call decodes the stored bytes (for measurements).
     void setDecodedCacheEnabled(bool enabled);
 
-    QVector<TileId> requestQueue() const { return m_requestQueue; }
-    bool requestPending() const { return m_requestPending; }
-    TileId currentKey() const { return m_currentKey; }
-    int requestsStarted() const { return m_requestsStarted; }
-    MapTileAddress::MapServer server() const { return m_server; }
+    QVector<TileId> queuedKeys() const { return requestQueue; }
+    bool isRequestPending() const { return requestPending; }
+    TileId keyInFlight() const { return currentKey; }
+    int requestsStarted() const { return startedRequests; }
+    MapTileAddress::MapServer server() const { return serverConfig; }
 
     // Where the overview images are looked for: beside the executable, then
     // in the working directory.
@@ -104,29 +104,29 @@ private:
     void releaseReply();
     void applySslConfiguration();
 
-    TileStore m_tiles;
-    TileStore m_previews;
-    QCache<TileId, QImage> m_decodedTiles;
-    QCache<TileId, QImage> m_decodedPreviews;
-    bool m_decodedEnabled = true;
+    TileStore tiles;
+    TileStore scaledTiles;
+    QCache<TileId, QImage> decodedTiles;
+    QCache<TileId, QImage> decodedPreviews;
+    bool decodedEnabled = true;
 
-    QVector<TileId> m_requestQueue;
-    QNetworkAccessManager m_network;
-    QPointer<QNetworkReply> m_reply;
-    TileId m_currentKey;
-    bool m_requestPending = false;
-    int m_requestsStarted = 0;
-    int m_requestId = 0;
-    QByteArray m_receiveBuffer;
-    QPointer<QWidget> m_view;
+    QVector<TileId> requestQueue;
+    QNetworkAccessManager tileNetwork;
+    QPointer<QNetworkReply> tileReply;
+    TileId currentKey;
+    bool requestPending = false;
+    int startedRequests = 0;
+    int requestId = 0;
+    QByteArray receiveBuffer;
+    QPointer<QWidget> view;
 
-    QUrl m_standardBase; // scheme, host and port of the public tile server
-    MapTileAddress::MapServer m_server;
-    QSslConfiguration m_ssl;
+    QUrl standardBase; // scheme, host and port of the public tile server
+    MapTileAddress::MapServer serverConfig;
+    QSslConfiguration sslConfig;
 
-    QString m_proxyHost;
-    QString m_proxyUser;
-    QString m_proxyPassword;
-    int m_proxyPort = 0;
-    bool m_proxyEnabled = false;
+    QString proxyHost;
+    QString proxyUser;
+    QString proxyPassword;
+    int proxyPort = 0;
+    bool proxyEnabled = false;
 };

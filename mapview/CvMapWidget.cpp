@@ -33,19 +33,19 @@ double finiteOr(double value, double fallback)
 
 CvMapWidget::CvMapWidget(QWidget *parent)
     : QWidget(parent)
-    , m_viewSettings(std::make_unique<QSettings>())
+    , viewSettings(std::make_unique<QSettings>())
 {
-    m_viewSettings->beginGroup(kGroup);
-    m_centerX = finiteOr(m_viewSettings->value(kCenterXKey, kDefaultCenter).toDouble(), kDefaultCenter);
-    m_centerY = finiteOr(m_viewSettings->value(kCenterYKey, kDefaultCenter).toDouble(), kDefaultCenter);
-    const double storedZoom = finiteOr(m_viewSettings->value(kZoomKey, kDefaultZoom).toDouble(), kDefaultZoom);
+    viewSettings->beginGroup(kGroup);
+    centerX = finiteOr(viewSettings->value(kCenterXKey, kDefaultCenter).toDouble(), kDefaultCenter);
+    centerY = finiteOr(viewSettings->value(kCenterYKey, kDefaultCenter).toDouble(), kDefaultCenter);
+    const double storedZoom = finiteOr(viewSettings->value(kZoomKey, kDefaultZoom).toDouble(), kDefaultZoom);
     const int zoom = int(qBound(-1000.0, storedZoom, 1000.0));
-    m_viewZoom = TileGeometry::clampViewZoom(zoom);
-    if (m_viewZoom != zoom) {
+    viewZoom = TileGeometry::clampViewZoom(zoom);
+    if (viewZoom != zoom) {
         // Keep the stored place in view at the nearest zoom the map can show.
-        const double f = std::pow(2.0, m_viewZoom - zoom);
-        m_centerX *= f;
-        m_centerY *= f;
+        const double f = std::pow(2.0, viewZoom - zoom);
+        centerX *= f;
+        centerY *= f;
     }
 
     CvMapCache::ensureInstance()->setView(this);
@@ -59,27 +59,27 @@ CvMapWidget::~CvMapWidget()
 
 GeoArea CvMapWidget::visibleArea() const
 {
-    return TileGeometry::visibleArea(width(), height(), m_centerX, m_centerY, m_viewZoom);
+    return TileGeometry::visibleArea(width(), height(), centerX, centerY, viewZoom);
 }
 
 void CvMapWidget::zoomAt(const QPoint &anchor, int zoom)
 {
     const TileGeometry::ZoomResult result =
-        TileGeometry::zoomAt(anchor, width(), height(), m_viewZoom, zoom, m_centerX, m_centerY);
+        TileGeometry::zoomAt(anchor, width(), height(), viewZoom, zoom, centerX, centerY);
     if (!result.changed)
         return;
-    m_viewZoom = result.zoom;
-    m_centerX = result.centerX;
-    m_centerY = result.centerY;
+    viewZoom = result.zoom;
+    centerX = result.centerX;
+    centerY = result.centerY;
     update();
 }
 
 QImage CvMapWidget::tileImage(int x, int y)
 {
-    if (!TileGeometry::tileExists(x, y, m_viewZoom))
+    if (!TileGeometry::tileExists(x, y, viewZoom))
         return QImage();
     if (CvMapCache *cache = CvMapCache::instance()) {
-        const QImage image = cache->cachedTile(x, y, m_viewZoom);
+        const QImage image = cache->cachedTile(x, y, viewZoom);
         if (!image.isNull())
             return image;
     }
@@ -97,17 +97,17 @@ QImage CvMapWidget::placeholder(int x, int y) const
     painter.drawText(QPoint(10, 128), QCoreApplication::translate("Downloader", "Downloading %1,%2 (zoom %3)...")
                                           .arg(x)
                                           .arg(y)
-                                          .arg(m_viewZoom));
+                                          .arg(viewZoom));
     return image;
 }
 
 void CvMapWidget::saveView()
 {
-    if (m_viewSettings) {
-        m_viewSettings->setValue(kCenterXKey, m_centerX);
-        m_viewSettings->setValue(kCenterYKey, m_centerY);
-        m_viewSettings->setValue(kZoomKey, uint(m_viewZoom));
-        m_viewSettings->sync();
+    if (viewSettings) {
+        viewSettings->setValue(kCenterXKey, centerX);
+        viewSettings->setValue(kCenterYKey, centerY);
+        viewSettings->setValue(kZoomKey, uint(viewZoom));
+        viewSettings->sync();
     }
     if (CvMapCache *cache = CvMapCache::instance())
         cache->setView(nullptr);
@@ -147,8 +147,8 @@ void CvMapWidget::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.fillRect(rect(), QColor(255, 255, 255, 255));
 
-    const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(w, m_centerX);
-    const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(h, m_centerY);
+    const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(w, centerX);
+    const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(h, centerY);
     for (int px = columns.firstPixel, x = columns.firstTile; px < w; px += TileGeometry::TileSize, ++x) {
         for (int py = rows.firstPixel, y = rows.firstTile; py < h; py += TileGeometry::TileSize, ++y) {
             const QImage image = tileImage(x, y);
@@ -173,48 +173,48 @@ void CvMapWidget::mousePressEvent(QMouseEvent *event)
     const int w = width();
     const int h = height();
     if (event->button() == Qt::MiddleButton) {
-        zoomAt(p, m_viewZoom + 1);
+        zoomAt(p, viewZoom + 1);
     } else if (event->button() == Qt::RightButton) {
-        zoomAt(p, m_viewZoom - 1);
+        zoomAt(p, viewZoom - 1);
     } else {
         // The click zones are the columns right of the drawn squares' edge.
         const QPoint centre(w / 2, h / 2);
         if (p.x() > w - kButtonSize && p.y() < kButtonSize) {
-            zoomAt(centre, m_viewZoom - 1);
+            zoomAt(centre, viewZoom - 1);
             emit redraw();
             return;
         }
         if (p.x() > w - kButtonSize && p.y() > h - kButtonSize) {
-            zoomAt(centre, m_viewZoom + 1);
+            zoomAt(centre, viewZoom + 1);
             emit redraw();
             return;
         }
-        m_lastMousePos = p;
-        m_dragging = true;
+        lastMousePos = p;
+        dragging = true;
     }
     emit redraw();
 }
 
 void CvMapWidget::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!m_dragging)
+    if (!dragging)
         return;
     const QPoint p = event->pos();
-    m_centerX -= (p.x() - m_lastMousePos.x()) * TileGeometry::PixelToTile;
-    m_centerY -= (p.y() - m_lastMousePos.y()) * TileGeometry::PixelToTile;
-    m_lastMousePos = p;
+    centerX -= (p.x() - lastMousePos.x()) * TileGeometry::PixelToTile;
+    centerY -= (p.y() - lastMousePos.y()) * TileGeometry::PixelToTile;
+    lastMousePos = p;
     update();
     emit redraw();
 }
 
 void CvMapWidget::mouseReleaseEvent(QMouseEvent *)
 {
-    m_dragging = false;
+    dragging = false;
 }
 
 void CvMapWidget::wheelEvent(QWheelEvent *event)
 {
     const int steps = event->angleDelta().y() / 120;
-    zoomAt(event->position().toPoint(), m_viewZoom + steps);
+    zoomAt(event->position().toPoint(), viewZoom + steps);
     emit redraw();
 }

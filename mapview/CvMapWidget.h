@@ -22,7 +22,7 @@ public:
     explicit CvMapWidget(QWidget *parent = nullptr);
     ~CvMapWidget() override;
 
-    int mapZoom() const { return m_viewZoom; }
+    int mapZoom() const { return viewZoom; }
     // West, north, east, south in degrees of what the widget shows.
     GeoArea visibleArea() const;
     // Clamps zoom into 1..17 and zooms about anchor (widget pixels).
@@ -39,7 +39,7 @@ public:
     void setProxy(const QString &host, const QString &user, const QString &password, int port, bool enabled);
 
     // Grid position of the point at the widget's centre, in tiles at mapZoom().
-    QPointF center() const { return QPointF(m_centerX, m_centerY); }
+    QPointF center() const { return QPointF(centerX, centerY); }
 
 signals:
     // After every mouse press, drag step and wheel event.
@@ -55,10 +55,10 @@ protected:
 private:
     QImage placeholder(int x, int y) const;
 
-    std::unique_ptr<QSettings> m_viewSettings;
-    int m_viewZoom = 1;
-    double m_centerX = 1.0;
-    double m_centerY = 1.0;
-    QPoint m_lastMousePos;
-    bool m_dragging = false;
+    std::unique_ptr<QSettings> viewSettings;
+    int viewZoom = 1;
+    double centerX = 1.0;
+    double centerY = 1.0;
+    QPoint lastMousePos;
+    bool dragging = false;
 };

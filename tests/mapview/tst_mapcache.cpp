@@ -36,9 +36,9 @@ bool waitIdle(CvMapCache *cache, int timeoutMs = 15000)
 {
     QElapsedTimer timer;
     timer.start();
-    while (cache->requestPending() && timer.elapsed() < timeoutMs)
+    while (cache->isRequestPending() && timer.elapsed() < timeoutMs)
         QTest::qWait(10);
-    return !cache->requestPending();
+    return !cache->isRequestPending();
 }
 
 QStringList tileRequests(const NginxFixture &nginx)
@@ -205,7 +205,7 @@ void TestMapCache::previewsFromParentQuarters()
     QVERIFY(cache->holdsPreview(tile));
     QVERIFY(!cache->holdsTile(tile));
     // The tile itself was asked for.
-    QVERIFY(cache->requestPending());
+    QVERIFY(cache->isRequestPending());
 
     // Registering a view drops the previews.
     cache->setView(nullptr);
@@ -221,17 +221,17 @@ void TestMapCache::queueKeepsOneLevel()
 
     const TileId a{0, 0, 3}, b{1, 0, 3}, c{0, 0, 4}, d{5, 5, 4};
     cache->requestTile(a);
-    QVERIFY(cache->requestPending());
-    QCOMPARE(cache->currentKey(), a);
+    QVERIFY(cache->isRequestPending());
+    QCOMPARE(cache->keyInFlight(), a);
     cache->requestTile(b);
     cache->requestTile(a);
     cache->requestTile(b);
-    QCOMPARE(cache->requestQueue(), (QVector<TileId>{b, a, b})); // duplicates allowed
+    QCOMPARE(cache->queuedKeys(), (QVector<TileId>{b, a, b})); // duplicates allowed
     cache->requestTile(c);
-    QCOMPARE(cache->requestQueue(), QVector<TileId>{c}); // another level drops the rest
+    QCOMPARE(cache->queuedKeys(), QVector<TileId>{c}); // another level drops the rest
     cache->requestTile(d);
     cache->requestTile(c);
-    QCOMPARE(cache->requestQueue(), (QVector<TileId>{c, d, c}));
+    QCOMPARE(cache->queuedKeys(), (QVector<TileId>{c, d, c}));
     QCOMPARE(cache->requestsStarted(), 1); // one request at a time
 }
 
@@ -267,10 +267,10 @@ void TestMapCache::duplicatesAreSkipped()
     QVERIFY(waitForTile(cache, a));
     // What a repaint does: start the next request; the held duplicates go.
     cache->startNextRequest();
-    QCOMPARE(cache->currentKey(), b);
+    QCOMPARE(cache->keyInFlight(), b);
     QVERIFY(waitForTile(cache, b));
     cache->startNextRequest();
-    QVERIFY(!cache->requestPending());
+    QVERIFY(!cache->isRequestPending());
     const QStringList requests = tileRequests(m_nginx).mid(logBefore);
     QCOMPARE(requests, (QStringList{QStringLiteral("/2/0/1.png"), QStringLiteral("/2/1/1.png")}));
 }
@@ -309,8 +309,8 @@ void TestMapCache::failedAnswersAreNotStored()
         QVERIFY(waitForTile(cache, c));
         QVERIFY(!cache->holdsTile(b) && !cache->holdsTile(c));
     } else {
-        QVERIFY(cache->requestQueue().isEmpty());
-        QVERIFY(!cache->requestPending());
+        QVERIFY(cache->queuedKeys().isEmpty());
+        QVERIFY(!cache->isRequestPending());
     }
     // Asked for again at a later paint.
     const int started = cache->requestsStarted();
@@ -327,10 +327,10 @@ void TestMapCache::networkErrorEmptiesQueue()
     cache->requestTile(a);
     cache->requestTile(TileId{1, 0, 2});
     cache->requestTile(TileId{2, 0, 2});
-    QCOMPARE(cache->requestQueue().size(), 2);
+    QCOMPARE(cache->queuedKeys().size(), 2);
     QVERIFY(waitForTile(cache, a));
-    QVERIFY(cache->requestQueue().isEmpty());
-    QVERIFY(!cache->requestPending());
+    QVERIFY(cache->queuedKeys().isEmpty());
+    QVERIFY(!cache->isRequestPending());
     QCOMPARE(cache->requestsStarted(), 1);
 }
 

@@ -320,15 +320,15 @@ void TestMapWidget::panningBeyondTheWorldShowsWhite()
     }
     QCOMPARE(widget->center(), QPointF(1.0 - 5 * 460 / 256.0, 1.0 - 5 * 360 / 256.0));
     CvMapCache *cache = CvMapCache::instance();
-    QTRY_VERIFY(!cache->requestPending());
+    QTRY_VERIFY(!cache->isRequestPending());
     const int started = cache->requestsStarted();
-    const QVector<TileId> queued = cache->requestQueue();
+    const QVector<TileId> queued = cache->queuedKeys();
     const QImage shot = renderOf(*widget);
     for (int x = 0; x < 470; x += 7)
         for (int y = 25; y < 370; y += 7)
             QVERIFY(isWhite(shot.pixel(x, y)));
     QCOMPARE(cache->requestsStarted(), started);
-    QCOMPARE(cache->requestQueue(), queued);
+    QCOMPARE(cache->queuedKeys(), queued);
 }
 
 void TestMapWidget::visibleAreaFollowsZoom()
@@ -421,7 +421,7 @@ void TestMapWidget::fillsFromLocalServer()
         return true;
     };
     QTRY_VERIFY_WITH_TIMEOUT(allHeld(), 30000);
-    QTRY_VERIFY(!cache->requestPending());
+    QTRY_VERIFY(!cache->isRequestPending());
 
     const QImage shot = renderOf(*widget);
     const QByteArray screenshot = qgetenv("TW_MAPVIEW_SCREENSHOT");
