@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QNetworkProxy>
 #include <QProcess>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -49,6 +50,8 @@ private slots:
     void browseFolderWritesProjection();
     void browseFolderWithoutProjection();
     void browseFolderCancelled();
+    void proxyDetection_data();
+    void proxyDetection();
     void germanCatalogue();
     void germanCatalogueComplete();
 
@@ -344,6 +347,48 @@ void TestMainWindow::browseFolderCancelled()
     QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
     QCOMPARE(window.destFolder, before);
     QCOMPARE(window.ui.tilesFolder->text(), before);
+}
+
+void TestMainWindow::proxyDetection_data()
+{
+    QTest::addColumn<QByteArray>("httpProxy");
+    QTest::addColumn<bool>("expectProxy");
+    QTest::newRow("no proxy") << QByteArray() << false;
+    QTest::newRow("system proxy") << QByteArray("http://127.0.0.1:3128") << true;
+}
+
+// Three seconds after start the system's proxy is detected once and applied
+// to the whole program.
+void TestMainWindow::proxyDetection()
+{
+    QFETCH(QByteArray, httpProxy);
+    QFETCH(bool, expectProxy);
+    if (httpProxy.isEmpty())
+        qunsetenv("http_proxy");
+    else
+        qputenv("http_proxy", httpProxy);
+    {
+        CvTilewright window;
+        QTest::qWait(2000);
+        QVERIFY(window.proxyTimer->isActive()); // not yet
+        QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 3000);
+        QCOMPARE(window.useProxy, expectProxy);
+        const QNetworkProxy applied = QNetworkProxy::applicationProxy();
+        if (expectProxy) {
+            QCOMPARE(applied.type(), QNetworkProxy::HttpProxy);
+            QCOMPARE(applied.hostName(), QStringLiteral("127.0.0.1"));
+            QCOMPARE(applied.port(), quint16(3128));
+            QCOMPARE(window.proxyHost, QStringLiteral("127.0.0.1"));
+            QCOMPARE(window.proxyPort, 3128);
+        } else {
+            QCOMPARE(applied.type(), QNetworkProxy::NoProxy);
+        }
+        // Once per timer start, however long the event loop runs.
+        QTest::qWait(3500);
+        QVERIFY(!window.proxyTimer->isActive());
+    }
+    qunsetenv("http_proxy");
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
 
 void TestMainWindow::germanCatalogue()
