@@ -87,31 +87,28 @@ CvTilewright::~CvTilewright()
 void CvTilewright::setupToolBar()
 {
     toolBar = ui.mainToolBar;
-
-    infoToolButton = new QToolButton;
-    infoToolButton->setIcon(QIcon(QStringLiteral(":CvTilewright/icons/info.png")));
-    infoToolButton->setToolTip(tr("Info"));
-    infoToolButton->setEnabled(true);
-    connect(infoToolButton, &QToolButton::clicked, this, &CvTilewright::about);
-    toolBar->addWidget(infoToolButton);
-
-    helpToolButton = new QToolButton;
-    helpToolButton->setIcon(QIcon(QStringLiteral(":CvTilewright/icons/query.png")));
-    helpToolButton->setToolTip(tr("Help"));
-    helpToolButton->setShortcut(QKeySequence(tr("F1")));
-    helpToolButton->setEnabled(true);
-    connect(helpToolButton, &QToolButton::clicked, this, &CvTilewright::help);
-    toolBar->addWidget(helpToolButton);
-
+    infoToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/info.png"), tr("Info"),
+                                   QKeySequence(), &CvTilewright::about);
+    helpToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/query.png"), tr("Help"),
+                                   QKeySequence(tr("F1")), &CvTilewright::help);
     toolBar->addSeparator();
+    importToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/map.png"), tr("Import MapView Dgml"),
+                                     QKeySequence(tr("F3")), &CvTilewright::import);
+}
 
-    importToolButton = new QToolButton;
-    importToolButton->setIcon(QIcon(QStringLiteral(":CvTilewright/icons/map.png")));
-    importToolButton->setToolTip(tr("Import MapView Dgml"));
-    importToolButton->setShortcut(QKeySequence(tr("F3")));
-    importToolButton->setEnabled(true);
-    connect(importToolButton, &QToolButton::clicked, this, &CvTilewright::import);
-    toolBar->addWidget(importToolButton);
+// A parentless tool button handed to the tool bar, which takes it over.
+QToolButton *CvTilewright::addToolButton(const QString &icon, const QString &toolTip,
+                                         const QKeySequence &shortcut, void (CvTilewright::*slot)())
+{
+    auto *button = new QToolButton;
+    button->setIcon(QIcon(icon));
+    button->setToolTip(toolTip);
+    if (!shortcut.isEmpty())
+        button->setShortcut(shortcut);
+    button->setEnabled(true);
+    connect(button, &QToolButton::clicked, this, slot);
+    toolBar->addWidget(button);
+    return button;
 }
 
 void CvTilewright::setJobRunning(bool running)

@@ -12,6 +12,7 @@
 class CopyThread;
 class CvMapWidget;
 class QFile;
+class QKeySequence;
 class QNetworkAccessManager;
 class QTimer;
 class QToolBar;
@@ -68,6 +69,8 @@ protected:
 
 private:
     void setupToolBar();
+    QToolButton *addToolButton(const QString &icon, const QString &toolTip, const QKeySequence &shortcut,
+                               void (CvTilewright::*slot)());
     void startProxyTimer();
     bool configureProxy();
     bool downloadArchive(const QString &url, const QString &localPath);

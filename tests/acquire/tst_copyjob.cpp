@@ -107,21 +107,12 @@ void TestCopyJob::cleanup()
 // A window in copy mode whose map shows the example area at fromZoom.
 std::unique_ptr<CvTilewright> TestCopyJob::makeWindow(int fromZoom, int toZoom)
 {
-    const GeoArea &view = Example;
-    const double x0 = tileX(view.west, fromZoom), x1 = tileX(view.east, fromZoom);
-    const double y0 = tileY(view.north, fromZoom), y1 = tileY(view.south, fromZoom);
-    {
-        QSettings settings;
-        settings.beginGroup(QStringLiteral("CvMapWidget"));
-        settings.setValue(QStringLiteral("Lat"), (x0 + x1) / 2);
-        settings.setValue(QStringLiteral("Lon"), (y0 + y1) / 2);
-        settings.setValue(QStringLiteral("Zoom"), fromZoom);
-    }
+    storeMapView(Example, fromZoom);
     auto w = std::make_unique<CvTilewright>();
     w->show();
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
-    const QSize size(qMax(1, int(std::lround((x1 - x0) * 256))), qMax(1, int(std::lround((y1 - y0) * 256))));
+    const QSize size = mapSize(Example, fromZoom);
     w->mapWidget->setFixedSize(size);
     QTest::qWait(50);
     if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != fromZoom)

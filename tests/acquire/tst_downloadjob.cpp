@@ -150,20 +150,12 @@ void TestDownloadJob::cleanup()
 // A window whose map shows (nearly exactly) the given area at the given zoom.
 std::unique_ptr<CvTilewright> TestDownloadJob::makeWindow(const GeoArea &view, int zoom)
 {
-    const double x0 = tileX(view.west, zoom), x1 = tileX(view.east, zoom);
-    const double y0 = tileY(view.north, zoom), y1 = tileY(view.south, zoom);
-    {
-        QSettings settings;
-        settings.beginGroup(QStringLiteral("CvMapWidget"));
-        settings.setValue(QStringLiteral("Lat"), (x0 + x1) / 2);
-        settings.setValue(QStringLiteral("Lon"), (y0 + y1) / 2);
-        settings.setValue(QStringLiteral("Zoom"), zoom);
-    }
+    storeMapView(view, zoom);
     auto w = std::make_unique<CvTilewright>();
     w->show();
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
-    const QSize size(qMax(1, int(std::lround((x1 - x0) * 256))), qMax(1, int(std::lround((y1 - y0) * 256))));
+    const QSize size = mapSize(view, zoom);
     w->mapWidget->setFixedSize(size);
     QTest::qWait(50);
     if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != zoom)

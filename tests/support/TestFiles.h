@@ -11,6 +11,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
+#include <QSize>
 #include <QStringList>
 #include <QVector>
 
@@ -46,6 +48,24 @@ inline double tileY(double lat, int zoom)
 inline QString tilePath(const TileId &t)
 {
     return QStringLiteral("%1/%2/%3.png").arg(t.zoom).arg(t.x).arg(t.y);
+}
+
+// Stores the map view that shows the area at zoom, for the next map widget
+// built; mapSize() is the widget size that shows (nearly) exactly that area.
+inline void storeMapView(const GeoArea &view, int zoom)
+{
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("CvMapWidget"));
+    settings.setValue(QStringLiteral("Lat"), (tileX(view.west, zoom) + tileX(view.east, zoom)) / 2);
+    settings.setValue(QStringLiteral("Lon"), (tileY(view.north, zoom) + tileY(view.south, zoom)) / 2);
+    settings.setValue(QStringLiteral("Zoom"), zoom);
+}
+
+inline QSize mapSize(const GeoArea &view, int zoom)
+{
+    const double width = (tileX(view.east, zoom) - tileX(view.west, zoom)) * 256;
+    const double height = (tileY(view.south, zoom) - tileY(view.north, zoom)) * 256;
+    return QSize(qMax(1, int(std::lround(width))), qMax(1, int(std::lround(height))));
 }
 
 // Every tile of the area over the zoom range, in job order, without a limit.
