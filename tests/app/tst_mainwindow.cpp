@@ -39,6 +39,7 @@ class TestMainWindow : public QObject
 private slots:
     void init();
     void cleanup();
+    void signalAndSlotTable();
     void stateAfterConstruction();
     void formTexts();
     void toolBar();
@@ -73,6 +74,28 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     QSettings().clear();
+}
+
+// Other programs of the family connect to the window by these signatures.
+void TestMainWindow::signalAndSlotTable()
+{
+    const QStringList expected = {
+        "nextDownload()", "restartDownload()", "nextCopy()", "updateProgress(int,int)",
+        "slot_download()", "slot_url()", "updateDataReadProgress(qlonglong,qlonglong)",
+        "error(QNetworkReply::NetworkError)", "finished()", "slot_proxy()",
+        "downloadFile()", "slotRestartDownload()", "cancelDownload()", "browseFolder()",
+        "httpRequestFinished(int,bool)", "readResponseHeader(QByteArray)", "setZoomTo(int)",
+        "copyFile()", "slot_update(int,int)", "about()", "help()", "import()",
+    };
+    const QMetaObject &meta = CvTilewright::staticMetaObject;
+    QStringList actual;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        actual << QString::fromLatin1(meta.method(i).methodSignature());
+    QCOMPARE(actual, expected);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(meta.method(meta.methodOffset() + i).methodType(), QMetaMethod::Signal);
+    QCOMPARE(meta.method(meta.indexOfSlot("slot_proxy()")).access(), QMetaMethod::Public);
+    QCOMPARE(meta.method(meta.indexOfSlot("downloadFile()")).access(), QMetaMethod::Private);
 }
 
 void TestMainWindow::stateAfterConstruction()
