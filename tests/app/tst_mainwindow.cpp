@@ -76,7 +76,7 @@ void TestMainWindow::cleanup()
     QSettings().clear();
 }
 
-// Other programs of the family connect to the window by these signatures.
+// The window's signals and slots, in the order of its meta-object table.
 void TestMainWindow::signalAndSlotTable()
 {
     const QStringList expected = {
