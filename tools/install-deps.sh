@@ -17,6 +17,15 @@ for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
+    # Packaged services (nginx) are not to be started by the installation: the
+    # tests run their own servers, and a busy port 80 would fail the install.
+    policy=""
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+        policy=/usr/sbin/policy-rc.d
+        printf '#!/bin/sh\nexit 101\n' > "$policy"
+        chmod +x "$policy"
+        trap 'rm -f "$policy"' EXIT
+    fi
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
 fi
