@@ -2,7 +2,7 @@
 # Installs what the build and the tests need, then builds and runs every test:
 #   1. the normal build with all tests,
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build with all tests,
-#   3. a ThreadSanitizer build of the copy worker's tests.
+#   3. a ThreadSanitizer build of the tests of the worker threads (copy, transfers, writer).
 # The tests start and stop their own nginx and MapProxy servers on loopback.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,4 +28,4 @@ run_suite "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTILEWRIGHT_SANITIZE=ON
 run_suite "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTILEWRIGHT_TSAN=ON
 (cd "$top/build-tsan" && \
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp" \
-    ctest --output-on-failure -L copy)
+    ctest --output-on-failure -j"$jobs" -L threads)
