@@ -35,8 +35,6 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     mapWidget = new CvMapWidget(ui.groupBox);
     mapWidget->setMinimumHeight(256);
     ui.verticalLayout->addWidget(mapWidget);
-    // The position read-out follows the map also when only the map repaints.
-    mapWidget->installEventFilter(this);
 
     connect(ui.cancleButton, &QPushButton::clicked, this, &CvTilewright::cancelDownload);
     connect(ui.browseButton, &QPushButton::clicked, this, &CvTilewright::browseFolder);
@@ -126,13 +124,6 @@ void CvTilewright::paintEvent(QPaintEvent *event)
 {
     QMainWindow::paintEvent(event);
     updatePositionAndZoom();
-}
-
-bool CvTilewright::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == mapWidget && event->type() == QEvent::Paint)
-        updatePositionAndZoom();
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void CvTilewright::updatePositionAndZoom()

@@ -65,7 +65,6 @@ private slots:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void setupToolBar();

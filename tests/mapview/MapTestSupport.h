@@ -1,9 +1,10 @@
 #pragma once
 
+#include "NginxFixture.h"
+
 #include "mapview/CvMapCache.h"
 #include "settings/AppConfig.h"
 
-#include <QBuffer>
 #include <QColor>
 #include <QDir>
 #include <QFile>
@@ -29,11 +30,7 @@ inline QByteArray overviewPng(const TileId &tile)
     for (int q = 0; q < 4; ++q)
         painter.fillRect((q % 2) * 128, (q / 2) * 128, 128, 128, quarterColour(tile, q));
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return NginxFixture::pngBytes(image);
 }
 
 // A working folder with Tiles/ holding the overview images named in
