@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -104,6 +105,19 @@ QStringList NginxFixture::accessLog() const
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+QStringList NginxFixture::settledAccessLog(int quietMs) const
+{
+    QStringList log = accessLog();
+    for (int waited = 0; waited < 5000; waited += quietMs) {
+        QThread::msleep(ulong(quietMs));
+        const QStringList now = accessLog();
+        if (now.size() == log.size())
+            break;
+        log = now;
+    }
+    return log;
+}
+
 QByteArray NginxFixture::tilePng(int x, int y, int zoom)
 {
     QImage image(256, 256, QImage::Format_RGB32);
@@ -115,6 +129,11 @@ QByteArray NginxFixture::tilePng(int x, int y, int zoom)
     painter.drawText(image.rect(), Qt::AlignCenter,
                      QStringLiteral("%1/%2/%3").arg(zoom).arg(x).arg(y));
     painter.end();
+    return pngBytes(image);
+}
+
+QByteArray NginxFixture::pngBytes(const QImage &image)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);

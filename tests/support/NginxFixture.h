@@ -2,6 +2,8 @@
 
 #include "ServerFixture.h"
 
+class QImage;
+
 // A real nginx on two loopback ports: plain HTTP and HTTPS with a self-signed
 // certificate made at start (caFile() names it for clients that must trust it).
 //
@@ -24,11 +26,16 @@ public:
 
     // One line per request, oldest first: "METHOD URI STATUS USER-AGENT".
     QStringList accessLog() const;
+    // The same once no new line has come for quietMs: nginx writes a line
+    // after it answered, so a client can be ahead of the log.
+    QStringList settledAccessLog(int quietMs = 150) const;
 
     // Writes a generated tile tree z/x/y.png for every tile of zoom levels
     // minZoom..maxZoom; every tile gets a colour of its own and its numbers.
     static bool writeTileTree(const QString &root, int minZoom, int maxZoom);
     static QByteArray tilePng(int x, int y, int zoom);
+    // The image encoded as PNG.
+    static QByteArray pngBytes(const QImage &image);
 
 private:
     quint16 m_httpPort = 0;
