@@ -1,5 +1,7 @@
 #include "acquire/CopyThread.h"
 
+#include "acquire/TileFiles.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -222,10 +224,10 @@ void CopyThread::run()
         TileId tile;
         if (!takeFirst(&tile))
             break;
-        const QString sourceFile = sourceDir + QStringLiteral("/%1/%2/%3.png")
-                                                   .arg(tile.zoom).arg(tile.x).arg(tile.y);
-        const QString targetFolder = QStringLiteral("%1%2/%3/").arg(targetDir).arg(tile.zoom).arg(tile.x);
-        const QString targetFile = targetFolder + QStringLiteral("%1.png").arg(tile.y);
+        // The source folder is named without its trailing '/'.
+        const QString sourceFile = TileFiles::tileFile(sourceDir + QLatin1Char('/'), tile);
+        const QString targetFolder = TileFiles::tileFolder(targetDir, tile);
+        const QString targetFile = TileFiles::tileFile(targetDir, tile);
         if (copyTile(sourceFile, targetFolder, targetFile))
             postReport(tile.zoom, tile.y);
         if (queueEmptyOrStopped())

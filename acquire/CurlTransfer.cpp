@@ -1,6 +1,6 @@
 #include "acquire/CurlTransfer.h"
 
-#include "acquire/TileContent.h"
+#include "mapview/TileContent.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -27,8 +27,6 @@ struct Sink
     const AbortTest *shouldAbort = nullptr;
     bool aborted = false;
 };
-
-constexpr int HeadBytes = 512;
 
 int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
@@ -87,8 +85,8 @@ size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
 {
     Sink *sink = static_cast<Sink *>(userData);
     const qint64 bytes = qint64(size * count);
-    if (sink->head.size() < HeadBytes)
-        sink->head.append(data, int(qMin<qint64>(bytes, HeadBytes - sink->head.size())));
+    if (sink->head.size() < TileContent::HeadBytes)
+        sink->head.append(data, int(qMin<qint64>(bytes, TileContent::HeadBytes - sink->head.size())));
     if (bytes == 0)
         return count;
     // A short write ends the transfer with a write error.

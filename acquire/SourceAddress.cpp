@@ -17,16 +17,6 @@ Address fromText(const QString &text)
     return address;
 }
 
-QString zxyPath(const TileId &tile)
-{
-    return QStringLiteral("%1/%2/%3.png").arg(tile.zoom).arg(tile.x).arg(tile.y);
-}
-
-QString fixed12(double value)
-{
-    return QString::number(value, 'f', 12);
-}
-
 QString elevationPath(const TileId &entry)
 {
     const QString folder = srtmRegionFolder(entry.zoom);
@@ -37,12 +27,12 @@ QString elevationPath(const TileId &entry)
 
 Address themeAddress(const TileSource &source, const TileId &tile)
 {
-    PathAndQuery target;
+    TileTemplate::PathAndQuery target;
     if (source.tileLayout) {
-        target = templateTarget(source.themePath, source.themeQuery, source.themeStorageMode, tile);
+        target = TileTemplate::templateTarget(source.themePath, source.themeQuery, source.themeStorageMode, tile);
     } else {
         target.path = source.themePath;
-        target.query = wmsGetMapQuery(source.themeQuery, source.themeFormat, tile);
+        target.query = TileTemplate::wmsGetMapQuery(source.themeQuery, source.themeFormat, tile);
     }
     // A theme without protocol or with a relative path would give no usable
     // address at all; http and a leading '/' are what such a server expects.
@@ -62,15 +52,15 @@ Address downloadAddress(const TileSource &source, const TileId &entry)
 {
     const AppConfig &config = AppConfig::instance();
     switch (source.sourceKind) {
-    case StandardTiles:
-        return fromText(serverBase(config.osmTileUrl) + QLatin1Char('/') + zxyPath(entry));
-    case SeamarkTiles:
-        return fromText(serverBase(config.seamarkTileUrl) + QStringLiteral("/seamark/") + zxyPath(entry));
-    case ElevationArchives: {
+    case SourceKind::StandardTiles:
+        return fromText(TileTemplate::serverBase(config.osmTileUrl) + QLatin1Char('/') + TileTemplate::tilePath(entry));
+    case SourceKind::SeamarkTiles:
+        return fromText(TileTemplate::serverBase(config.seamarkTileUrl) + QStringLiteral("/seamark/") + TileTemplate::tilePath(entry));
+    case SourceKind::ElevationArchives: {
         const QString path = elevationPath(entry);
         if (path.isEmpty())
             return Address();
-        return fromText(serverBase(config.srtmUrl) + path);
+        return fromText(TileTemplate::serverBase(config.srtmUrl) + path);
     }
     default:
         break;
@@ -79,7 +69,7 @@ Address downloadAddress(const TileSource &source, const TileId &entry)
         return themeAddress(source, entry);
     if (source.tileLayout) {
         // Taken as entered: the address must end in '/' to yield zoom/x/y.
-        return fromText(source.sourceFolder + zxyPath(entry));
+        return fromText(source.sourceFolder + TileTemplate::tilePath(entry));
     }
     // A GetMap request only: servers that take the first of repeated
     // parameters (WMS names are case-insensitive) would otherwise answer a
@@ -91,84 +81,6 @@ Address downloadAddress(const TileSource &source, const TileId &entry)
                                      "&srs=EPSG:4326&width=256&height=256&bbox=%1,%2,%3,%4")
                           .arg(QString::number(box.west, 'g', 6), QString::number(box.south, 'g', 6),
                                QString::number(box.east, 'g', 6), QString::number(box.north, 'g', 6)));
-}
-
-QString serverBase(const QString &configuredUrl)
-{
-    QString text = configuredUrl.trimmed();
-    if (!text.contains(QLatin1String("://")))
-        text.prepend(QStringLiteral("https://"));
-    const QUrl url(text, QUrl::TolerantMode);
-    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-        .toString();
-}
-
-PathAndQuery templateTarget(const QString &path, const QString &query, const QString &storageMode,
-                            const TileId &tile)
-{
-    QString pattern;
-    if (query.isEmpty()
-        && (storageMode == QLatin1String("OpenStreetMap") || storageMode == QLatin1String("Custom"))) {
-        pattern = path.contains(QLatin1String("zoomLevel")) ? path
-                                                            : path + QStringLiteral("{zoomLevel}/{x}/{y}.png");
-    } else {
-        pattern = path + QLatin1Char('?') + query;
-    }
-    pattern.replace(QLatin1String("{zoomLevel}"), QString::number(tile.zoom));
-    pattern.replace(QLatin1String("{x}"), QString::number(tile.x));
-    pattern.replace(QLatin1String("{y}"), QString::number(tile.y));
-
-    PathAndQuery target;
-    const int mark = pattern.indexOf(QLatin1Char('?'));
-    if (mark < 0) {
-        target.path = pattern;
-    } else {
-        target.path = pattern.left(mark);
-        target.query = pattern.mid(mark + 1);
-    }
-    return target;
-}
-
-QString wmsImageFormat(const QString &format)
-{
-    const QString word = format.toLower();
-    if (word == QLatin1String("jpg") || word == QLatin1String("jpeg"))
-        return QStringLiteral("image/jpeg");
-    return QStringLiteral("image/") + word;
-}
-
-QString wmsGetMapQuery(const QString &configuredQuery, const QString &format, const TileId &tile)
-{
-    QStringList items{QStringLiteral("service=WMS"), QStringLiteral("request=GetMap"),
-                      QStringLiteral("version=1.1.1")};
-    bool hasStyles = false;
-    bool hasFormat = false;
-    bool hasSrs = false;
-    bool metres = false;
-    const QStringList pieces = configuredQuery.split(QLatin1Char('&'));
-    for (const QString &piece : pieces) {
-        const QString key = piece.section(QLatin1Char('='), 0, 0);
-        const QString value = piece.section(QLatin1Char('='), 1, 1);
-        items << key + QLatin1Char('=') + value;
-        // Presence tests are exact; only the Mercator test ignores letter case.
-        hasStyles = hasStyles || key == QLatin1String("styles");
-        hasFormat = hasFormat || key == QLatin1String("format");
-        hasSrs = hasSrs || key == QLatin1String("srs");
-        if (key.toLower() == QLatin1String("srs") && value.toLower() == QLatin1String("epsg:900913"))
-            metres = true;
-    }
-    if (!hasStyles)
-        items << QStringLiteral("styles=");
-    if (!hasFormat)
-        items << QStringLiteral("format=") + wmsImageFormat(format);
-    if (!hasSrs)
-        items << QStringLiteral("srs=EPSG:4326");
-    items << QStringLiteral("width=256") << QStringLiteral("height=256");
-    const TileGeometry::TileBounds box =
-        metres ? TileGeometry::tileBoundsMercator(tile) : TileGeometry::tileBounds(tile);
-    items << QStringLiteral("bbox=%1,%2,%3,%4")
-                 .arg(fixed12(box.west), fixed12(box.south), fixed12(box.east), fixed12(box.north));
-    return items.join(QLatin1Char('&'));
 }
 
 int srtmContinent(int lon, int lat)

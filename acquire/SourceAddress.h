@@ -1,6 +1,8 @@
 #pragma once
 
 #include "mapview/TileId.h"
+#include "mapview/TileTemplate.h"
+#include "settings/SourceKind.h"
 
 #include <QString>
 #include <QUrl>
@@ -10,17 +12,11 @@
 // job only calls them.
 namespace SourceAddress {
 
-enum SourceKind : int {
-    StandardTiles = 0,
-    SeamarkTiles = 1,
-    ElevationArchives = 2,
-    FirstListedServer = 3 // 3 and above: a listed server or the imported theme
-};
 
 // What the download job knows about its source (the window's members).
 struct TileSource
 {
-    int sourceKind = StandardTiles;
+    int sourceKind = SourceKind::StandardTiles;
     bool tileLayout = true;    // zoom/x/y tiles (true) or a Web Map Service (false)
     bool themeActive = false;  // the imported map theme is the source
     QString sourceFolder;      // the listed server's address as the user entered it
@@ -46,34 +42,6 @@ struct Address
 // The address for one list entry: (x, y, zoom), or (longitude, latitude,
 // region) for elevation archives.
 Address downloadAddress(const TileSource &source, const TileId &entry);
-
-// --- parts shared with the map view's addresses --------------------------
-
-// scheme://host[:port] of a configured server URL (no path, no trailing '/').
-// A text without a scheme counts as https.
-QString serverBase(const QString &configuredUrl);
-
-struct PathAndQuery
-{
-    QString path;
-    QString query; // without the '?'; empty when there is none
-};
-
-// Path and query of a tile-template server: the template is path +
-// "{zoomLevel}/{x}/{y}.png" for the two zoom/x/y storage layouts without a
-// query (path alone when it already holds "zoomLevel"), otherwise path + "?" +
-// query; then the placeholders are filled in.
-PathAndQuery templateTarget(const QString &path, const QString &query, const QString &storageMode,
-                            const TileId &tile);
-
-// Query text of a WMS GetMap request for one 256 x 256 tile: service, request,
-// version, the configured items as written, then styles, format, srs, width,
-// height (each only when not configured) and the 12-decimal bbox (in Mercator
-// metres when an srs item names epsg:900913 in any letter case).
-QString wmsGetMapQuery(const QString &configuredQuery, const QString &format, const TileId &tile);
-
-// "image/jpeg" for jpg/jpeg, otherwise "image/" + the lower-case word.
-QString wmsImageFormat(const QString &format);
 
 // --- elevation archives ----------------------------------------------------
 

@@ -28,6 +28,16 @@ bool Target::isSafeFileName(const QString &name)
            && !name.contains(QLatin1Char('\0'));
 }
 
+QString tileFolder(const QString &root, const TileId &tile)
+{
+    return QStringLiteral("%1%2/%3/").arg(root).arg(tile.zoom).arg(tile.x);
+}
+
+QString tileFile(const QString &root, const TileId &tile)
+{
+    return tileFolder(root, tile) + QStringLiteral("%1.png").arg(tile.y);
+}
+
 QString safeExtension(const QString &format, bool *changed)
 {
     if (changed)
@@ -56,7 +66,7 @@ Target target(const QString &destFolder, const SourceAddress::TileSource &source
               const QString &addressText)
 {
     Target t;
-    if (source.sourceKind == SourceAddress::ElevationArchives) {
+    if (source.sourceKind == SourceKind::ElevationArchives) {
         const QString region = SourceAddress::srtmRegionFolder(entry.zoom);
         if (region.isEmpty())
             return Target();
@@ -64,10 +74,10 @@ Target target(const QString &destFolder, const SourceAddress::TileSource &source
         t.fileName = lastAddressPart(addressText);
         return t;
     }
-    t.folder = QStringLiteral("%1%2/%3/").arg(destFolder).arg(entry.zoom).arg(entry.x);
-    if (source.sourceKind >= SourceAddress::FirstListedServer && source.themeActive)
+    t.folder = tileFolder(destFolder, entry);
+    if (source.sourceKind >= SourceKind::FirstListedServer && source.themeActive)
         t.fileName = QStringLiteral("%1.%2").arg(entry.y).arg(safeExtension(source.themeFormat));
-    else if (source.sourceKind >= SourceAddress::FirstListedServer && !source.tileLayout)
+    else if (source.sourceKind >= SourceKind::FirstListedServer && !source.tileLayout)
         t.fileName = QStringLiteral("%1.png").arg(entry.y);
     else
         t.fileName = lastAddressPart(addressText);

@@ -21,6 +21,11 @@ struct Target
     static bool isSafeFileName(const QString &name);
 };
 
+// root + "zoom/x/" of a tile; root ends in '/'. Downloads and copies share it.
+QString tileFolder(const QString &root, const TileId &tile);
+// root + "zoom/x/y.png", the place of a standard tile below a tile tree.
+QString tileFile(const QString &root, const TileId &tile);
+
 // The extension a theme's tiles are saved with: the format word itself when it
 // is a plain word (letters, digits, '_', '-', '+'), otherwise a safe word made
 // from it ("image/png" -> "png", "../../x" -> "x", nothing usable -> "png").

@@ -1,4 +1,5 @@
 #include "app/CvTilewright.h"
+#include "ui_CvTilewright.h"
 
 #include "acquire/CopyThread.h"
 #include "app/DestinationFolder.h"
@@ -6,6 +7,8 @@
 #include "app/ProgramFiles.h"
 #include "mapview/CvMapWidget.h"
 #include "settings/AppConfig.h"
+#include "settings/ProgramVersion.h"
+#include "settings/SourceKind.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -22,8 +25,9 @@
 
 CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
+    , ui(std::make_unique<Ui::CvTilewrightClass>())
 {
-    ui.setupUi(this);
+    ui->setupUi(this);
 
     toolBar = nullptr;
     helpToolButton = nullptr;
@@ -32,20 +36,20 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     restartZoom = 0;
     setupToolBar();
 
-    mapWidget = new CvMapWidget(ui.groupBox);
+    mapWidget = new CvMapWidget(ui->groupBox);
     mapWidget->setMinimumHeight(256);
-    ui.verticalLayout->addWidget(mapWidget);
+    ui->verticalLayout->addWidget(mapWidget);
 
-    connect(ui.cancleButton, &QPushButton::clicked, this, &CvTilewright::cancelDownload);
-    connect(ui.browseButton, &QPushButton::clicked, this, &CvTilewright::browseFolder);
-    connect(ui.zoomTo, QOverload<int>::of(&QSpinBox::valueChanged), this, &CvTilewright::setZoomTo);
+    connect(ui->cancleButton, &QPushButton::clicked, this, &CvTilewright::cancelDownload);
+    connect(ui->browseButton, &QPushButton::clicked, this, &CvTilewright::browseFolder);
+    connect(ui->zoomTo, QOverload<int>::of(&QSpinBox::valueChanged), this, &CvTilewright::setZoomTo);
     connect(this, &CvTilewright::updateProgress, this, &CvTilewright::slot_update);
     connect(this, &CvTilewright::nextCopy, this, &CvTilewright::copyFile);
 
-    ui.cancleButton->setEnabled(false);
-    ui.progressBar->setMinimum(0);
-    ui.progressBar->setMaximum(1);
-    ui.progressBar->setValue(0);
+    ui->cancleButton->setEnabled(false);
+    ui->progressBar->setMinimum(0);
+    ui->progressBar->setMaximum(1);
+    ui->progressBar->setValue(0);
 
     proxyPort = 80;
     useProxy = false;
@@ -61,8 +65,8 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     destFolder = DestinationFolder::defaultDestination();
 
     currentZoom = 2;
-    ui.tilesFolder->setText(destFolder);
-    ui.zoomTo->setValue(currentZoom);
+    ui->tilesFolder->setText(destFolder);
+    ui->zoomTo->setValue(currentZoom);
 
     copyThread = new CopyThread;
     connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
@@ -84,7 +88,7 @@ CvTilewright::~CvTilewright()
 
 void CvTilewright::setupToolBar()
 {
-    toolBar = ui.mainToolBar;
+    toolBar = ui->mainToolBar;
     infoToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/info.png"), tr("Info"),
                                    QKeySequence(), &CvTilewright::about);
     helpToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/query.png"), tr("Help"),
@@ -111,11 +115,11 @@ QToolButton *CvTilewright::addToolButton(const QString &icon, const QString &too
 
 void CvTilewright::setJobRunning(bool running)
 {
-    ui.okButton->setEnabled(!running);
-    ui.urlButton->setEnabled(!running);
-    ui.downloadButton->setEnabled(!running);
-    ui.browseButton->setEnabled(!running);
-    ui.cancleButton->setEnabled(running);
+    ui->okButton->setEnabled(!running);
+    ui->urlButton->setEnabled(!running);
+    ui->downloadButton->setEnabled(!running);
+    ui->browseButton->setEnabled(!running);
+    ui->cancleButton->setEnabled(running);
 }
 
 // ---- paint step and the download-zoom rule ---------------------------------
@@ -132,14 +136,14 @@ void CvTilewright::updatePositionAndZoom()
         return;
     const GeoArea area = mapWidget->visibleArea();
     currentZoom = mapWidget->mapZoom();
-    ui.zoomLabel->setText(tr("Current Zoomlevel: %1").arg(currentZoom));
-    ui.lonLabel->setText(tr("Longitude: %1").arg(area.west + (area.east - area.west) / 2, 0, 'g', 6));
-    ui.latLabel->setText(tr("Latitude: %1").arg(area.south + (area.north - area.south) / 2, 0, 'g', 6));
+    ui->zoomLabel->setText(tr("Current Zoomlevel: %1").arg(currentZoom));
+    ui->lonLabel->setText(tr("Longitude: %1").arg(area.west + (area.east - area.west) / 2, 0, 'g', 6));
+    ui->latLabel->setText(tr("Latitude: %1").arg(area.south + (area.north - area.south) / 2, 0, 'g', 6));
 
-    const int shown = ui.zoomTo->value();
+    const int shown = ui->zoomTo->value();
     const int wanted = DownloadZoomRule::afterPaint(shown, currentZoom, zoomLimitApplies());
     if (wanted != shown)
-        ui.zoomTo->setValue(wanted);
+        ui->zoomTo->setValue(wanted);
 }
 
 bool CvTilewright::zoomLimitApplies() const
@@ -151,7 +155,7 @@ void CvTilewright::setZoomTo(int iZoom)
 {
     const int wanted = DownloadZoomRule::afterValueChanged(iZoom, currentZoom, zoomLimitApplies());
     if (wanted != iZoom)
-        ui.zoomTo->setValue(wanted);
+        ui->zoomTo->setValue(wanted);
 }
 
 // ---- window commands --------------------------------------------------------
@@ -159,13 +163,14 @@ void CvTilewright::setZoomTo(int iZoom)
 void CvTilewright::about()
 {
     QMessageBox::about(this, tr("About Tilewright"),
-                       tr("<h3>Tilewright 5.15</h3>"
+                       tr("<h3>Tilewright %1</h3>"
                           "<p>Fills a local map tile folder for offline use: OpenStreetMap "
                           "tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile "
                           "servers of your own list.</p>"
                           "<p>Map data &copy; OpenStreetMap contributors.</p>"
                           "<p>&copy; Corvane &mdash; "
-                          "<a href=\"https://www.corvane.com/\">www.corvane.com</a></p>"));
+                          "<a href=\"https://www.corvane.com/\">www.corvane.com</a></p>")
+                           .arg(ProgramVersion::text()));
 }
 
 void CvTilewright::help()
@@ -180,10 +185,10 @@ void CvTilewright::browseFolder()
     if (folder.isEmpty())
         return;
     destFolder = folder + QLatin1Char('/');
-    ui.tilesFolder->setText(destFolder);
+    ui->tilesFolder->setText(destFolder);
     // Only the Mercator tile sources get a projection file; a file that cannot
     // be written is passed over.
-    if (sourceKind == 0 || sourceKind == 1)
+    if (SourceKind::isMercatorTiles(sourceKind))
         DestinationFolder::writeProjectionFile(folder);
 }
 
@@ -208,7 +213,7 @@ void CvTilewright::slot_proxy()
 bool CvTilewright::configureProxy()
 {
     QUrl query;
-    if (sourceKind >= 3)
+    if (SourceKind::isServerSource(sourceKind))
         query = QUrl(QStringLiteral("http://") + QUrl::fromUserInput(sourceFolder).host());
     else
         query = QUrl(AppConfig::instance().osmTileUrl);
@@ -256,7 +261,7 @@ void CvTilewright::import()
 
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/SourceAddress.h"
-#include "acquire/TileContent.h"
+#include "mapview/TileContent.h"
 #include "acquire/TileEnumerator.h"
 #include "acquire/TileFiles.h"
 #include "acquire/TileWriter.h"
@@ -272,7 +277,7 @@ void CvTilewright::import()
 
 namespace {
 
-const QByteArray UserAgent = QByteArrayLiteral("Corvane Tilewright 5.15");
+const QByteArray UserAgent = ProgramVersion::jobUserAgent();
 constexpr int ArchiveRequestId = 1001;
 // A server that keeps redirecting is given up after this many hops.
 constexpr int MaxRedirects = 5;
@@ -326,7 +331,7 @@ void CvTilewright::slot_download()
     jobUnwritable = 0;
     jobFormatNote.clear();
     restartZoom = 0;
-    enumerateChunk(currentZoom, ui.zoomTo->value());
+    enumerateChunk(currentZoom, ui->zoomTo->value());
     setJobRunning(true);
     startChunk();
 }
@@ -356,27 +361,27 @@ void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
         copyQueue = [worker](const TileId &tile) { worker->addTile(tile.x, tile.y, tile.zoom); };
     }
     TileEnumerator::Result result;
-    if (sourceKind == SourceAddress::ElevationArchives)
+    if (sourceKind == SourceKind::ElevationArchives)
         result = TileEnumerator::enumerateElevation(downloadArea, tileList, copyQueue);
     else
         result = TileEnumerator::enumerateTiles(downloadArea, fromZoom, toZoom, tileList, listLimit, copyQueue);
     restartZoom = result.restartZoom;
 
-    ui.progressBar->setMinimum(1);
-    ui.progressBar->setMaximum(int(qBound<qint64>(1, result.listed(), INT_MAX)));
-    ui.progressBar->setValue(1);
+    ui->progressBar->setMinimum(1);
+    ui->progressBar->setMaximum(int(qBound<qint64>(1, result.listed(), INT_MAX)));
+    ui->progressBar->setValue(1);
 }
 
 void CvTilewright::slotRestartDownload()
 {
     if (!mapWidget || !tileList.empty() || restartZoom == 0)
         return;
-    const int toZoom = ui.zoomTo->value();
+    const int toZoom = ui->zoomTo->value();
     const int fromZoom = restartZoom;
     restartZoom = 0;
     // The download zoom was lowered below the levels still to do: the job is
     // complete as it stands.
-    if (fromZoom > toZoom || sourceKind == SourceAddress::ElevationArchives) {
+    if (fromZoom > toZoom || sourceKind == SourceKind::ElevationArchives) {
         if (downloadMode)
             endDownloadJob();
         else
@@ -416,7 +421,7 @@ bool CvTilewright::startEntry(const TileId &entry)
 {
     // A theme without format is saved as png; it is asked for as png from the
     // first tile on (a WMS asked for "image/" answers with an exception).
-    const bool theme = themeActive && sourceKind >= SourceAddress::FirstListedServer;
+    const bool theme = themeActive && sourceKind >= SourceKind::FirstListedServer;
     if (theme && themeFormat.isEmpty())
         themeFormat = QStringLiteral("png");
 
@@ -449,13 +454,13 @@ bool CvTilewright::startEntry(const TileId &entry)
     const TileFiles::Target target = TileFiles::target(destFolder, source, entry, downloadUrl);
 
     ++jobEntries;
-    if (sourceKind == SourceAddress::ElevationArchives)
+    if (sourceKind == SourceKind::ElevationArchives)
         showTileStatus(tr("Download SRTM (%1):").arg(SourceAddress::srtmRegionFolder(entry.zoom)));
     else
         showTileStatus(tr("Download Level %1/Tile %2 :")
                            .arg(entry.zoom)
                            .arg(theme ? target.fileName : downloadUrl.section(QLatin1Char('/'), -1)));
-    ui.progressBar->setValue(ui.progressBar->value() + 1);
+    ui->progressBar->setValue(ui->progressBar->value() + 1);
 
     if (!target.isValid()) {
         ++jobUnwritable;
@@ -512,7 +517,7 @@ void CvTilewright::finished()
         const QByteArray body = reply->readAll();
         const bool document = !body.isEmpty()
                               && TileContent::isNonImageDocument(reply->rawHeader(QByteArrayLiteral("Content-Type")),
-                                                                 body.left(512));
+                                                                 body);
         if (status >= 200 && status <= 299 && !document)
             tileWriter->write(pendingTilePath, body);
     }
@@ -570,7 +575,7 @@ void CvTilewright::showTileStatus(const QString &text)
         connect(statusThrottle, &QTimer::timeout, this, [this] {
             if (pendingStatus.isEmpty())
                 return;
-            ui.progLab->setText(pendingStatus);
+            ui->progLab->setText(pendingStatus);
             pendingStatus.clear();
             statusThrottle->start(StatusIntervalMs);
         });
@@ -579,7 +584,7 @@ void CvTilewright::showTileStatus(const QString &text)
         pendingStatus = text;
         return;
     }
-    ui.progLab->setText(text);
+    ui->progLab->setText(text);
     statusThrottle->start(StatusIntervalMs);
 }
 
@@ -588,10 +593,10 @@ void CvTilewright::endJob(const QString &status)
     if (statusThrottle)
         statusThrottle->stop();
     pendingStatus.clear();
-    ui.progLab->setText(status);
+    ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
-    ui.progressBar->setMinimum(0);
-    ui.progressBar->setValue(0);
+    ui->progressBar->setMinimum(0);
+    ui->progressBar->setValue(0);
     setJobRunning(false);
 }
 
@@ -618,7 +623,7 @@ void CvTilewright::cancelDownload()
         if (statusThrottle)
             statusThrottle->stop();
         pendingStatus.clear();
-        ui.progLab->setText(tr("Download canceled!"));
+        ui->progLab->setText(tr("Download canceled!"));
     } else if (copyThread) {
         copyThread->stopProcess();
     }
@@ -682,8 +687,8 @@ void CvTilewright::copyFile()
 {
     if (tileList.empty())
         return;
-    ui.progressBar->setMinimum(0);
-    ui.progressBar->setValue(0);
+    ui->progressBar->setMinimum(0);
+    ui->progressBar->setValue(0);
     if (!copyThread || !copyThread->startCopy(sourceFolder, destFolder))
         slot_update(-1, -1); // nothing the worker could take: end as it would
 }
@@ -696,8 +701,8 @@ void CvTilewright::slot_update(int iZoom, int iTile)
     if (downloadMode)
         return;
     if (iZoom >= 0 || iTile >= 0) {
-        ui.progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
-        ui.progressBar->setValue(ui.progressBar->value() + 1);
+        ui->progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
+        ui->progressBar->setValue(ui->progressBar->value() + 1);
         return;
     }
     tileList.clear();

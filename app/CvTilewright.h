@@ -2,12 +2,16 @@
 
 #include "mapview/GeoArea.h"
 #include "mapview/TileId.h"
-#include "ui_CvTilewright.h"
 
 #include <QMainWindow>
 #include <QNetworkReply>
 
 #include <deque>
+#include <memory>
+
+namespace Ui {
+class CvTilewrightClass;
+}
 
 class CopyThread;
 class CvMapWidget;
@@ -77,7 +81,7 @@ private:
     bool zoomLimitApplies() const;
     void setJobRunning(bool running);
 
-    Ui::CvTilewrightClass ui;
+    std::unique_ptr<Ui::CvTilewrightClass> ui;
     CvMapWidget *mapWidget = nullptr;
     CopyThread *copyThread = nullptr;
     QToolBar *toolBar = nullptr;

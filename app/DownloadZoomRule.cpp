@@ -1,5 +1,7 @@
 #include "app/DownloadZoomRule.h"
 
+#include "settings/SourceKind.h"
+
 #include <QtGlobal>
 
 namespace DownloadZoomRule {
@@ -22,7 +24,7 @@ int maxDownloadZoom(int currentZoom)
 bool limitApplies(bool downloadMode, int sourceKind, const QString &sourceFolder)
 {
     return downloadMode
-           && (sourceKind == 0 || sourceKind == 1
+           && (SourceKind::isMercatorTiles(sourceKind)
                || sourceFolder.contains(QLatin1String("openstreetmap")));
 }
 

@@ -1,8 +1,10 @@
 #include "mapview/CvMapCache.h"
 
-#include "acquire/SourceAddress.h"
-#include "acquire/TileContent.h"
+#include "mapview/TileTemplate.h"
+#include "settings/SourceKind.h"
+#include "mapview/TileContent.h"
 #include "mapview/TileGeometry.h"
+#include "mapview/TileRequest.h"
 #include "settings/AppConfig.h"
 
 #include <QBuffer>
@@ -60,7 +62,7 @@ CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
 {
     // The tile server's address is known from the start, so the first paint
     // already loads tiles (no waiting for the proxy detection).
-    standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
+    standardBase = QUrl(TileTemplate::serverBase(AppConfig::instance().osmTileUrl));
     serverConfig.serverHost = standardBase.host();
     applySslConfiguration();
     loadOverviewImages();
@@ -217,13 +219,7 @@ void CvMapCache::startNextRequest()
     requestPending = true;
     currentKey = requestQueue.takeFirst();
 
-    QNetworkRequest request(tileAddress(currentKey));
-    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
-    // The public servers answer HTTPS only and redirect plain requests; a
-    // redirect is followed, but never from HTTPS down to HTTP.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setRawHeader("User-Agent", "Tilewright");
+    QNetworkRequest request = TileRequest::tileRequest(tileAddress(currentKey), TileRequest::mapUserAgent());
 #ifndef QT_NO_SSL
     request.setSslConfiguration(sslConfig);
 #endif
@@ -280,7 +276,7 @@ void CvMapCache::finished()
         body = reply->readAll();
         // A service exception or an error page is no tile: it is asked for
         // again at a later paint instead of being shown as a blank forever.
-        if (TileContent::isNonImageDocument(reply->rawHeader("Content-Type"), body.left(512)))
+        if (TileContent::isNonImageDocument(reply->rawHeader("Content-Type"), body))
             outcome = Outcome::ServerFailed;
     }
     releaseReply();
@@ -355,7 +351,7 @@ void CvMapCache::reload()
     decodedTiles.clear();
     decodedPreviews.clear();
     requestQueue.clear();
-    standardBase = QUrl(SourceAddress::serverBase(AppConfig::instance().osmTileUrl));
+    standardBase = QUrl(TileTemplate::serverBase(AppConfig::instance().osmTileUrl));
     applySslConfiguration();
     loadOverviewImages();
 }

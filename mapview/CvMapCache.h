@@ -31,7 +31,6 @@ public:
     static constexpr qint64 DefaultPreviewBudget = 32LL * 1024 * 1024;
     // Decoded images of recently painted tiles, so a repaint does not decode.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
-    static constexpr int MaxRedirects = 5;
 
     explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
     ~CvMapCache() override;

@@ -2,6 +2,7 @@
 
 #include "mapview/CvMapCache.h"
 #include "mapview/TileGeometry.h"
+#include "settings/SettingsKeys.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -11,15 +12,6 @@
 #include <cmath>
 
 namespace {
-
-// The view's keys. Lat and Lon hold grid coordinates at the stored zoom, not
-// degrees; the names are what earlier versions wrote.
-const QString kGroup = QStringLiteral("CvMapWidget");
-const QString kCenterXKey = QStringLiteral("Lat");
-const QString kCenterYKey = QStringLiteral("Lon");
-const QString kZoomKey = QStringLiteral("Zoom");
-constexpr double kDefaultCenter = 1.0; // (1, 1) at zoom 1: latitude 0, longitude 0
-constexpr int kDefaultZoom = 1;
 
 // Zoom buttons: drawn squares and the click zones beside them.
 constexpr int kButtonSize = 20;
@@ -35,10 +27,11 @@ CvMapWidget::CvMapWidget(QWidget *parent)
     : QWidget(parent)
     , viewSettings(std::make_unique<QSettings>())
 {
-    viewSettings->beginGroup(kGroup);
-    centerX = finiteOr(viewSettings->value(kCenterXKey, kDefaultCenter).toDouble(), kDefaultCenter);
-    centerY = finiteOr(viewSettings->value(kCenterYKey, kDefaultCenter).toDouble(), kDefaultCenter);
-    const double storedZoom = finiteOr(viewSettings->value(kZoomKey, kDefaultZoom).toDouble(), kDefaultZoom);
+    // A missing view is (1, 1) at zoom 1: latitude 0, longitude 0.
+    using namespace SettingsKeys;
+    centerX = finiteOr(MapCenterX.read(*viewSettings), MapCenterX.missing());
+    centerY = finiteOr(MapCenterY.read(*viewSettings), MapCenterY.missing());
+    const double storedZoom = finiteOr(MapZoom.read(*viewSettings), MapZoom.missing());
     const int zoom = int(qBound(-1000.0, storedZoom, 1000.0));
     viewZoom = TileGeometry::clampViewZoom(zoom);
     if (viewZoom != zoom) {
@@ -104,9 +97,9 @@ QImage CvMapWidget::placeholder(int x, int y) const
 void CvMapWidget::saveView()
 {
     if (viewSettings) {
-        viewSettings->setValue(kCenterXKey, centerX);
-        viewSettings->setValue(kCenterYKey, centerY);
-        viewSettings->setValue(kZoomKey, uint(viewZoom));
+        SettingsKeys::MapCenterX.write(*viewSettings, centerX);
+        SettingsKeys::MapCenterY.write(*viewSettings, centerY);
+        SettingsKeys::MapZoom.write(*viewSettings, uint(viewZoom));
         viewSettings->sync();
     }
     if (CvMapCache *cache = CvMapCache::instance())

@@ -1,6 +1,7 @@
 #include "mapview/MapTileAddress.h"
 
-#include "acquire/SourceAddress.h"
+#include "mapview/TileTemplate.h"
+#include "settings/SourceKind.h"
 
 namespace MapTileAddress {
 
@@ -15,7 +16,7 @@ QString zxyPath(const TileId &tile)
 
 Form formOf(const MapServer &server)
 {
-    if (server.sourceMode < SourceAddress::FirstListedServer)
+    if (server.sourceMode < SourceKind::FirstListedServer)
         return Form::Standard;
     if (server.serverPort == 0)
         return Form::Plain;
@@ -48,12 +49,12 @@ QUrl tileAddress(const QUrl &standardBase, const MapServer &server, const TileId
     }
     case Form::Template:
     case Form::Service: {
-        SourceAddress::PathAndQuery target;
+        TileTemplate::PathAndQuery target;
         if (server.tileServerMode) {
-            target = SourceAddress::templateTarget(server.serverPath, server.serverQuery, server.storageMode, tile);
+            target = TileTemplate::templateTarget(server.serverPath, server.serverQuery, server.storageMode, tile);
         } else {
             target.path = server.serverPath;
-            target.query = SourceAddress::wmsGetMapQuery(server.serverQuery, server.imageFormat, tile);
+            target.query = TileTemplate::wmsGetMapQuery(server.serverQuery, server.imageFormat, tile);
         }
         if (!target.path.isEmpty() && !target.path.startsWith(QLatin1Char('/')))
             target.path.prepend(QLatin1Char('/'));

@@ -53,8 +53,8 @@
         <translation>Über Tilewright</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Tilewright 5.15&lt;/h3&gt;&lt;p&gt;Fills a local map tile folder for offline use: OpenStreetMap tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile servers of your own list.&lt;/p&gt;&lt;p&gt;Map data &amp;copy; OpenStreetMap contributors.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Tilewright 5.15&lt;/h3&gt;&lt;p&gt;Füllt einen lokalen Kartenkachel-Ordner für die Offline-Nutzung: OpenStreetMap-Kacheln, OpenSeaMap-Seezeichen, SRTM-Höhenarchive und die Kachelserver Ihrer eigenen Liste.&lt;/p&gt;&lt;p&gt;Kartendaten &amp;copy; OpenStreetMap-Mitwirkende.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</translation>
+        <source>&lt;h3&gt;Tilewright %1&lt;/h3&gt;&lt;p&gt;Fills a local map tile folder for offline use: OpenStreetMap tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile servers of your own list.&lt;/p&gt;&lt;p&gt;Map data &amp;copy; OpenStreetMap contributors.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Tilewright %1&lt;/h3&gt;&lt;p&gt;Füllt einen lokalen Kartenkachel-Ordner für die Offline-Nutzung: OpenStreetMap-Kacheln, OpenSeaMap-Seezeichen, SRTM-Höhenarchive und die Kachelserver Ihrer eigenen Liste.&lt;/p&gt;&lt;p&gt;Kartendaten &amp;copy; OpenStreetMap-Mitwirkende.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</translation>
     </message>
     <message>
         <source>Select folder to store map tiles</source>

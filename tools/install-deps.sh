@@ -4,9 +4,9 @@
 #   tools/install-deps.sh --tests  plus the servers the tests start (nginx, MapProxy)
 set -eu
 packages="build-essential cmake ninja-build qtbase5-dev qttools5-dev qttools5-dev-tools
-  libqt5svg5-dev libcurl4-openssl-dev xvfb xauth fonts-dejavu-core"
+  libqt5svg5-dev libcurl4-openssl-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
 if [ "${1:-}" = "--tests" ]; then
-    packages="$packages nginx-light mapproxy openssl curl"
+    packages="$packages nginx-light mapproxy openssl curl squid apache2-utils"
 fi
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps.sh: run as root (apt-get install)" >&2
@@ -31,5 +31,5 @@ if [ -n "$missing" ]; then
 fi
 # The packaged nginx service is not needed: the tests start their own servers.
 if [ "${1:-}" = "--tests" ] && command -v systemctl >/dev/null 2>&1; then
-    systemctl disable --now nginx >/dev/null 2>&1 || true
+    systemctl disable --now nginx squid >/dev/null 2>&1 || true
 fi

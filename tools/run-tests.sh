@@ -11,7 +11,7 @@ jobs=$(nproc)
 
 run_suite() {
     dir=$1; shift
-    cmake -S "$top" -B "$dir" -G Ninja -DTILEWRIGHT_BUILD_BENCH=OFF "$@"
+    cmake -S "$top" -B "$dir" -G Ninja -DTILEWRIGHT_BUILD_BENCH=OFF -DTILEWRIGHT_WERROR=ON "$@"
     cmake --build "$dir" -j"$jobs"
 }
 

@@ -6,6 +6,7 @@
 // Not a test: it prints the figures and the targets.
 
 #include "NginxFixture.h"
+#include "WindowForm.h"
 
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
@@ -113,11 +114,11 @@ public:
         w.sourceKind = sourceKind;
         w.sourceFolder = server;
         w.destFolder = dest;
-        w.ui.zoomTo->setValue(toZoom);
+        form(&w).zoomTo->setValue(toZoom);
     }
     static GeoArea area(CvTilewright &w) { return w.mapWidget->visibleArea(); }
     static int zoom(CvTilewright &w) { return w.mapWidget->mapZoom(); }
-    static int toZoom(CvTilewright &w) { return w.ui.zoomTo->value(); }
+    static int toZoom(CvTilewright &w) { return form(&w).zoomTo->value(); }
     static qint64 runJob(CvTilewright &w, qint64 *longestStallMs = nullptr)
     {
         QElapsedTimer clock, stall;
@@ -132,18 +133,18 @@ public:
         QEventLoop loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (w.ui.downloadButton->isEnabled() && w.tileList.empty())
+            if (form(&w).downloadButton->isEnabled() && w.tileList.empty())
                 loop.quit();
         });
         poll.start(5);
         clock.start();
-        QTest::mouseClick(w.ui.downloadButton, Qt::LeftButton);
+        QTest::mouseClick(form(&w).downloadButton, Qt::LeftButton);
         loop.exec();
         const qint64 elapsed = clock.elapsed();
         beat.stop();
         if (longestStallMs)
             *longestStallMs = longest;
-        std::printf("  job status: %s\n", qPrintable(w.ui.progLab->text()));
+        std::printf("  job status: %s\n", qPrintable(form(&w).progLab->text()));
         return elapsed;
     }
 };
@@ -264,7 +265,7 @@ int main(int argc, char **argv)
         TileEnumerator::enumerateElevation(TestDownloadJob::area(w), cells);
         const QByteArray archive = QByteArray("PK\x03\x04", 4) + QByteArray(400 * 1024, 'z');
         SourceAddress::TileSource srtm;
-        srtm.sourceKind = SourceAddress::ElevationArchives;
+        srtm.sourceKind = SourceKind::ElevationArchives;
         for (const TileId &c : cells) {
             const QString path = SourceAddress::downloadAddress(srtm, c).url.path();
             writeFile(root.path() + path, archive);

@@ -4,6 +4,7 @@
 // machine and the window shows real tiles.
 
 #include "NginxFixture.h"
+#include "WindowForm.h"
 
 #include "acquire/CopyThread.h"
 #include "acquire/TileEnumerator.h"
@@ -121,10 +122,10 @@ std::unique_ptr<CvTilewright> TestCopyJob::makeWindow(int fromZoom, int toZoom)
     w->downloadMode = false;
     w->sourceFolder = m_source.path();
     w->destFolder = m_dest;
-    w->ui.tilesFolder->setText(m_dest);
-    w->ui.progLab->setText(QStringLiteral("Copy:"));
-    w->ui.zoomTo->setValue(toZoom);
-    if (w->ui.zoomTo->value() != toZoom)
+    form(w).tilesFolder->setText(m_dest);
+    form(w).progLab->setText(QStringLiteral("Copy:"));
+    form(w).zoomTo->setValue(toZoom);
+    if (form(w).zoomTo->value() != toZoom)
         return nullptr;
     return w;
 }
@@ -134,14 +135,14 @@ std::unique_ptr<CvTilewright> TestCopyJob::makeWindow(int fromZoom, int toZoom)
 void TestCopyJob::record(CvTilewright *w)
 {
     connect(w->copyThread, &CopyThread::sendUpdate, this, [this, w](int zoom, int tile) {
-        m_seen.append(Seen{zoom, tile, w->ui.progLab->text(), w->ui.progressBar->value(),
-                           w->ui.downloadButton->isEnabled()});
+        m_seen.append(Seen{zoom, tile, form(w).progLab->text(), form(w).progressBar->value(),
+                           form(w).downloadButton->isEnabled()});
     });
 }
 
 bool TestCopyJob::waitForIdle(CvTilewright *w, int timeoutMs)
 {
-    return QTest::qWaitFor([w] { return w->ui.downloadButton->isEnabled() && !w->copyThread->isRunning(); },
+    return QTest::qWaitFor([w] { return form(w).downloadButton->isEnabled() && !w->copyThread->isRunning(); },
                            timeoutMs);
 }
 
@@ -192,11 +193,11 @@ void TestCopyJob::copyFillsDestination()
 
     record(w.get());
     QSignalSpy starts(w.get(), &CvTilewright::nextCopy);
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
-    QVERIFY(!w->ui.downloadButton->isEnabled() && !w->ui.okButton->isEnabled()
-            && !w->ui.urlButton->isEnabled() && !w->ui.browseButton->isEnabled());
-    QVERIFY(w->ui.cancleButton->isEnabled());
-    QCOMPARE(w->ui.progressBar->maximum(), job.size());
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    QVERIFY(!form(w).downloadButton->isEnabled() && !form(w).okButton->isEnabled()
+            && !form(w).urlButton->isEnabled() && !form(w).browseButton->isEnabled());
+    QVERIFY(form(w).cancleButton->isEnabled());
+    QCOMPARE(form(w).progressBar->maximum(), job.size());
     QVERIFY(waitForIdle(w.get()));
     QCOMPARE(starts.count(), 1);
 
@@ -220,14 +221,14 @@ void TestCopyJob::copyFillsDestination()
         QVERIFY(!m_seen.at(i).idle);
     }
     // The bar is full exactly when every listed tile was copied.
-    QCOMPARE(m_seen.at(copied - 1).bar == w->ui.progressBar->maximum(), holeEvery == 0);
+    QCOMPARE(m_seen.at(copied - 1).bar == form(w).progressBar->maximum(), holeEvery == 0);
     QCOMPARE(m_seen.last().status, Finished);
     QVERIFY(m_seen.last().idle);
 
-    QCOMPARE(w->ui.progLab->text(), Finished);
-    QCOMPARE(w->ui.progressBar->value(), 0);
-    QVERIFY(w->ui.okButton->isEnabled() && w->ui.urlButton->isEnabled() && w->ui.browseButton->isEnabled());
-    QVERIFY(!w->ui.cancleButton->isEnabled());
+    QCOMPARE(form(w).progLab->text(), Finished);
+    QCOMPARE(form(w).progressBar->value(), 0);
+    QVERIFY(form(w).okButton->isEnabled() && form(w).urlButton->isEnabled() && form(w).browseButton->isEnabled());
+    QVERIFY(!form(w).cancleButton->isEnabled());
     QVERIFY(w->tileList.empty());
     QCOMPARE(w->copyThread->queuedTiles(), 0);
     // Nothing else landed in the destination: no temporary files either.
@@ -253,9 +254,9 @@ void TestCopyJob::rangeInChunks()
     record(w.get());
     QList<int> chunkSizes;
     connect(w.get(), &CvTilewright::nextCopy, this, [&w, &chunkSizes] {
-        chunkSizes << w->ui.progressBar->maximum();
+        chunkSizes << form(w).progressBar->maximum();
     });
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QVERIFY(waitForIdle(w.get()));
 
     QCOMPARE(chunkSizes, (QList<int>{6, 20, 63}));
@@ -279,7 +280,7 @@ void TestCopyJob::rangeInChunks()
         QCOMPARE(s.status == Finished, &s == &m_seen.last());
     }
     QCOMPARE(w->restartZoom, 0);
-    QCOMPARE(w->ui.progressBar->value(), 0);
+    QCOMPARE(form(w).progressBar->value(), 0);
 }
 
 // Stop while copying a job that has chunks left: the window is idle at once,
@@ -294,7 +295,7 @@ void TestCopyJob::stopEndsAfterTileInHand()
     const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 13);
     record(w.get());
     QSignalSpy starts(w.get(), &CvTilewright::nextCopy);
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 40; }, 20000));
     QCOMPARE(starts.count(), 3); // within level 12
 
@@ -302,17 +303,17 @@ void TestCopyJob::stopEndsAfterTileInHand()
     QVERIFY(w->grab().save(shot));
     qInfo("window during the copy: %s", qPrintable(shot));
 
-    QTest::mouseClick(w->ui.cancleButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     const int filesAtStop = filesBelow(m_dest).size();
-    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
     QVERIFY(w->tileList.empty());
     QCOMPARE(w->restartZoom, 0);
 
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui.progLab->text(), Finished, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), Finished, 10000);
     QVERIFY(w->copyThread->wait(5000));
     QTest::qWait(50);
     QCOMPARE(starts.count(), 3);
-    QCOMPARE(w->ui.progressBar->value(), 0);
+    QCOMPARE(form(w).progressBar->value(), 0);
 
     // The tiles copied are the front of the job, each reported; one end report
     // per chunk started. After the stop at most the tile in hand was finished.
@@ -334,15 +335,15 @@ void TestCopyJob::newJobRightAfterStop()
     QVERIFY(w);
     const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 12);
     record(w.get());
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 10; }, 20000));
 
-    w->ui.cancleButton->click();
-    w->ui.downloadButton->click();
+    form(w).cancleButton->click();
+    form(w).downloadButton->click();
     const int before = m_seen.size();
-    QVERIFY(!w->ui.downloadButton->isEnabled());
+    QVERIFY(!form(w).downloadButton->isEnabled());
     QVERIFY(waitForIdle(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
 
     // Everything after the second start belongs to the new job: all its tiles
     // in order, then one end report.
@@ -368,12 +369,12 @@ void TestCopyJob::lowerZoomEndsAfterChunk()
     CvTilewright::listLimit = 5; // level 10 first, alone
     const QVector<TileId> first = tilesOf(w->mapWidget->visibleArea(), 10, 10);
     record(w.get());
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QCOMPARE(w->restartZoom, 11);
-    w->ui.zoomTo->setValue(10);
+    form(w).zoomTo->setValue(10);
     QVERIFY(waitForIdle(w.get()));
 
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     QCOMPARE(m_seen.size(), first.size() + 1);
     QCOMPARE(filesBelow(m_dest).size(), first.size());
     QCOMPARE(copiedFront(first), first.size());
@@ -387,20 +388,20 @@ void TestCopyJob::lateReportAfterSwitchToDownload()
     auto w = makeWindow(10, 12);
     QVERIFY(w);
     record(w.get());
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 3; }, 20000));
 
-    w->ui.cancleButton->click();
+    form(w).cancleButton->click();
     // As a download job that has just started leaves the window.
     w->downloadMode = true;
-    w->ui.progLab->setText(QStringLiteral("Download Level 10/Tile 1.png :"));
+    form(w).progLab->setText(QStringLiteral("Download Level 10/Tile 1.png :"));
     w->setJobRunning(true);
     QVERIFY(w->copyThread->wait(5000));
     QTest::qWait(50);
 
     QCOMPARE(m_seen.last().zoom, -1); // the end report did arrive
-    QCOMPARE(w->ui.progLab->text(), QStringLiteral("Download Level 10/Tile 1.png :"));
-    QVERIFY(!w->ui.downloadButton->isEnabled() && w->ui.cancleButton->isEnabled());
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download Level 10/Tile 1.png :"));
+    QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
     w->setJobRunning(false);
 }
 
@@ -429,7 +430,7 @@ void TestCopyJob::windowClosedDuringCopy()
             }
         });
     }
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this, &w] { return m_seen.size() >= 10 || !w; }, 20000));
 
     if (w) {

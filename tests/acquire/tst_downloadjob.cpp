@@ -3,6 +3,7 @@
 
 #include "MapProxyFixture.h"
 #include "NginxFixture.h"
+#include "WindowForm.h"
 
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
@@ -161,17 +162,17 @@ std::unique_ptr<CvTilewright> TestDownloadJob::makeWindow(const GeoArea &view, i
     if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != zoom)
         return nullptr;
     w->destFolder = m_dest;
-    w->ui.zoomTo->setValue(zoom);
+    form(w).zoomTo->setValue(zoom);
     return w;
 }
 
 bool TestDownloadJob::pressDownloadAndWait(CvTilewright *w, int timeoutMs)
 {
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
-        if (w->ui.downloadButton->isEnabled() && w->tileList.empty())
+        if (form(w).downloadButton->isEnabled() && w->tileList.empty())
             return true;
         QTest::qWait(20);
     }
@@ -221,10 +222,10 @@ void TestDownloadJob::exampleArea()
     QVERIFY(writeFile(m_dest + QStringLiteral("12/2161/1432.png"), Old));
 
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
-    QVERIFY(!w->ui.cancleButton->isEnabled());
-    QVERIFY(w->ui.okButton->isEnabled() && w->ui.urlButton->isEnabled() && w->ui.browseButton->isEnabled());
-    QCOMPARE(w->ui.progressBar->value(), 0);
+    QCOMPARE(form(w).progLab->text(), Finished);
+    QVERIFY(!form(w).cancleButton->isEnabled());
+    QVERIFY(form(w).okButton->isEnabled() && form(w).urlButton->isEnabled() && form(w).browseButton->isEnabled());
+    QCOMPARE(form(w).progressBar->value(), 0);
 
     const QVector<TileId> tiles = tilesOf(Example, 12, 12);
     QCOMPARE(tiles.size(), size_t(63));
@@ -248,17 +249,17 @@ void TestDownloadJob::chunksGoOnWithoutUserAction()
     CvTilewright::listLimit = 5;
     w->sourceKind = 3;
     w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
-    w->ui.zoomTo->setValue(12);
-    QCOMPARE(w->ui.zoomTo->value(), 12);
+    form(w).zoomTo->setValue(12);
+    QCOMPARE(form(w).zoomTo->value(), 12);
 
     QList<int> chunkSizes;
     connect(w.get(), &CvTilewright::nextDownload, this, [&w, &chunkSizes] {
-        if (w->ui.progressBar->value() == 1) // a fresh chunk
-            chunkSizes << w->ui.progressBar->maximum();
+        if (form(w).progressBar->value() == 1) // a fresh chunk
+            chunkSizes << form(w).progressBar->maximum();
     });
     QSignalSpy restarts(w.get(), &CvTilewright::restartDownload);
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     QCOMPARE(restarts.count(), 2);
     QCOMPARE(chunkSizes, (QList<int>{6, 20, 63}));
     QCOMPARE(w->restartZoom, 0);
@@ -284,7 +285,7 @@ void TestDownloadJob::httpsTileServer()
     for (const TileId &t : tiles)
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     QStringList expectedRequests;
     int missing = 0;
     for (const TileId &t : tiles) {
@@ -335,28 +336,28 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     QVERIFY(writeFile(m_dest + first, Old));
     QVERIFY(writeFile(m_dest + second, Old));
 
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     const QString secondStatus = QStringLiteral("Download Level 12/Tile %1.png :").arg(tiles[1].y);
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui.progLab->text(), secondStatus, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), secondStatus, 60000);
     QTest::qWait(400);
 
     // What the user sees while a job runs.
     const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
     QVERIFY(w->grab().save(shot));
     qInfo("window during the download: %s", qPrintable(shot));
-    QVERIFY(!w->ui.downloadButton->isEnabled() && w->ui.cancleButton->isEnabled());
+    QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
 
-    QTest::mouseClick(w->ui.cancleButton, Qt::LeftButton);
-    QCOMPARE(w->ui.progLab->text(), Canceled);
+    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+    QCOMPARE(form(w).progLab->text(), Canceled);
     QVERIFY(w->tileList.empty());
-    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
     QTest::qWait(300);
     QCOMPARE(readFile(m_dest + first), readFile(m_root.filePath(QStringLiteral("big/") + first)));
     QCOMPARE(readFile(m_dest + second), Old);
     QStringList expected{first, second};
     expected.sort();
     QCOMPARE(filesBelow(m_dest), expected);
-    QCOMPARE(w->ui.progLab->text(), Canceled);
+    QCOMPARE(form(w).progLab->text(), Canceled);
 }
 
 void TestDownloadJob::failedTilesAreSkipped_data()
@@ -390,7 +391,7 @@ void TestDownloadJob::failedTilesAreSkipped()
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
 
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     if (requestsPerTile) // every tile asked once, no retry
         QCOMPARE(jobRequests().size(), requestsPerTile * int(tiles.size()));
     else
@@ -420,17 +421,17 @@ void TestDownloadJob::unwritableDestination()
     QVERIFY(w);
     w->destFolder = m_dest + QStringLiteral("blocked/");
     QVERIFY(pressDownloadAndWait(w.get(), 10000));
-    QCOMPARE(w->ui.progLab->text(),
+    QCOMPARE(form(w).progLab->text(),
              QStringLiteral("Download failed: no tile could be written to %1").arg(w->destFolder));
     QVERIFY(jobRequests().isEmpty());
-    QVERIFY(!w->ui.cancleButton->isEnabled());
+    QVERIFY(!form(w).cancleButton->isEnabled());
 
     const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QVERIFY(tiles.front().x != tiles.back().x);
     QVERIFY(writeFile(m_dest + QStringLiteral("12/%1").arg(tiles.front().x), "blocks the first column"));
     w->destFolder = m_dest;
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     for (const TileId &t : tiles) {
         if (t.x != tiles.front().x)
             QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
@@ -444,8 +445,8 @@ void TestDownloadJob::emptyJobEnds()
     QVERIFY(w);
     QVERIFY(w->mapWidget->visibleArea().east < -180.0);
     QVERIFY(pressDownloadAndWait(w.get(), 5000));
-    QCOMPARE(w->ui.progLab->text(), Finished);
-    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QCOMPARE(form(w).progLab->text(), Finished);
+    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
     QVERIFY(filesBelow(m_dest).isEmpty());
 }
 
@@ -457,13 +458,13 @@ void TestDownloadJob::restartAboveLoweredZoomEnds()
     w->sourceKind = 3;
     w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
     w->downloadArea = w->mapWidget->visibleArea();
-    w->ui.zoomTo->setValue(11);
+    form(w).zoomTo->setValue(11);
     w->setJobRunning(true);
     w->restartZoom = 12;
     w->slotRestartDownload();
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     QCOMPARE(w->restartZoom, 0);
-    QVERIFY(w->ui.downloadButton->isEnabled() && !w->ui.cancleButton->isEnabled());
+    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
     QVERIFY(jobRequests().isEmpty());
 }
 
@@ -481,7 +482,7 @@ void TestDownloadJob::rejectedHostSendsNothing()
     });
     QVERIFY(pressDownloadAndWait(w.get(), 10000));
     QCOMPARE(boxText, QStringLiteral("Download from host %1 rejected!").arg(w->sourceFolder));
-    QCOMPARE(w->ui.progLab->text(), Canceled);
+    QCOMPARE(form(w).progLab->text(), Canceled);
     QVERIFY(jobRequests().isEmpty());
     QVERIFY(filesBelow(m_dest).isEmpty());
 }
@@ -519,7 +520,7 @@ void TestDownloadJob::unsafeThemeFormat()
     w->themeStorageMode = QStringLiteral("OpenStreetMap");
     w->themeFormat = QStringLiteral("../../../escaped");
     QVERIFY(pressDownloadAndWait(w.get()));
-    QVERIFY2(w->ui.progLab->text().contains(QLatin1String(".escaped")), qPrintable(w->ui.progLab->text()));
+    QVERIFY2(form(w).progLab->text().contains(QLatin1String(".escaped")), qPrintable(form(w).progLab->text()));
     const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
     QStringList expected;
     for (const TileId &t : tiles) {
@@ -575,14 +576,14 @@ void TestDownloadJob::elevationArchives()
     QStringList statuses;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&w, &statuses] {
-        const QString text = w->ui.progLab->text();
+        const QString text = form(w).progLab->text();
         if (statuses.isEmpty() || statuses.last() != text)
             statuses << text;
     });
     watch.start(1);
     QVERIFY(pressDownloadAndWait(w.get()));
     watch.stop();
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
 
     QStringList requests;
     for (const QString &cell : cells)
@@ -632,13 +633,13 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     });
     stall.start();
     beat.start(1);
-    QTest::mouseClick(w->ui.downloadButton, Qt::LeftButton);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QTest::qWait(1500);
     QVERIFY(w->archiveTransferId != 0);
-    QCOMPARE(w->ui.progLab->text(), QStringLiteral("Download SRTM (Africa):"));
-    QTest::mouseClick(w->ui.cancleButton, Qt::LeftButton);
-    QCOMPARE(w->ui.progLab->text(), Canceled);
-    QVERIFY(w->ui.downloadButton->isEnabled());
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download SRTM (Africa):"));
+    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+    QCOMPARE(form(w).progLab->text(), Canceled);
+    QVERIFY(form(w).downloadButton->isEnabled());
     QTest::qWait(1200);
     beat.stop();
     qInfo("longest gap of the GUI thread during the HTTPS job: %lld ms", longest);
@@ -648,14 +649,14 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     QCOMPARE(readFile(m_dest + QStringLiteral("Africa/S01W001.hgt.zip")), Old);
     QCOMPARE(filesBelow(m_dest), QStringList{QStringLiteral("Africa/S01W001.hgt.zip")});
     QVERIFY(slow.accessLog().size() <= 1); // nothing was asked after Stop
-    QCOMPARE(w->ui.progLab->text(), Canceled); // the ended transfer does not go on
+    QCOMPARE(form(w).progLab->text(), Canceled); // the ended transfer does not go on
 
     // A new job right after Stop runs normally.
     qputenv("TILEWRIGHT_SRTM_URL", m_nginx.httpsUrl().toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", m_nginx.caFile().toUtf8());
     AppConfig::reload();
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     QCOMPARE(filesBelow(m_dest).size(), 4);
 }
 
@@ -725,7 +726,7 @@ void TestDownloadJob::webMapService()
         }
     }
     qInfo("WMS tiles: %d images stored, %d documents refused", images, documents);
-    QCOMPARE(w->ui.progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), Finished);
     QVERIFY(images > 0);
     QCOMPARE(documents, 0);
 }

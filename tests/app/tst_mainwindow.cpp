@@ -1,3 +1,4 @@
+#include "WindowForm.h"
 #include "app/CvTilewright.h"
 #include "app/DestinationFolder.h"
 #include "mapview/CvMapWidget.h"
@@ -103,18 +104,18 @@ void TestMainWindow::stateAfterConstruction()
     CvTilewright window;
     QCOMPARE(window.objectName(), QStringLiteral("CvTilewrightClass"));
     QCOMPARE(window.size(), QSize(524, 492));
-    QCOMPARE(window.ui.cancleButton->isEnabled(), false);
-    for (QPushButton *button : {window.ui.urlButton, window.ui.browseButton, window.ui.downloadButton,
-                                window.ui.okButton})
+    QCOMPARE(form(&window).cancleButton->isEnabled(), false);
+    for (QPushButton *button : {form(&window).urlButton, form(&window).browseButton, form(&window).downloadButton,
+                                form(&window).okButton})
         QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
-    QCOMPARE(window.ui.progressBar->minimum(), 0);
-    QCOMPARE(window.ui.progressBar->maximum(), 1);
-    QCOMPARE(window.ui.progressBar->value(), 0);
-    QCOMPARE(window.ui.zoomTo->value(), 2);
-    QCOMPARE(window.ui.zoomTo->minimum(), 1);
-    QCOMPARE(window.ui.zoomTo->maximum(), 18);
+    QCOMPARE(form(&window).progressBar->minimum(), 0);
+    QCOMPARE(form(&window).progressBar->maximum(), 1);
+    QCOMPARE(form(&window).progressBar->value(), 0);
+    QCOMPARE(form(&window).zoomTo->value(), 2);
+    QCOMPARE(form(&window).zoomTo->minimum(), 1);
+    QCOMPARE(form(&window).zoomTo->maximum(), 18);
     QCOMPARE(window.destFolder, AppConfig::cPath(QStringLiteral("temp/")));
-    QCOMPARE(window.ui.tilesFolder->text(), window.destFolder);
+    QCOMPARE(form(&window).tilesFolder->text(), window.destFolder);
     QCOMPARE(window.currentZoom, 2);
     QCOMPARE(window.proxyPort, 80);
     QVERIFY(window.askProxy);
@@ -128,10 +129,10 @@ void TestMainWindow::stateAfterConstruction()
 
     // The map sits in the map group's layout and is the only part that grows.
     QVERIFY(window.mapWidget);
-    QCOMPARE(window.mapWidget->parentWidget(), window.ui.groupBox);
-    QCOMPARE(window.ui.verticalLayout->indexOf(window.mapWidget), 0);
+    QCOMPARE(window.mapWidget->parentWidget(), form(&window).groupBox);
+    QCOMPARE(form(&window).verticalLayout->indexOf(window.mapWidget), 0);
     QCOMPARE(window.mapWidget->minimumHeight(), 256);
-    QCOMPARE(window.ui.groupBox->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
+    QCOMPARE(form(&window).groupBox->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
 
     QVERIFY(!window.findChild<QMenuBar *>());
     QVERIFY(!window.findChild<QStatusBar *>());
@@ -150,14 +151,14 @@ void TestMainWindow::formTexts()
 {
     CvTilewright window;
     const QList<QPair<QWidget *, QString>> texts = {
-        {window.ui.groupBox, "OpenStreetMap"}, {window.ui.groupBox_2, "Area"},
-        {window.ui.lonLabel, "Longitude:"},     {window.ui.latLabel, "Latitude:"},
-        {window.ui.zoomLabel, "Current Zoomlevel:"},
-        {window.ui.zoomToLabel, "Download Zoomlevel:"},
-        {window.ui.folderLabel, "OSM Tiles folder:"}, {window.ui.progLab, "Download:"},
-        {window.ui.urlButton, "Source"},       {window.ui.browseButton, "Destination"},
-        {window.ui.downloadButton, "Download"}, {window.ui.cancleButton, "Stop"},
-        {window.ui.okButton, "Close"},
+        {form(&window).groupBox, "OpenStreetMap"}, {form(&window).groupBox_2, "Area"},
+        {form(&window).lonLabel, "Longitude:"},     {form(&window).latLabel, "Latitude:"},
+        {form(&window).zoomLabel, "Current Zoomlevel:"},
+        {form(&window).zoomToLabel, "Download Zoomlevel:"},
+        {form(&window).folderLabel, "OSM Tiles folder:"}, {form(&window).progLab, "Download:"},
+        {form(&window).urlButton, "Source"},       {form(&window).browseButton, "Destination"},
+        {form(&window).downloadButton, "Download"}, {form(&window).cancleButton, "Stop"},
+        {form(&window).okButton, "Close"},
     };
     QCOMPARE(window.windowTitle(), QStringLiteral("CvTilewright"));
     for (const auto &entry : texts) {
@@ -173,14 +174,14 @@ void TestMainWindow::formTexts()
     // The Close button closes the window.
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::mouseClick(window.ui.okButton, Qt::LeftButton);
+    QTest::mouseClick(form(&window).okButton, Qt::LeftButton);
     QTRY_VERIFY(!window.isVisible());
 }
 
 void TestMainWindow::toolBar()
 {
     CvTilewright window;
-    QCOMPARE(window.toolBar, window.ui.mainToolBar);
+    QCOMPARE(window.toolBar, form(&window).mainToolBar);
     QCOMPARE(window.toolBarArea(window.toolBar), Qt::TopToolBarArea);
     const QList<QAction *> actions = window.toolBar->actions();
     QCOMPARE(actions.size(), 4);
@@ -207,9 +208,9 @@ void TestMainWindow::positionLabelsFollowTheMap()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     // First start: zoom 1 centred on latitude 0, longitude 0.
-    QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Current Zoomlevel: 1"));
-    QCOMPARE(window.ui.lonLabel->text(), QStringLiteral("Longitude: 0"));
-    QCOMPARE(window.ui.latLabel->text(), QStringLiteral("Latitude: 0"));
+    QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 1"));
+    QCOMPARE(form(&window).lonLabel->text(), QStringLiteral("Longitude: 0"));
+    QCOMPARE(form(&window).latLabel->text(), QStringLiteral("Latitude: 0"));
 
     // Drag the map a quarter tile to the right: the centre moves west.
     CvMapWidget *map = window.mapWidget;
@@ -218,13 +219,13 @@ void TestMainWindow::positionLabelsFollowTheMap()
     QMouseEvent move(QEvent::MouseMove, start + QPoint(64, 0), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(map, &move);
     QTest::mouseRelease(map, Qt::LeftButton, Qt::NoModifier, start + QPoint(64, 0));
-    QTRY_COMPARE(window.ui.lonLabel->text(), QStringLiteral("Longitude: -45"));
+    QTRY_COMPARE(form(&window).lonLabel->text(), QStringLiteral("Longitude: -45"));
 
     // The wheel zooms in about the pointer; the read-out follows at the next paint.
     QWheelEvent wheel(QPointF(start), QPointF(map->mapToGlobal(start)), QPoint(), QPoint(0, 240),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(map, &wheel);
-    QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Current Zoomlevel: 3"));
+    QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 3"));
     QCOMPARE(window.currentZoom, 3);
 }
 
@@ -238,25 +239,25 @@ void TestMainWindow::zoomRuleOnTheSpinBox()
     QTRY_COMPARE(window.currentZoom, 5);
 
     auto type = [&window](const QString &text) {
-        window.ui.zoomTo->selectAll();
-        QTest::keyClicks(window.ui.zoomTo, text);
-        QTest::keyClick(window.ui.zoomTo, Qt::Key_Enter);
+        form(&window).zoomTo->selectAll();
+        QTest::keyClicks(form(&window).zoomTo, text);
+        QTest::keyClick(form(&window).zoomTo, Qt::Key_Enter);
     };
     type(QStringLiteral("14"));
-    QCOMPARE(window.ui.zoomTo->value(), 10);
+    QCOMPARE(form(&window).zoomTo->value(), 10);
     type(QStringLiteral("8"));
-    QCOMPARE(window.ui.zoomTo->value(), 8);
+    QCOMPARE(form(&window).zoomTo->value(), 8);
 
     // Sources other than the public servers are not limited.
     window.sourceKind = 3;
     window.sourceFolder = QStringLiteral("http://tiles.example.org/");
     type(QStringLiteral("17"));
-    QCOMPARE(window.ui.zoomTo->value(), 17);
+    QCOMPARE(form(&window).zoomTo->value(), 17);
     // In copy mode neither.
     window.sourceKind = 0;
     window.downloadMode = false;
     type(QStringLiteral("18"));
-    QCOMPARE(window.ui.zoomTo->value(), 18);
+    QCOMPARE(form(&window).zoomTo->value(), 18);
 }
 
 void TestMainWindow::paintRaisesDownloadZoom()
@@ -265,15 +266,15 @@ void TestMainWindow::paintRaisesDownloadZoom()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_COMPARE(window.currentZoom, 1);
-    QCOMPARE(window.ui.zoomTo->value(), 2);
+    QCOMPARE(form(&window).zoomTo->value(), 2);
     CvMapWidget *map = window.mapWidget;
     map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 9);
-    QTRY_COMPARE(window.ui.zoomTo->value(), 9);
+    QTRY_COMPARE(form(&window).zoomTo->value(), 9);
     // Zooming back out lowers nothing, but a value past the new limit is cut.
-    window.ui.zoomTo->setValue(13);
+    form(&window).zoomTo->setValue(13);
     map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 4);
     QTRY_COMPARE(window.currentZoom, 4);
-    QTRY_COMPARE(window.ui.zoomTo->value(), 9);
+    QTRY_COMPARE(form(&window).zoomTo->value(), 9);
 }
 
 void TestMainWindow::helpOpensTheManual()
@@ -320,10 +321,10 @@ void TestMainWindow::browseFolderWritesProjection()
         static_cast<QDialog *>(dialog)->accept();
     };
     answerNextModal<QFileDialog>(choose);
-    QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+    QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
     QCOMPARE(caption, QStringLiteral("Select folder to store map tiles"));
     QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
-    QCOMPARE(window.ui.tilesFolder->text(), window.destFolder);
+    QCOMPARE(form(&window).tilesFolder->text(), window.destFolder);
     QFile prj(target.filePath(QStringLiteral("map.prj")));
     QVERIFY(prj.open(QIODevice::ReadOnly));
     QCOMPARE(prj.readAll(), DestinationFolder::projectionText());
@@ -335,7 +336,7 @@ void TestMainWindow::browseFolderWritesProjection()
     prj.close();
     window.sourceKind = 1;
     answerNextModal<QFileDialog>(choose);
-    QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+    QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
     QVERIFY(prj.open(QIODevice::ReadOnly));
     QCOMPARE(prj.readAll().size(), 91);
 }
@@ -354,7 +355,7 @@ void TestMainWindow::browseFolderWithoutProjection()
             dialog->setDirectory(target.path());
             static_cast<QDialog *>(dialog)->accept();
         });
-        QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+        QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
         QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("keep"));
@@ -367,9 +368,9 @@ void TestMainWindow::browseFolderCancelled()
     CvTilewright window;
     const QString before = window.destFolder;
     answerNextModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
-    QTest::mouseClick(window.ui.browseButton, Qt::LeftButton);
+    QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
     QCOMPARE(window.destFolder, before);
-    QCOMPARE(window.ui.tilesFolder->text(), before);
+    QCOMPARE(form(&window).tilesFolder->text(), before);
 }
 
 void TestMainWindow::proxyDetection_data()
@@ -421,13 +422,13 @@ void TestMainWindow::germanCatalogue()
     QCoreApplication::installTranslator(&translator);
     {
         CvTilewright window;
-        QCOMPARE(window.ui.urlButton->text(), QStringLiteral("Quelle"));
-        QCOMPARE(window.ui.cancleButton->text(), QStringLiteral("Stopp"));
+        QCOMPARE(form(&window).urlButton->text(), QStringLiteral("Quelle"));
+        QCOMPARE(form(&window).cancleButton->text(), QStringLiteral("Stopp"));
         QCOMPARE(window.infoToolButton->toolTip(), QStringLiteral("Info"));
         QCOMPARE(window.helpToolButton->toolTip(), QStringLiteral("Hilfe"));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_COMPARE(window.ui.zoomLabel->text(), QStringLiteral("Aktuelle Zoomstufe: 1"));
+        QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Aktuelle Zoomstufe: 1"));
     }
     QCoreApplication::removeTranslator(&translator);
 }

@@ -5,6 +5,7 @@
 #include "NginxFixture.h"
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
+#include "settings/SettingsKeys.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -32,22 +33,28 @@ public:
     mutable QStringList asked;
 };
 
+void clearStoredView(QSettings &settings)
+{
+    for (const QString &key : {SettingsKeys::MapCenterX.path(), SettingsKeys::MapCenterY.path(),
+                               SettingsKeys::MapZoom.path()})
+        settings.remove(key);
+}
+
 void storeView(double centerX, double centerY, const QVariant &zoom)
 {
     QSettings settings;
-    settings.remove(QStringLiteral("CvMapWidget"));
-    settings.beginGroup(QStringLiteral("CvMapWidget"));
-    settings.setValue(QStringLiteral("Lat"), centerX);
-    settings.setValue(QStringLiteral("Lon"), centerY);
+    clearStoredView(settings);
+    settings.setValue(SettingsKeys::MapCenterX.path(), centerX);
+    settings.setValue(SettingsKeys::MapCenterY.path(), centerY);
     if (zoom.isValid())
-        settings.setValue(QStringLiteral("Zoom"), zoom);
+        settings.setValue(SettingsKeys::MapZoom.path(), zoom);
     settings.sync();
 }
 
 void clearView()
 {
     QSettings settings;
-    settings.remove(QStringLiteral("CvMapWidget"));
+    clearStoredView(settings);
     settings.sync();
 }
 
@@ -379,12 +386,11 @@ void TestMapWidget::viewIsSavedAndRestored()
         widget.zoomAt(QPoint(250, 200), readZoom == 17 ? 16 : readZoom + 1);
     }
     QSettings settings;
-    settings.beginGroup(QStringLiteral("CvMapWidget"));
     const int savedZoom = readZoom == 17 ? 16 : readZoom + 1;
     const double f = std::pow(2.0, savedZoom - readZoom);
-    QCOMPARE(settings.value(QStringLiteral("Zoom")).toInt(), savedZoom);
-    QCOMPARE(settings.value(QStringLiteral("Lat")).toDouble(), readCenter.x() * f);
-    QCOMPARE(settings.value(QStringLiteral("Lon")).toDouble(), readCenter.y() * f);
+    QCOMPARE(settings.value(SettingsKeys::MapZoom.path()).toInt(), savedZoom);
+    QCOMPARE(SettingsKeys::MapCenterX.read(settings), readCenter.x() * f);
+    QCOMPARE(SettingsKeys::MapCenterY.read(settings), readCenter.y() * f);
 
     // The next widget starts where this one ended.
     CvMapWidget next;

@@ -1,5 +1,5 @@
 #include "acquire/SourceAddress.h"
-#include "acquire/TileContent.h"
+#include "mapview/TileContent.h"
 #include "settings/AppConfig.h"
 
 #include <QtTest>
@@ -207,7 +207,7 @@ void TestSourceAddress::wmsQueryItems()
     QFETCH(QString, format);
     QFETCH(TileId, tile);
     QFETCH(QString, expected);
-    QCOMPARE(SourceAddress::wmsGetMapQuery(query, format, tile), expected);
+    QCOMPARE(TileTemplate::wmsGetMapQuery(query, format, tile), expected);
 }
 
 void TestSourceAddress::regions_data()
@@ -276,7 +276,7 @@ void TestSourceAddress::configuredBase()
 {
     QFETCH(QString, configured);
     QFETCH(QString, base);
-    QCOMPARE(SourceAddress::serverBase(configured), base);
+    QCOMPARE(TileTemplate::serverBase(configured), base);
 }
 
 void TestSourceAddress::content_data()

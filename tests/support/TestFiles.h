@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+
+#include "settings/SettingsKeys.h"
 #include <QSize>
 #include <QStringList>
 #include <QVector>
@@ -55,10 +57,9 @@ inline QString tilePath(const TileId &t)
 inline void storeMapView(const GeoArea &view, int zoom)
 {
     QSettings settings;
-    settings.beginGroup(QStringLiteral("CvMapWidget"));
-    settings.setValue(QStringLiteral("Lat"), (tileX(view.west, zoom) + tileX(view.east, zoom)) / 2);
-    settings.setValue(QStringLiteral("Lon"), (tileY(view.north, zoom) + tileY(view.south, zoom)) / 2);
-    settings.setValue(QStringLiteral("Zoom"), zoom);
+    SettingsKeys::MapCenterX.write(settings, (tileX(view.west, zoom) + tileX(view.east, zoom)) / 2);
+    SettingsKeys::MapCenterY.write(settings, (tileY(view.north, zoom) + tileY(view.south, zoom)) / 2);
+    SettingsKeys::MapZoom.write(settings, uint(zoom));
 }
 
 inline QSize mapSize(const GeoArea &view, int zoom)

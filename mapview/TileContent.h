@@ -7,8 +7,12 @@
 // Such bodies must not be kept as tiles.
 namespace TileContent {
 
+// Bytes from the start of a body that the checks below look at; a streamed
+// body need keep no more than this for them.
+constexpr int HeadBytes = 512;
+
 // contentType is the raw Content-Type header value (may be empty); head is the
-// beginning of the body (a few hundred bytes are plenty). A text, XML or JSON
+// body or its beginning (only the first HeadBytes are looked at). A text, XML or JSON
 // type marks a document unless the body carries an image signature; under a
 // missing, generic or image type (servers that label answers by the requested
 // extension) the first bytes decide. Anything not recognised as a document

@@ -1,4 +1,4 @@
-#include "acquire/TileContent.h"
+#include "mapview/TileContent.h"
 
 namespace TileContent {
 
@@ -59,8 +59,9 @@ bool hasImageSignature(const QByteArray &head)
            || head.startsWith(QByteArray("MM\0*", 4));
 }
 
-bool isNonImageDocument(const QByteArray &contentType, const QByteArray &head)
+bool isNonImageDocument(const QByteArray &contentType, const QByteArray &body)
 {
+    const QByteArray head = body.left(HeadBytes);
     if (hasImageSignature(head))
         return false; // a mislabelled image is still an image
     const QByteArray type = mediaType(contentType);
