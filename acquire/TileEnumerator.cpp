@@ -68,15 +68,22 @@ Result enumerateTiles(const GeoArea &area, int fromZoom, int toZoom, std::deque<
     return result;
 }
 
+DegreeRange elevationRange(const GeoArea &area)
+{
+    DegreeRange range;
+    range.west = truncateDegrees(area.west);
+    range.east = truncateDegrees(area.east);
+    range.south = truncateDegrees(area.south);
+    range.north = truncateDegrees(area.north);
+    return range;
+}
+
 Result enumerateElevation(const GeoArea &area, std::deque<TileId> &list, const EntrySink &alsoTo)
 {
     Result result;
-    const int west = truncateDegrees(area.west);
-    const int east = truncateDegrees(area.east);
-    const int south = truncateDegrees(area.south);
-    const int north = truncateDegrees(area.north);
-    for (int lat = south; lat <= north; ++lat) {
-        for (int lon = west; lon <= east; ++lon) {
+    const DegreeRange d = elevationRange(area);
+    for (int lat = d.south; lat <= d.north; ++lat) {
+        for (int lon = d.west; lon <= d.east; ++lon) {
             const TileId cell{lon, lat, SourceAddress::srtmContinent(lon, lat)};
             list.push_back(cell);
             if (alsoTo)

@@ -40,6 +40,17 @@ struct LevelRange
 };
 LevelRange levelRange(const GeoArea &area, int zoom);
 
+// Whole-degree bounds of the elevation cells of an area: edges truncated
+// toward zero (views far past the world's edge held to what an int carries).
+struct DegreeRange
+{
+    int west = 0;
+    int east = -1;
+    int south = 0;
+    int north = -1;
+};
+DegreeRange elevationRange(const GeoArea &area);
+
 // Every tile of the area for the levels fromZoom..toZoom, level by level,
 // column by column, rows north to south. Negative cells are counted as
 // skipped and not listed. Once the list holds more than listLimit entries

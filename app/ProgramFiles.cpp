@@ -1,6 +1,9 @@
 #include "app/ProgramFiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QTranslator>
 
 namespace ProgramFiles {
 
@@ -25,6 +28,49 @@ QUrl manualUrl(const QString &programFolder)
         folder.remove(0, 1);
     return QUrl(QStringLiteral("file:///") + folder + QStringLiteral("/Manuals/Tilewright.pdf"),
                 QUrl::TolerantMode);
+}
+
+QString qtCatalogue(const QString &language, const QString &qtTranslationsFolder)
+{
+    if (language.isEmpty() || qtTranslationsFolder.isEmpty())
+        return QString();
+    // "de_DE" falls back to "de", as Qt names most of its catalogues.
+    QStringList names{language};
+    const int underscore = language.indexOf(QLatin1Char('_'));
+    if (underscore > 0)
+        names << language.left(underscore);
+    for (const QString &name : names) {
+        const QString path = qtTranslationsFolder + QStringLiteral("/qtbase_") + name + QStringLiteral(".qm");
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return QString();
+}
+
+QString installTranslations(const QString &programFolder, const QString &qtTranslationsFolder)
+{
+    const QString catalogue = findCatalogue(programFolder);
+    if (catalogue.isEmpty())
+        return QString();
+    // Lives until exit; installed only when it loads.
+    auto *translator = new QTranslator;
+    if (!translator->load(catalogue, QStringLiteral("."))) {
+        delete translator;
+        return QString();
+    }
+    QCoreApplication::installTranslator(translator);
+    QString language = translator->language();
+    if (language.isEmpty()) // a catalogue made without a target language
+        language = QFileInfo(catalogue).completeBaseName().section(QLatin1Char('_'), 1);
+    const QString qtFile = qtCatalogue(language, qtTranslationsFolder);
+    if (!qtFile.isEmpty()) {
+        auto *qtTranslator = new QTranslator;
+        if (qtTranslator->load(qtFile, QStringLiteral(".")))
+            QCoreApplication::installTranslator(qtTranslator);
+        else
+            delete qtTranslator;
+    }
+    return language;
 }
 
 } // namespace ProgramFiles

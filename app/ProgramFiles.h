@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // Files the program finds beside its executable.
@@ -10,6 +11,17 @@ namespace ProgramFiles {
 // ignoring case, whose name contains "CvTile" anywhere (case-sensitive).
 // The system locale plays no role. Empty when none matches.
 QString findCatalogue(const QString &folder);
+
+// Qt's own catalogue for the language of the program's catalogue (e.g.
+// "qtbase_de.qm" for a German one) in Qt's translations folder, so standard
+// dialogs and buttons speak the window's language. Empty when the language is
+// empty or the folder has no catalogue for it.
+QString qtCatalogue(const QString &language, const QString &qtTranslationsFolder);
+
+// Installs the program's catalogue found beside the executable and, with it,
+// Qt's catalogue of the same language. The translators live until exit.
+// Returns the language installed (empty: none, the program speaks English).
+QString installTranslations(const QString &programFolder, const QString &qtTranslationsFolder);
 
 // The user manual below the program folder, as a file address.
 QUrl manualUrl(const QString &programFolder);

@@ -2,7 +2,7 @@
 #include "app/ProgramFiles.h"
 
 #include <QApplication>
-#include <QTranslator>
+#include <QLibraryInfo>
 
 int main(int argc, char *argv[])
 {
@@ -11,13 +11,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
 
-    const QString catalogue = ProgramFiles::findCatalogue(QCoreApplication::applicationDirPath());
-    if (!catalogue.isEmpty()) {
-        // Lives until exit; installed only when it loads.
-        auto *translator = new QTranslator;
-        if (translator->load(catalogue, QStringLiteral(".")))
-            QCoreApplication::installTranslator(translator);
-    }
+    ProgramFiles::installTranslations(QCoreApplication::applicationDirPath(),
+                                      QLibraryInfo::location(QLibraryInfo::TranslationsPath));
 
     CvTilewright window;
     window.show();

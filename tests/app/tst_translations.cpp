@@ -1,0 +1,63 @@
+// One language per window: with the program's German catalogue beside the
+// program, Qt's own German catalogue is installed too, so standard buttons
+// and dialogs speak German as well.
+
+#include "app/ProgramFiles.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestTranslations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void qtCatalogueLookup();
+    void germanStandardButtons();
+    void noCatalogueStaysEnglish();
+};
+
+void TestTranslations::qtCatalogueLookup()
+{
+    QTemporaryDir qtDir;
+    QVERIFY(qtDir.isValid());
+    QFile file(qtDir.filePath(QStringLiteral("qtbase_de.qm")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QCOMPARE(ProgramFiles::qtCatalogue(QStringLiteral("de_DE"), qtDir.path()), file.fileName());
+    QCOMPARE(ProgramFiles::qtCatalogue(QStringLiteral("de"), qtDir.path()), file.fileName());
+    QVERIFY(ProgramFiles::qtCatalogue(QStringLiteral("fr_FR"), qtDir.path()).isEmpty());
+    QVERIFY(ProgramFiles::qtCatalogue(QString(), qtDir.path()).isEmpty());
+}
+
+void TestTranslations::germanStandardButtons()
+{
+    const QString qtFolder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    if (!QFileInfo::exists(qtFolder + QStringLiteral("/qtbase_de.qm")))
+        QSKIP("Qt's German catalogue is not installed (Debian package qttranslations5-l10n)");
+    // The built program folder holds CvTile_de.qm.
+    QCOMPARE(ProgramFiles::installTranslations(QStringLiteral(TW_RUNTIME_DIR), qtFolder), QStringLiteral("de_DE"));
+
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes
+                         | QDialogButtonBox::No);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+    QCOMPARE(box.button(QDialogButtonBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Ja"));
+    QCOMPARE(box.button(QDialogButtonBox::No)->text().remove(QLatin1Char('&')), QStringLiteral("Nein"));
+}
+
+void TestTranslations::noCatalogueStaysEnglish()
+{
+    QTemporaryDir empty;
+    QVERIFY(empty.isValid());
+    QVERIFY(ProgramFiles::installTranslations(empty.path(), QLibraryInfo::location(QLibraryInfo::TranslationsPath))
+                .isEmpty());
+}
+
+QTEST_MAIN(TestTranslations)
+#include "tst_translations.moc"
