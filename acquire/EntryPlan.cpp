@@ -1,5 +1,7 @@
 #include "acquire/EntryPlan.h"
 
+#include <QCoreApplication>
+
 EntryPlan EntryPlan::plan(const SourceAddress::TileSource &chosen, const QString &destFolder,
                           const TileId &entry)
 {
@@ -43,8 +45,9 @@ EntryPlan EntryPlan::plan(const SourceAddress::TileSource &chosen, const QString
 QString EntryPlan::statusText() const
 {
     if (elevation)
-        return tr("Download SRTM (%1):").arg(SourceAddress::srtmRegionFolder(entry.zoom));
-    return tr("Download Level %1/Tile %2 :").arg(entry.zoom).arg(tileName);
+        return QCoreApplication::translate("CvTilewright", "Download SRTM (%1):")
+            .arg(SourceAddress::srtmRegionFolder(entry.zoom));
+    return QCoreApplication::translate("CvTilewright", "Download Level %1/Tile %2 :").arg(entry.zoom).arg(tileName);
 }
 
 QString EntryPlan::themeFormatOf(const SourceAddress::TileSource &source)

@@ -4,7 +4,6 @@
 #include "acquire/TileFiles.h"
 #include "mapview/TileId.h"
 
-#include <QCoreApplication>
 #include <QString>
 
 // What the download job does with one entry of the tile list, decided from
@@ -12,9 +11,6 @@
 // where it goes, how it travels and what the status line says meanwhile.
 struct EntryPlan
 {
-    Q_DECLARE_TR_FUNCTIONS(CvTilewright)
-
-public:
     enum class Transport {
         None,  // no request: no address, or a scheme that is no tile server
         Http,  // plain HTTP through Qt's network access

@@ -1,5 +1,7 @@
 #include "acquire/JobOutcome.h"
 
+#include <QCoreApplication>
+
 void JobOutcome::addFailed(Reason reason, int httpStatus)
 {
     ++m_failed[Key(int(reason), reason == Reason::HttpStatus ? httpStatus : 0)];
@@ -21,8 +23,9 @@ void JobOutcome::storedButNotWritten(int count)
 void JobOutcome::noteFormat(const QString &format, const QString &extension)
 {
     if (m_formatNote.isEmpty())
-        m_formatNote = tr("Download finished! The tile format \"%1\" is no file extension; "
-                          "tiles were saved as .%2")
+        m_formatNote = QCoreApplication::translate("CvTilewright",
+                                                   "Download finished! The tile format \"%1\" is no file "
+                                                   "extension; tiles were saved as .%2")
                            .arg(format, extension);
 }
 
@@ -98,13 +101,14 @@ QString JobOutcome::downloadEndText(const QString &destFolder) const
     // Entries without an address were never meant for the destination.
     const int addressed = entries() - skipped(Reason::NoAddress);
     if (addressed > 0 && failed(Reason::Unwritable) == addressed)
-        return tr("Download failed: no tile could be written to %1").arg(destFolder);
+        return QCoreApplication::translate("CvTilewright", "Download failed: no tile could be written to %1")
+            .arg(destFolder);
     if (!m_formatNote.isEmpty())
         return m_formatNote;
-    return tr("Download finished!");
+    return QCoreApplication::translate("CvTilewright", "Download finished!");
 }
 
 QString JobOutcome::copyEndText() const
 {
-    return tr("Copy finished!");
+    return QCoreApplication::translate("CvTilewright", "Copy finished!");
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QCoreApplication>
 #include <QMap>
 #include <QPair>
 #include <QString>
@@ -13,8 +12,6 @@
 //   skipped    no request was made for it; by reason
 class JobOutcome
 {
-    Q_DECLARE_TR_FUNCTIONS(CvTilewright)
-
 public:
     enum class Reason {
         None,

@@ -407,12 +407,8 @@ void CvTilewright::downloadFile()
     while (!tileList.empty()) {
         const EntryPlan plan = EntryPlan::plan(currentSource(), destFolder, tileList.front());
         tileList.pop_front();
-        if (plan.rejectedHost) {
-            QMessageBox::information(this, tr("Tilewright"),
-                                     tr("Download from host %1 rejected!").arg(sourceFolder));
-            cancelDownload();
-            return;
-        }
+        if (plan.rejectedHost)
+            return rejectHost();
         showEntry(plan);
         requestAborted = false;
         downloadJob->setProxy(proxySettings());
@@ -422,6 +418,13 @@ void CvTilewright::downloadFile()
         }
     }
     goOnAfterEntry();
+}
+
+// This host's terms forbid bulk downloads: the job ends as by Stop.
+void CvTilewright::rejectHost()
+{
+    QMessageBox::information(this, tr("Tilewright"), tr("Download from host %1 rejected!").arg(sourceFolder));
+    cancelDownload();
 }
 
 void CvTilewright::showEntry(const EntryPlan &plan)
@@ -499,17 +502,11 @@ void CvTilewright::cancelDownload()
     tileList.clear();
 }
 
-void CvTilewright::updateDataReadProgress(qint64, qint64)
-{
-}
-
-void CvTilewright::error(QNetworkReply::NetworkError)
-{
-}
-
-void CvTilewright::readResponseHeader(const QByteArray &)
-{
-}
+// The reply's progress and error signals reach the window for its table's
+// sake; errors are counted by the job.
+void CvTilewright::updateDataReadProgress(qint64, qint64) {}
+void CvTilewright::error(QNetworkReply::NetworkError) {}
+void CvTilewright::readResponseHeader(const QByteArray &) {}
 
 // ---- copy job ---------------------------------------------------------------
 

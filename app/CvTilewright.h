@@ -137,6 +137,7 @@ private:
     // The per-tile status texts pass through it, at most one per 40 ms.
     class StatusThrottle *statusThrottle = nullptr;
     void showEntry(const class EntryPlan &plan);
+    void rejectHost();
     ProxySettings proxySettings() const;
     SourceAddress::TileSource currentSource();
     void beginDownloadJob();
