@@ -118,9 +118,9 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     const QByteArray urlBytes = url.toUtf8();
     const QByteArray blob = options.caBundle.isEmpty() ? QByteArray() : caBlob(options.caBundle);
     curl_blob caInfo{const_cast<char *>(blob.constData()), size_t(blob.size()), CURL_BLOB_COPY};
-    const QByteArray proxy = QStringLiteral("%1:%2").arg(options.proxyHost).arg(options.proxyPort).toUtf8();
-    const QByteArray proxyUser = options.proxyUser.toUtf8();
-    const QByteArray proxyPassword = options.proxyPassword.toUtf8();
+    const QByteArray proxy = QStringLiteral("%1:%2").arg(options.proxy.host).arg(options.proxy.port).toUtf8();
+    const QByteArray proxyUser = options.proxy.user.toUtf8();
+    const QByteArray proxyPassword = options.proxy.password.toUtf8();
 
     curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -134,9 +134,9 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
 #endif
     if (!options.userAgent.isEmpty())
         curl_easy_setopt(curl, CURLOPT_USERAGENT, options.userAgent.constData());
-    if (options.useProxy) {
+    if (options.proxy.enabled) {
         curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
-        if (!options.proxyUser.isEmpty() && !options.proxyPassword.isEmpty()) {
+        if (options.proxy.hasCredentials()) {
             curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxyUser.constData());
             curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/ProxySettings.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,11 +19,7 @@ struct Options
     QByteArray userAgent;
     // Extra CA certificates (PEM) trusted besides the system's.
     QString caBundle;
-    bool useProxy = false;
-    QString proxyHost;
-    int proxyPort = 80;
-    QString proxyUser;     // credentials are sent only when both are set
-    QString proxyPassword;
+    ProxySettings proxy;   // used when enabled; credentials only when both are set
     int connectTimeoutSeconds = 30;
     // A transfer slower than lowSpeedBytes per second for this long is ended.
     int lowSpeedSeconds = 60;

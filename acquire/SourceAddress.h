@@ -12,7 +12,6 @@
 // job only calls them.
 namespace SourceAddress {
 
-
 // What the download job knows about its source (the window's members).
 struct TileSource
 {
@@ -27,6 +26,9 @@ struct TileSource
     QString themeQuery;
     QString themeStorageMode;  // "OpenStreetMap", "Custom", "WebMapService", ...
     QString themeFormat;       // image format word, e.g. "png" or "jpg"
+
+    // The imported theme applies only to a server source.
+    bool isTheme() const { return themeActive && SourceKind::isServerSource(sourceKind); }
 };
 
 // One composed address: the text kept by the job and the same address parsed.

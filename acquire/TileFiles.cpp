@@ -75,9 +75,9 @@ Target target(const QString &destFolder, const SourceAddress::TileSource &source
         return t;
     }
     t.folder = tileFolder(destFolder, entry);
-    if (source.sourceKind >= SourceKind::FirstListedServer && source.themeActive)
+    if (source.isTheme())
         t.fileName = QStringLiteral("%1.%2").arg(entry.y).arg(safeExtension(source.themeFormat));
-    else if (source.sourceKind >= SourceKind::FirstListedServer && !source.tileLayout)
+    else if (SourceKind::isServerSource(source.sourceKind) && !source.tileLayout)
         t.fileName = QStringLiteral("%1.png").arg(entry.y);
     else
         t.fileName = lastAddressPart(addressText);

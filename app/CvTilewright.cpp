@@ -2,10 +2,15 @@
 #include "ui_CvTilewright.h"
 
 #include "acquire/CopyThread.h"
+#include "acquire/DownloadJob.h"
+#include "acquire/EntryPlan.h"
+#include "acquire/TileEnumerator.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
 #include "app/ProgramFiles.h"
+#include "app/StatusThrottle.h"
 #include "mapview/CvMapWidget.h"
+#include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 #include "settings/ProgramVersion.h"
 #include "settings/SourceKind.h"
@@ -22,6 +27,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <climits>
 
 CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
@@ -68,6 +75,9 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     ui->tilesFolder->setText(destFolder);
     ui->zoomTo->setValue(currentZoom);
 
+    statusThrottle = new StatusThrottle(this);
+    connect(statusThrottle, &StatusThrottle::textReady, ui->progLab, &QLabel::setText);
+
     copyThread = new CopyThread;
     connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
 
@@ -78,9 +88,12 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
 
 CvTilewright::~CvTilewright()
 {
-    if (reply) {
+    if (downloadJob) {
+        // The request in flight ends without reporting to a window on its way out.
         requestAborted = true;
-        reply->abort();
+        downloadJob->disconnect(this);
+        downloadJob->abort();
+        reply = nullptr;
     }
     delete copyThread;
     copyThread = nullptr;
@@ -257,32 +270,6 @@ void CvTilewright::import()
 }
 
 // ---- download job -----------------------------------------------------------
-// (the job's own headers are kept with its section)
-
-#include "acquire/ArchiveTransfer.h"
-#include "acquire/SourceAddress.h"
-#include "mapview/TileContent.h"
-#include "acquire/TileEnumerator.h"
-#include "acquire/TileFiles.h"
-#include "acquire/TileWriter.h"
-#include "mapview/TileGeometry.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QNetworkProxy>
-#include <QNetworkRequest>
-#include <QThread>
-
-#include <climits>
-
-namespace {
-
-const QByteArray UserAgent = ProgramVersion::jobUserAgent();
-constexpr int ArchiveRequestId = 1001;
-// A server that keeps redirecting is given up after this many hops.
-constexpr int MaxRedirects = 5;
-
-} // namespace
 
 int CvTilewright::listLimit = TileEnumerator::ListLimit;
 
@@ -313,27 +300,45 @@ void CvTilewright::slot_download()
     connect(this, &CvTilewright::nextDownload, this, &CvTilewright::downloadFile, Qt::UniqueConnection);
     connect(this, &CvTilewright::restartDownload, this, &CvTilewright::slotRestartDownload,
             Qt::UniqueConnection);
-    if (downloadMode && !networkManager) {
-        networkManager = new QNetworkAccessManager(this);
-        if (useProxy)
-            networkManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyHost,
-                                                   quint16(proxyPort), proxyUser, proxyPassword));
-    }
-    if (downloadMode && !tileWriter)
-        tileWriter = new TileWriter(this);
-    if (tileWriter) {
-        tileWriter->waitForIdle(); // what a stopped job still had to write
-        tileWriter->takeFailures();
-    }
-    lastTileFolder.clear();
-
-    jobEntries = 0;
-    jobUnwritable = 0;
-    jobFormatNote.clear();
+    if (downloadMode)
+        beginDownloadJob();
+    copyOutcome = JobOutcome();
     restartZoom = 0;
     enumerateChunk(currentZoom, ui->zoomTo->value());
     setJobRunning(true);
     startChunk();
+}
+
+// The job takes the proxy in force at every start, so credentials entered
+// since the last job reach its requests.
+void CvTilewright::beginDownloadJob()
+{
+    if (!downloadJob) {
+        downloadJob = new DownloadJob(this);
+        networkManager = downloadJob->networkManager();
+        connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
+        connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
+        connect(downloadJob, &DownloadJob::tileFinished, this, &CvTilewright::finished);
+        connect(downloadJob, &DownloadJob::archiveFinished, this, &CvTilewright::httpRequestFinished);
+    }
+    downloadJob->begin(proxySettings());
+}
+
+ProxySettings CvTilewright::proxySettings() const
+{
+    return ProxySettings{proxyHost, proxyPort, proxyUser, proxyPassword, useProxy};
+}
+
+// The window's source choice as the job's units read it. A theme without
+// format is saved as png; it is asked for as png from the first tile on (a
+// WMS asked for "image/" answers with an exception), and stays so.
+SourceAddress::TileSource CvTilewright::currentSource()
+{
+    SourceAddress::TileSource source{sourceKind, tileLayout, themeActive, sourceFolder, themeProtocol,
+                                     themeHost,  themePort,  themePath,   themeQuery,   themeStorageMode,
+                                     themeFormat};
+    source.themeFormat = themeFormat = EntryPlan::themeFormatOf(source);
+    return source;
 }
 
 // Hands the chunk just enumerated to the job's worker: the copy worker or the
@@ -342,7 +347,7 @@ void CvTilewright::startChunk()
 {
     if (!downloadMode) {
         if (tileList.empty())
-            endJob(tr("Copy finished!"));
+            endJob(copyOutcome.copyEndText());
         else
             emit nextCopy();
         return;
@@ -385,7 +390,7 @@ void CvTilewright::slotRestartDownload()
         if (downloadMode)
             endDownloadJob();
         else
-            endJob(tr("Copy finished!"));
+            endJob(copyOutcome.copyEndText());
         return;
     }
     enumerateChunk(fromZoom, toZoom);
@@ -395,137 +400,50 @@ void CvTilewright::slotRestartDownload()
 void CvTilewright::downloadFile()
 {
     // Strictly one request at a time.
-    if (reply || archiveTransferId != 0)
+    if (!downloadJob || downloadJob->busy())
         return;
-    // Entries that fail before a request (no address, no writable file) are
+    // Entries that end before a request (no address, no writable file) are
     // passed over here in a loop, never by recursion.
     while (!tileList.empty()) {
-        const TileId entry = tileList.front();
+        const EntryPlan plan = EntryPlan::plan(currentSource(), destFolder, tileList.front());
         tileList.pop_front();
-        if (SourceAddress::needsInternalServerPause(sourceFolder))
-            QThread::msleep(SourceAddress::InternalServerPauseMs);
-        if (SourceAddress::isRejectedHost(sourceFolder)) {
-            QMessageBox::information(this, tr("Tilewright"),
-                                     tr("Download from host %1 rejected!").arg(sourceFolder));
-            cancelDownload();
+        if (plan.rejectedHost)
+            return rejectHost();
+        showEntry(plan);
+        requestAborted = false;
+        downloadJob->setProxy(proxySettings());
+        if (downloadJob->start(plan)) {
+            reply = downloadJob->reply();
             return;
         }
-        if (startEntry(entry))
-            return;
     }
     goOnAfterEntry();
 }
 
-// Composes the address and local place of one entry and sends its request.
-bool CvTilewright::startEntry(const TileId &entry)
+// This host's terms forbid bulk downloads: the job ends as by Stop.
+void CvTilewright::rejectHost()
 {
-    // A theme without format is saved as png; it is asked for as png from the
-    // first tile on (a WMS asked for "image/" answers with an exception).
-    const bool theme = themeActive && sourceKind >= SourceKind::FirstListedServer;
-    if (theme && themeFormat.isEmpty())
-        themeFormat = QStringLiteral("png");
-
-    SourceAddress::TileSource source;
-    source.sourceKind = sourceKind;
-    source.tileLayout = tileLayout;
-    source.themeActive = themeActive;
-    source.sourceFolder = sourceFolder;
-    source.themeProtocol = themeProtocol;
-    source.themeHost = themeHost;
-    source.themePort = themePort;
-    source.themePath = themePath;
-    source.themeQuery = themeQuery;
-    source.themeStorageMode = themeStorageMode;
-    source.themeFormat = themeFormat;
-
-    const SourceAddress::Address address = SourceAddress::downloadAddress(source, entry);
-    if (!address.isValid())
-        return false;
-    downloadUrl = address.text;
-
-    if (theme && jobFormatNote.isEmpty()) {
-        bool reduced = false;
-        const QString extension = TileFiles::safeExtension(themeFormat, &reduced);
-        if (reduced)
-            jobFormatNote = tr("Download finished! The tile format \"%1\" is no file extension; "
-                               "tiles were saved as .%2")
-                                .arg(themeFormat, extension);
-    }
-    const TileFiles::Target target = TileFiles::target(destFolder, source, entry, downloadUrl);
-
-    ++jobEntries;
-    if (sourceKind == SourceKind::ElevationArchives)
-        showTileStatus(tr("Download SRTM (%1):").arg(SourceAddress::srtmRegionFolder(entry.zoom)));
-    else
-        showTileStatus(tr("Download Level %1/Tile %2 :")
-                           .arg(entry.zoom)
-                           .arg(theme ? target.fileName : downloadUrl.section(QLatin1Char('/'), -1)));
-    ui->progressBar->setValue(ui->progressBar->value() + 1);
-
-    if (!target.isValid()) {
-        ++jobUnwritable;
-        return false;
-    }
-    // Nothing is asked for that could not be kept.
-    if (target.folder != lastTileFolder) {
-        if (!QDir().mkpath(target.folder) || !QFileInfo(target.folder).isWritable()) {
-            ++jobUnwritable;
-            return false;
-        }
-        lastTileFolder = target.folder;
-    }
-    requestAborted = false;
-
-    const QString scheme = address.url.scheme().toLower();
-    if (scheme == QLatin1String("https")) {
-        currentRequestId = ArchiveRequestId;
-        return downloadArchive(downloadUrl, target.path());
-    }
-    // Only tile servers are asked; a theme naming a local scheme (file:, qrc:,
-    // data:) would copy local files into the tile folder.
-    if (scheme != QLatin1String("http"))
-        return false;
-
-    pendingTilePath = target.path();
-    QNetworkRequest request(address.url);
-    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setRawHeader(QByteArrayLiteral("User-Agent"), UserAgent);
-    reply = networkManager->get(request);
-    connect(reply, &QNetworkReply::downloadProgress, this, &CvTilewright::updateDataReadProgress);
-    connect(reply, &QNetworkReply::errorOccurred, this, &CvTilewright::error);
-    connect(reply, &QNetworkReply::finished, this, &CvTilewright::finished);
-    return true;
+    QMessageBox::information(this, tr("Tilewright"), tr("Download from host %1 rejected!").arg(sourceFolder));
+    cancelDownload();
 }
 
+void CvTilewright::showEntry(const EntryPlan &plan)
+{
+    if (plan.transport == EntryPlan::Transport::Https)
+        currentRequestId = DownloadJob::ArchiveRequestId;
+    if (!plan.hasAddress())
+        return;
+    downloadUrl = plan.address.text;
+    statusThrottle->show(plan.statusText());
+    ui->progressBar->setValue(ui->progressBar->value() + 1);
+}
+
+// The job has stored or counted the answer; the window goes on.
 void CvTilewright::finished()
 {
-    if (!reply)
+    reply = nullptr;
+    if (requestAborted)
         return;
-    if (requestAborted) {
-        reply->abort();
-        releaseReply();
-        pendingTilePath.clear();
-        return;
-    }
-    // A tile is stored only from a successful answer that is not a document
-    // (WMS exceptions and error pages come with status 200 too). An empty body
-    // gives an empty tile file.
-    if (reply->error() == QNetworkReply::NoError && !pendingTilePath.isEmpty() && tileWriter) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QByteArray body = reply->readAll();
-        const bool document = !body.isEmpty()
-                              && TileContent::isNonImageDocument(reply->rawHeader(QByteArrayLiteral("Content-Type")),
-                                                                 body);
-        if (status >= 200 && status <= 299 && !document)
-            tileWriter->write(pendingTilePath, body);
-    }
-    pendingTilePath.clear();
-    releaseReply();
-    // When the disk is slower than the network, the disk sets the pace.
-    if (tileWriter && tileWriter->pending() > 32)
-        tileWriter->waitForIdle();
     goOnAfterEntry();
 }
 
@@ -552,47 +470,13 @@ void CvTilewright::goOnAfterEntry()
 
 void CvTilewright::endDownloadJob()
 {
-    if (tileWriter) {
-        tileWriter->waitForIdle();
-        jobUnwritable += tileWriter->takeFailures();
-    }
-    if (jobEntries > 0 && jobUnwritable == jobEntries)
-        endJob(tr("Download failed: no tile could be written to %1").arg(destFolder));
-    else if (!jobFormatNote.isEmpty())
-        endJob(jobFormatNote);
-    else
-        endJob(tr("Download finished!"));
-}
-
-// The first text of a burst shows at once, the last one when the interval is
-// over; texts in between are passed over.
-void CvTilewright::showTileStatus(const QString &text)
-{
-    constexpr int StatusIntervalMs = 40;
-    if (!statusThrottle) {
-        statusThrottle = new QTimer(this);
-        statusThrottle->setSingleShot(true);
-        connect(statusThrottle, &QTimer::timeout, this, [this] {
-            if (pendingStatus.isEmpty())
-                return;
-            ui->progLab->setText(pendingStatus);
-            pendingStatus.clear();
-            statusThrottle->start(StatusIntervalMs);
-        });
-    }
-    if (statusThrottle->isActive()) {
-        pendingStatus = text;
-        return;
-    }
-    ui->progLab->setText(text);
-    statusThrottle->start(StatusIntervalMs);
+    const JobOutcome outcome = downloadJob ? downloadJob->finish() : JobOutcome();
+    endJob(outcome.downloadEndText(destFolder));
 }
 
 void CvTilewright::endJob(const QString &status)
 {
-    if (statusThrottle)
-        statusThrottle->stop();
-    pendingStatus.clear();
+    statusThrottle->clear();
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
     ui->progressBar->setMinimum(0);
@@ -600,29 +484,14 @@ void CvTilewright::endJob(const QString &status)
     setJobRunning(false);
 }
 
-void CvTilewright::releaseReply()
-{
-    if (!reply)
-        return;
-    reply->disconnect(this);
-    reply->deleteLater();
-    reply = nullptr;
-}
-
 void CvTilewright::cancelDownload()
 {
     if (downloadMode) {
         requestAborted = true;
-        if (reply)
-            reply->abort(); // its finished() runs at once and drops the partial body
-        releaseReply();
-        pendingTilePath.clear();
-        if (archiveTransfer)
-            archiveTransfer->abortAll();
-        archiveTransferId = 0;
-        if (statusThrottle)
-            statusThrottle->stop();
-        pendingStatus.clear();
+        if (downloadJob)
+            downloadJob->abort(); // the old tile of the entry in flight stays
+        reply = nullptr;
+        statusThrottle->clear();
         ui->progLab->setText(tr("Download canceled!"));
     } else if (copyThread) {
         copyThread->stopProcess();
@@ -633,50 +502,11 @@ void CvTilewright::cancelDownload()
     tileList.clear();
 }
 
-// Starts the HTTPS transfer of one entry on the transfer thread; its end comes
-// back through the event loop to httpRequestFinished. The proxy fields are
-// read anew for every transfer.
-bool CvTilewright::downloadArchive(const QString &url, const QString &localPath)
-{
-    if (!archiveTransfer) {
-        archiveTransfer = new ArchiveTransfer(this);
-        connect(archiveTransfer, &ArchiveTransfer::finished, this,
-                [this](int id, int status, const QString &) { archiveTransferEnded(id, status); });
-    }
-    CurlTransfer::Options options;
-    options.userAgent = UserAgent;
-    options.caBundle = AppConfig::instance().caBundle;
-    options.useProxy = useProxy;
-    options.proxyHost = proxyHost;
-    options.proxyPort = proxyPort;
-    options.proxyUser = proxyUser;
-    options.proxyPassword = proxyPassword;
-    options.maxRedirects = MaxRedirects;
-    archiveTransferId = archiveTransfer->start(url, localPath, options);
-    return archiveTransferId != 0;
-}
-
-void CvTilewright::archiveTransferEnded(int id, int status)
-{
-    if (id != archiveTransferId)
-        return; // a transfer of a stopped job
-    archiveTransferId = 0;
-    if (CurlTransfer::Status(status) == CurlTransfer::Status::WriteError)
-        ++jobUnwritable;
-    httpRequestFinished(ArchiveRequestId, CurlTransfer::Status(status) != CurlTransfer::Status::Ok);
-}
-
-void CvTilewright::updateDataReadProgress(qint64, qint64)
-{
-}
-
-void CvTilewright::error(QNetworkReply::NetworkError)
-{
-}
-
-void CvTilewright::readResponseHeader(const QByteArray &)
-{
-}
+// The reply's progress and error signals reach the window for its table's
+// sake; errors are counted by the job.
+void CvTilewright::updateDataReadProgress(qint64, qint64) {}
+void CvTilewright::error(QNetworkReply::NetworkError) {}
+void CvTilewright::readResponseHeader(const QByteArray &) {}
 
 // ---- copy job ---------------------------------------------------------------
 
@@ -701,6 +531,7 @@ void CvTilewright::slot_update(int iZoom, int iTile)
     if (downloadMode)
         return;
     if (iZoom >= 0 || iTile >= 0) {
+        copyOutcome.addStored();
         ui->progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
         ui->progressBar->setValue(ui->progressBar->value() + 1);
         return;
@@ -712,6 +543,6 @@ void CvTilewright::slot_update(int iZoom, int iTile)
         slotRestartDownload();
         return;
     }
-    endJob(tr("Copy finished!"));
+    endJob(copyOutcome.copyEndText());
     repaint();
 }

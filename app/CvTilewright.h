@@ -1,7 +1,10 @@
 #pragma once
 
+#include "acquire/JobOutcome.h"
+#include "acquire/SourceAddress.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileId.h"
+#include "settings/ProxySettings.h"
 
 #include <QMainWindow>
 #include <QNetworkReply>
@@ -76,7 +79,6 @@ private:
                                void (CvTilewright::*slot)());
     void startProxyTimer();
     bool configureProxy();
-    bool downloadArchive(const QString &url, const QString &localPath);
     void updatePositionAndZoom();
     bool zoomLimitApplies() const;
     void setJobRunning(bool running);
@@ -122,35 +124,28 @@ private:
     QString themeSourceDir;
     bool themeActive = false;
 
-    // ---- download job: state and steps beyond the members above -------------
+    // ---- jobs: state and steps beyond the members above --------------------
     // Entries after which the enumeration stops at the end of a level; tests
     // lower it to reach the next chunk with few tiles.
     static int listLimit;
-    // HTTPS transfers run on its worker thread; child of the window.
-    class ArchiveTransfer *archiveTransfer = nullptr;
-    int archiveTransferId = 0;             // transfer the job waits for; 0 = none
-    // Tile bodies go to disk on the writer's thread while the next request is
-    // out; an old tile is replaced only by a complete new one. (outputFile
-    // stays unused: a body is written only once its reply has succeeded.)
-    class TileWriter *tileWriter = nullptr;
-    QString pendingTilePath;               // where the reply in flight goes
-    QString lastTileFolder;                // created and writable in this job
-    int jobEntries = 0;                    // entries taken by this job
-    int jobUnwritable = 0;                 // of them, not writable at their place
-    QString jobFormatNote;                 // a theme format made a safe extension
-    // The per-tile status text is shown at most every StatusIntervalMs, so a
-    // fast job does not spend its time repainting the status line.
-    QTimer *statusThrottle = nullptr;
-    QString pendingStatus;
-    void showTileStatus(const QString &text);
+    // Sends the entries, writes the tiles and counts what became of them;
+    // made by the first download start, child of the window. networkManager
+    // is its network access, reply its request in flight (outputFile stays
+    // unused: a body is written only once its reply has succeeded).
+    class DownloadJob *downloadJob = nullptr;
+    JobOutcome copyOutcome;
+    // The per-tile status texts pass through it, at most one per 40 ms.
+    class StatusThrottle *statusThrottle = nullptr;
+    void showEntry(const class EntryPlan &plan);
+    void rejectHost();
+    ProxySettings proxySettings() const;
+    SourceAddress::TileSource currentSource();
+    void beginDownloadJob();
     void enumerateChunk(int fromZoom, int toZoom);
     void startChunk();
-    bool startEntry(const TileId &entry);  // true while its request is in flight
     void goOnAfterEntry();
     void endDownloadJob();
     void endJob(const QString &status);
-    void releaseReply();
-    void archiveTransferEnded(int id, int status);
 
     // The tests drive the window through its job state as the source dialog would.
     friend class TestMainWindow;

@@ -356,14 +356,9 @@ void CvMapCache::reload()
     loadOverviewImages();
 }
 
-void CvMapCache::setProxy(const QString &host, const QString &user, const QString &password, int port,
-                          bool enabled)
+void CvMapCache::setProxy(const ProxySettings &settings)
 {
-    proxyHost = host;
-    proxyUser = user;
-    proxyPassword = password;
-    proxyPort = port;
-    proxyEnabled = enabled;
+    proxy = settings;
     if (requestPending) {
         if (tileReply) {
             QNetworkReply *reply = tileReply;
@@ -373,16 +368,12 @@ void CvMapCache::setProxy(const QString &host, const QString &user, const QStrin
         }
         requestPending = false;
     }
-    QNetworkProxy proxy(QNetworkProxy::NoProxy);
-    if (proxyEnabled) {
-        proxy = QNetworkProxy(QNetworkProxy::HttpProxy, proxyHost, quint16(proxyPort), proxyUser,
-                              proxyPassword);
-    } else {
-        proxyHost.clear();
-        proxyUser.clear();
-        proxyPassword.clear();
+    if (!proxy.enabled) {
+        proxy.host.clear();
+        proxy.user.clear();
+        proxy.password.clear();
     }
-    QNetworkProxy::setApplicationProxy(proxy);
+    QNetworkProxy::setApplicationProxy(proxy.networkProxy());
 }
 
 void CvMapCache::setMemoryBudget(qint64 bytes)

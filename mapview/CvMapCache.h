@@ -3,6 +3,7 @@
 #include "mapview/MapTileAddress.h"
 #include "mapview/TileId.h"
 #include "mapview/TileStore.h"
+#include "settings/ProxySettings.h"
 
 #include <QCache>
 #include <QImage>
@@ -57,7 +58,7 @@ public:
     void reload();
     // Installs the proxy application-wide. The proxy port is kept apart from
     // the tile server's port.
-    void setProxy(const QString &host, const QString &user, const QString &password, int port, bool enabled);
+    void setProxy(const ProxySettings &settings);
 
     // Keeps bytes as the tile's image (what an answered request does).
     void storeTile(const TileId &key, const QByteArray &bytes);
@@ -123,9 +124,5 @@ private:
     MapTileAddress::MapServer serverConfig;
     QSslConfiguration sslConfig;
 
-    QString proxyHost;
-    QString proxyUser;
-    QString proxyPassword;
-    int proxyPort = 0;
-    bool proxyEnabled = false;
+    ProxySettings proxy{QString(), 0, QString(), QString(), false};
 };

@@ -129,8 +129,13 @@ void CvMapWidget::reloadMap()
 void CvMapWidget::setProxy(const QString &host, const QString &user, const QString &password, int port,
                            bool enabled)
 {
+    setProxy(ProxySettings{host, port, user, password, enabled});
+}
+
+void CvMapWidget::setProxy(const ProxySettings &proxy)
+{
     if (CvMapCache *cache = CvMapCache::instance())
-        cache->setProxy(host, user, password, port, enabled);
+        cache->setProxy(proxy);
 }
 
 void CvMapWidget::paintEvent(QPaintEvent *)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mapview/GeoArea.h"
+#include "settings/ProxySettings.h"
 
 #include <QImage>
 #include <QPoint>
@@ -37,6 +38,7 @@ public:
     void setMapHost(const QString &host, int sourceMode);
     void reloadMap();
     void setProxy(const QString &host, const QString &user, const QString &password, int port, bool enabled);
+    void setProxy(const ProxySettings &proxy);
 
     // Grid position of the point at the widget's centre, in tiles at mapZoom().
     QPointF center() const { return QPointF(centerX, centerY); }

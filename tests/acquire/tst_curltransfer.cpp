@@ -181,11 +181,11 @@ void TestCurlTransfer::unwritableFolder()
 void TestCurlTransfer::proxyIsUsed()
 {
     CurlTransfer::Options o = options();
-    o.useProxy = true;
-    o.proxyHost = QStringLiteral("127.0.0.1");
-    o.proxyPort = ServerFixture::freePort(); // nothing listens there
-    o.proxyUser = QStringLiteral("user");
-    o.proxyPassword = QStringLiteral("secret");
+    o.proxy.enabled = true;
+    o.proxy.host = QStringLiteral("127.0.0.1");
+    o.proxy.port = ServerFixture::freePort(); // nothing listens there
+    o.proxy.user = QStringLiteral("user");
+    o.proxy.password = QStringLiteral("secret");
     const QString local = m_out.filePath(QStringLiteral("a.png"));
     const CurlTransfer::Result result = CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), local, o);
     QCOMPARE(result.status, Status::TransportError);

@@ -5,6 +5,7 @@
 #include "NginxFixture.h"
 #include "WindowForm.h"
 
+#include "acquire/DownloadJob.h"
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
 #include "app/CvTilewright.h"
@@ -635,7 +636,7 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     beat.start(1);
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QTest::qWait(1500);
-    QVERIFY(w->archiveTransferId != 0);
+    QVERIFY(w->downloadJob->archiveInFlight());
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Download SRTM (Africa):"));
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);

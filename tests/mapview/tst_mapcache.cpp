@@ -421,7 +421,7 @@ void TestMapCache::proxyPortStaysApart()
 
     cache->setServer(QStringLiteral("maps.test"), QStringLiteral("/tiles/"), QString(), QStringLiteral("Custom"),
                      QStringLiteral("png"), 8080, 3);
-    cache->setProxy(QStringLiteral("proxy.test"), QStringLiteral("u"), QStringLiteral("p"), 3128, true);
+    cache->setProxy(ProxySettings{QStringLiteral("proxy.test"), 3128, QStringLiteral("u"), QStringLiteral("p"), true});
     QCOMPARE(QNetworkProxy::applicationProxy().port(), quint16(3128));
     QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QStringLiteral("proxy.test"));
     QCOMPARE(cache->tileAddress(key), QUrl(QStringLiteral("http://maps.test:8080/tiles/4/5/3.png")));
@@ -432,7 +432,7 @@ void TestMapCache::proxyPortStaysApart()
     QCOMPARE(cache->tileAddress(key).port(), int(m_nginx.httpPort()));
 
     // Without a proxy the tiles still come from the server's own port.
-    cache->setProxy(QStringLiteral("proxy.test"), QString(), QString(), 3128, false);
+    cache->setProxy(ProxySettings{QStringLiteral("proxy.test"), 3128, QString(), QString(), false});
     QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
     cache->setServer(m_nginx.httpUrl() + QStringLiteral("/"), QString(), QString(), QString(), QString(), 0, 3);
     bool stored = false;

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QMap>
+#include <QPair>
+#include <QString>
+
+// What became of the entries of one job, and the status line's text at its
+// end. Every entry lands in exactly one of four counts:
+//   stored     a fresh tile or archive is on disk
+//   unchanged  the tile on disk stays as it was, on purpose (not a failure)
+//   failed     asked for (or meant to be), and nothing usable came; by reason
+//   skipped    no request was made for it; by reason
+class JobOutcome
+{
+public:
+    enum class Reason {
+        None,
+        NoAddress,     // the source gives no address for the entry
+        RefusedScheme, // only tile servers are asked (no file:, qrc:, data:)
+        Unwritable,    // its file or folder cannot be written
+        Network,       // connection, name, TLS, redirect loop
+        HttpStatus,    // the server answered with a status outside 2xx
+        NotATile,      // a document (error page, service exception) instead of a tile
+        Transfer       // an HTTPS transfer ended without an answer
+    };
+
+    void addStored(int count = 1) { m_stored += count; }
+    void addUnchanged(int count = 1) { m_unchanged += count; }
+    // httpStatus is kept with HttpStatus failures, so the text can name it.
+    void addFailed(Reason reason, int httpStatus = 0);
+    void addSkipped(Reason reason);
+    // Bodies handed to the writer were counted as stored; count of them the
+    // writer could not put on disk.
+    void storedButNotWritten(int count);
+    // A theme format that is no file extension: tiles are saved as .extension.
+    void noteFormat(const QString &format, const QString &extension);
+
+    int stored() const { return m_stored; }
+    int unchanged() const { return m_unchanged; }
+    int failed() const;
+    int failed(Reason reason) const;
+    int skipped() const;
+    int skipped(Reason reason) const;
+    int entries() const { return m_stored + m_unchanged + failed() + skipped(); }
+    // The reason most entries failed for (the lowest reason on a tie), and
+    // its HTTP status when it is one; Reason::None when nothing failed.
+    QPair<Reason, int> mostFrequentFailure() const;
+    // Plain words for a reason, for the end text and for test messages.
+    static QString reasonText(Reason reason, int httpStatus = 0);
+
+    // "Download finished!", or what went wrong when nothing could be kept.
+    QString downloadEndText(const QString &destFolder) const;
+    QString copyEndText() const;
+
+private:
+    using Key = QPair<int, int>; // reason, HTTP status
+    int m_stored = 0;
+    int m_unchanged = 0;
+    QMap<Key, int> m_failed;
+    QMap<int, int> m_skipped;
+    QString m_formatNote;
+};
