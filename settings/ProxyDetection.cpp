@@ -64,8 +64,12 @@ QString systemProxyHost(const QUrl &query)
         return QString();
     QNetworkProxy candidate = system.first();
     if (candidate.type() == QNetworkProxy::NoProxy) {
+        // The application-level answer is also the proxy this program installed
+        // at an earlier detection; that one says nothing about the system, and
+        // taking it would keep a proxy the system no longer names.
         const QList<QNetworkProxy> application = QNetworkProxyFactory::proxyForQuery(request);
-        if (!application.isEmpty() && application.first().type() != QNetworkProxy::NoProxy)
+        if (!application.isEmpty() && application.first().type() != QNetworkProxy::NoProxy
+            && application.first() != QNetworkProxy::applicationProxy())
             candidate = application.first();
     }
     if (candidate.type() == QNetworkProxy::NoProxy || candidate.type() == QNetworkProxy::DefaultProxy)
