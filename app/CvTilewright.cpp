@@ -245,6 +245,9 @@ bool CvTilewright::configureProxy()
     useProxy = state.useProxy;
     askProxy = state.askProxy;
     mapWidget->setProxy(proxy.host, proxy.user, proxy.password, proxy.port, proxy.enabled);
+    // Tiles refused before (by the proxy, for want of credentials) are asked
+    // for again at the next paint, now through the proxy in force.
+    mapWidget->update();
     return proxy.enabled;
 }
 
