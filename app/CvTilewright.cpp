@@ -12,6 +12,8 @@
 #include "mapview/CvMapWidget.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
+#include "settings/HttpWindowEnvironment.h"
+#include "settings/ProxyDetection.h"
 #include "settings/ProgramVersion.h"
 #include "settings/SourceKind.h"
 
@@ -22,8 +24,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
-#include <QNetworkProxyQuery>
+#include <QPointer>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -218,45 +219,49 @@ void CvTilewright::startProxyTimer()
 
 void CvTilewright::slot_proxy()
 {
+    // A detection waits for its test and its dialog with the event loop
+    // running; a timeout meanwhile leaves the timer on, so the next detection
+    // follows once this one has ended.
+    if (proxyDetectionRunning)
+        return;
     if (proxyTimer)
         proxyTimer->stop();
-    useProxy = configureProxy();
+    QPointer<CvTilewright> self(this);
+    const bool inForce = configureProxy();
+    if (self)
+        useProxy = inForce;
 }
 
 bool CvTilewright::configureProxy()
 {
-    QUrl query;
-    if (SourceKind::isServerSource(sourceKind))
-        query = QUrl(QStringLiteral("http://") + QUrl::fromUserInput(sourceFolder).host());
-    else
-        query = QUrl(AppConfig::instance().osmTileUrl);
-    const QList<QNetworkProxy> proxies =
-        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(query));
-    QNetworkProxy candidate;
-    if (!proxies.isEmpty()) {
-        candidate = proxies.first();
-        if (candidate.type() == QNetworkProxy::NoProxy) {
-            const QList<QNetworkProxy> app = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(query));
-            if (!app.isEmpty() && app.first().type() != QNetworkProxy::NoProxy)
-                candidate = app.first();
-        }
-    }
-    const QString host = candidate.type() == QNetworkProxy::NoProxy ? QString() : candidate.hostName();
-    if (host.isEmpty()) {
-        mapWidget->setProxy(proxyHost, proxyUser, proxyPassword, proxyPort, false);
-        return false;
-    }
-    if (!askProxy && useProxy) {
-        mapWidget->setProxy(proxyHost, proxyUser, proxyPassword, proxyPort, true);
-        return true;
-    }
-    // Credentials are asked for by the proxy dialog; until the user has given
-    // any, the proxy the system names is used as it stands.
-    proxyHost = host;
-    if (candidate.port() > 0)
-        proxyPort = candidate.port();
-    mapWidget->setProxy(proxyHost, proxyUser, proxyPassword, proxyPort, true);
-    return true;
+    QPointer<CvTilewright> self(this);
+    ProxyState state;
+    state.host = proxyHost;
+    state.user = proxyUser;
+    state.password = proxyPassword;
+    state.port = proxyPort;
+    state.useProxy = useProxy;
+    state.askProxy = askProxy;
+    const QUrl query = ProxyDetection::queryAddress(sourceKind, sourceFolder, AppConfig::instance().osmTileUrl);
+
+    proxyDetectionRunning = true;
+    HttpWindowEnvironment environment(this);
+    const ProxySettings proxy = ProxyDetection::configure(state, query, environment);
+    if (!self)
+        return false; // the window went away during the wait
+    proxyDetectionRunning = false;
+
+    proxyHost = state.host;
+    proxyUser = state.user;
+    proxyPassword = state.password;
+    proxyPort = state.port;
+    useProxy = state.useProxy;
+    askProxy = state.askProxy;
+    mapWidget->setProxy(proxy.host, proxy.user, proxy.password, proxy.port, proxy.enabled);
+    // Tiles refused before (by the proxy, for want of credentials) are asked
+    // for again at the next paint, now through the proxy in force.
+    mapWidget->update();
+    return proxy.enabled;
 }
 
 // ---- source choice and theme import -----------------------------------------

@@ -97,6 +97,7 @@ private:
     int proxyPort = 80;
     bool useProxy = false;
     bool askProxy = true;
+    bool proxyDetectionRunning = false; // a detection is waiting for its test or dialog
     QNetworkAccessManager *networkManager = nullptr;
     QNetworkReply *reply = nullptr;
     QFile *outputFile = nullptr;
@@ -151,4 +152,5 @@ private:
     friend class TestMainWindow;
     friend class TestDownloadJob;
     friend class TestCopyJob;
+    friend class TestProxyWindow;
 };

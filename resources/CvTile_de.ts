@@ -167,4 +167,55 @@
         <translation>Lade %1,%2 (Zoom %3)...</translation>
     </message>
 </context>
+<context>
+    <name>HttpWindow</name>
+    <message>
+        <source>Please enter Username and Password </source>
+        <translation>Bitte Benutzername und Passwort eingeben </translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Benutzername:</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Passwort:</translation>
+    </message>
+    <message>
+        <source>P&amp;ort:</source>
+        <translation>P&amp;ort:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>use this proxy </source>
+        <translation>diesen Proxy verwenden </translation>
+    </message>
+    <message>
+        <source>save credentials</source>
+        <translation>Zugangsdaten speichern</translation>
+    </message>
+    <message>
+        <source>Connect to </source>
+        <translation>Verbinden mit </translation>
+    </message>
+    <message>
+        <source>The server %1 requires a username and password.</source>
+        <translation>Der Server %1 verlangt einen Benutzernamen und ein Passwort.</translation>
+    </message>
+    <message>
+        <source>Proxy</source>
+        <translation>Proxy</translation>
+    </message>
+    <message>
+        <source>Connection failed, error: %1.</source>
+        <translation>Verbindung fehlgeschlagen, Fehler: %1.</translation>
+    </message>
+</context>
 </TS>

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -376,40 +377,40 @@ void TestMainWindow::browseFolderCancelled()
 void TestMainWindow::proxyDetection_data()
 {
     QTest::addColumn<QByteArray>("httpProxy");
-    QTest::addColumn<bool>("expectProxy");
-    QTest::newRow("no proxy") << QByteArray() << false;
-    QTest::newRow("system proxy") << QByteArray("http://127.0.0.1:3128") << true;
+    QTest::newRow("no proxy") << QByteArray();
+    QTest::newRow("system proxy, dialog cancelled") << QByteArray("http://127.0.0.1:3128");
 }
 
-// Three seconds after start the system's proxy is detected once and applied
-// to the whole program.
+// Three seconds after start the system's proxy is detected once; a reported
+// proxy is not used before credentials for it are proved.
 void TestMainWindow::proxyDetection()
 {
     QFETCH(QByteArray, httpProxy);
-    QFETCH(bool, expectProxy);
     if (httpProxy.isEmpty())
         qunsetenv("http_proxy");
     else
         qputenv("http_proxy", httpProxy);
     {
         CvTilewright window;
+        int dialogs = 0;
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, this, [&dialogs] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                ++dialogs;
+                dialog->reject();
+            }
+        });
+        cancel.start(20);
         QTest::qWait(2000);
         QVERIFY(window.proxyTimer->isActive()); // not yet
         QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 3000);
-        QCOMPARE(window.useProxy, expectProxy);
-        const QNetworkProxy applied = QNetworkProxy::applicationProxy();
-        if (expectProxy) {
-            QCOMPARE(applied.type(), QNetworkProxy::HttpProxy);
-            QCOMPARE(applied.hostName(), QStringLiteral("127.0.0.1"));
-            QCOMPARE(applied.port(), quint16(3128));
-            QCOMPARE(window.proxyHost, QStringLiteral("127.0.0.1"));
-            QCOMPARE(window.proxyPort, 3128);
-        } else {
-            QCOMPARE(applied.type(), QNetworkProxy::NoProxy);
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs, httpProxy.isEmpty() ? 0 : 1, 5000);
+        QVERIFY(!window.useProxy);
+        QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
         // Once per timer start, however long the event loop runs.
         QTest::qWait(3500);
         QVERIFY(!window.proxyTimer->isActive());
+        QCOMPARE(dialogs, httpProxy.isEmpty() ? 0 : 1);
     }
     qunsetenv("http_proxy");
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);

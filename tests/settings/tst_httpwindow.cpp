@@ -1,0 +1,368 @@
+// The proxy credentials dialog against a real authenticating proxy (squid)
+// in front of a real tile server (nginx) whose name only the proxy knows.
+#include "NginxFixture.h"
+#include "SquidFixture.h"
+#include "settings/AppConfig.h"
+#include "settings/CredentialCipher.h"
+#include "settings/HttpWindow.h"
+#include "settings/HttpWindowEnvironment.h"
+#include "settings/ProxyDetection.h"
+#include "settings/SettingsKeys.h"
+
+#include "ModalAnswer.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
+#include <QtTest>
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestHttpWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void freshDialog();
+    void enablingRule();
+    void portText_data();
+    void portText();
+    void choiceBoxes();
+    void provedThroughTheProxy();
+    void refusedThenProved();
+    void unreachableProxy();
+    void secondOkDuringTheWait();
+    void windowGoneDuringTheWait();
+    void lateAnswerAcceptsTheShownDialog();
+    void screenshots();
+
+private:
+    void useTileServer(const NginxFixture &server);
+    void fill(HttpWindow &dialog, const QString &user, const QString &password, quint16 port);
+
+    QTemporaryDir m_root;
+    QTemporaryDir m_slowRoot;
+    NginxFixture m_tiles;
+    NginxFixture m_slowTiles; // its test tile takes about four seconds
+    SquidFixture m_squid;
+};
+
+void TestHttpWindow::initTestCase()
+{
+    // The offscreen platform notes every size-hint change of a top-level window.
+    static QtMessageHandler testLog = nullptr;
+    testLog = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+        if (!message.contains(QLatin1String("propagateSizeHints")))
+            testLog(type, context, message);
+    });
+    for (QTemporaryDir *dir : {&m_root, &m_slowRoot})
+        QFile::setPermissions(dir->path(), QFile::permissions(dir->path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QVERIFY(writeFile(m_root.filePath(QStringLiteral("7/63/42.png")), NginxFixture::tilePng(63, 42, 7)));
+    QVERIFY(writeFile(m_slowRoot.filePath(QStringLiteral("7/63/42.png")),
+                      NginxFixture::tilePng(63, 42, 7).leftJustified(8192, '\0')));
+    QVERIFY2(m_tiles.start(m_root.path()), qPrintable(m_tiles.errorString()));
+    QVERIFY2(m_slowTiles.start(m_slowRoot.path(), QStringLiteral("location /7/ { limit_rate 2k; }")),
+             qPrintable(m_slowTiles.errorString()));
+    QVERIFY2(m_squid.start({{QStringLiteral("alice"), QStringLiteral("s3cret")}}), qPrintable(m_squid.errorString()));
+}
+
+void TestHttpWindow::init()
+{
+    useTileServer(m_tiles);
+    SettingsKeys::openProgramStore()->clear();
+}
+
+void TestHttpWindow::cleanup()
+{
+    qunsetenv("http_proxy");
+    SettingsKeys::openProgramStore()->clear();
+}
+
+void TestHttpWindow::useTileServer(const NginxFixture &server)
+{
+    qputenv("TILEWRIGHT_OSM_TILE_URL", QStringLiteral("http://tiles.tilewright.test:%1").arg(server.httpPort()).toUtf8());
+    AppConfig::reload();
+}
+
+void TestHttpWindow::fill(HttpWindow &dialog, const QString &user, const QString &password, quint16 port)
+{
+    dialog.userEdit->clear();
+    QTest::keyClicks(dialog.userEdit, user);
+    dialog.passwordEdit->clear();
+    QTest::keyClicks(dialog.passwordEdit, password);
+    dialog.portEdit->setText(QString::number(port));
+}
+
+void TestHttpWindow::freshDialog()
+{
+    QWidget parent;
+    HttpWindow dialog(&parent);
+    dialog.proxyHost = QStringLiteral("proxy.example");
+    dialog.preparePrompt(QStringLiteral("proxy.example"));
+    QCOMPARE(int(dialog.windowType()), 0x37); // the framework adds its title-bar hints
+    QVERIFY(dialog.isModal());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Connect to proxy.example"));
+    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("The server proxy.example requires a username and password."));
+    QVERIFY(!dialog.okButton->isEnabled());
+    QVERIFY(dialog.okButton->isDefault());
+    QVERIFY(!dialog.cancelButton->autoDefault());
+    QCOMPARE(dialog.buttonBox->buttonRole(dialog.okButton), QDialogButtonBox::ActionRole);
+    QCOMPARE(dialog.buttonBox->buttonRole(dialog.cancelButton), QDialogButtonBox::RejectRole);
+    QVERIFY(dialog.proxyBox->isChecked() && dialog.useProxy);
+    QVERIFY(dialog.credentialsBox->isChecked() && dialog.saveCredentials);
+    QCOMPARE(dialog.portEdit->text(), QStringLiteral("80"));
+    QCOMPARE(dialog.passwordEdit->echoMode(), QLineEdit::Password);
+    QCOMPARE(dialog.userLabel->buddy(), dialog.userEdit);
+    QVERIFY(!dialog.connected && !dialog.askAgain);
+    QCOMPARE(dialog.proxyPort, 80);
+}
+
+void TestHttpWindow::enablingRule()
+{
+    HttpWindow dialog;
+    QTest::keyClicks(dialog.userEdit, QStringLiteral("alice"));
+    QVERIFY(!dialog.okButton->isEnabled());
+    QTest::keyClicks(dialog.passwordEdit, QStringLiteral("x"));
+    QVERIFY(dialog.okButton->isEnabled());
+    QCOMPARE(dialog.password(), QStringLiteral("x"));
+    dialog.userEdit->clear();
+    QVERIFY(!dialog.okButton->isEnabled());
+    QTest::keyClicks(dialog.userEdit, QStringLiteral("a"));
+    QVERIFY(dialog.okButton->isEnabled());
+    dialog.passwordEdit->clear();
+    QVERIFY(!dialog.okButton->isEnabled());
+}
+
+void TestHttpWindow::portText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("port");
+    QTest::newRow("port") << "3128" << 3128;
+    QTest::newRow("not a number") << "abc" << 0;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("past 65535") << "68664" << 0; // would wrap to 3128
+    QTest::newRow("negative") << "-1" << 0;
+}
+
+void TestHttpWindow::portText()
+{
+    QFETCH(QString, text);
+    QFETCH(int, port);
+    HttpWindow dialog;
+    dialog.portEdit->setText(text);
+    QCOMPARE(dialog.proxyPort, port);
+}
+
+void TestHttpWindow::choiceBoxes()
+{
+    HttpWindow dialog;
+    dialog.show();
+    QTest::mouseClick(dialog.proxyBox, Qt::LeftButton);
+    QVERIFY(!dialog.useProxy && !dialog.proxyBox->isChecked());
+    QTest::mouseClick(dialog.proxyBox, Qt::LeftButton);
+    QVERIFY(dialog.useProxy && dialog.proxyBox->isChecked());
+    QTest::mouseClick(dialog.credentialsBox, Qt::LeftButton);
+    QVERIFY(!dialog.saveCredentials && !dialog.credentialsBox->isChecked());
+}
+
+// OK fetches the test tile through the proxy with the typed credentials and
+// ends the dialog accepted; the wait lasts its two seconds.
+void TestHttpWindow::provedThroughTheProxy()
+{
+    QWidget parent;
+    HttpWindow dialog(&parent);
+    dialog.proxyHost = QStringLiteral("127.0.0.1");
+    dialog.preparePrompt(dialog.proxyHost);
+    const int logStart = m_squid.accessLog().size();
+    QElapsedTimer clock;
+    answerNextModal<HttpWindow>([this, &clock](HttpWindow *d) {
+        fill(*d, QStringLiteral("alice"), QStringLiteral("s3cret"), m_squid.port());
+        clock.start();
+        QTest::mouseClick(d->okButton, Qt::LeftButton);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(clock.elapsed() >= HttpWindow::TestWaitMs - 50);
+    QVERIFY(dialog.connected);
+    QCOMPARE(dialog.userName(), QStringLiteral("alice"));
+    QCOMPARE(dialog.password(), QStringLiteral("s3cret"));
+    QCOMPARE(dialog.proxyPort, int(m_squid.port()));
+    const QString line = QStringLiteral("GET http://tiles.tilewright.test:%1/7/63/42.png 200 alice Tilewright")
+                             .arg(m_tiles.httpPort());
+    QVERIFY(m_squid.waitForLog(line));
+    QCOMPARE(m_squid.accessLog().mid(logStart).filter(QStringLiteral("200")).size(), 1);
+}
+
+// A refused test shows the failure box, clears the password and leaves the
+// dialog open; the right password then gets through in the same dialog.
+void TestHttpWindow::refusedThenProved()
+{
+    QWidget parent;
+    HttpWindow dialog(&parent);
+    dialog.proxyHost = QStringLiteral("127.0.0.1");
+    dialog.preparePrompt(dialog.proxyHost);
+    QString boxTitle, boxText;
+    bool okAfterWrongTry = true;
+    QString passwordAfterWrongTry = QStringLiteral("unset");
+    answerNextModal<HttpWindow>([&](HttpWindow *d) {
+        fill(*d, QStringLiteral("alice"), QStringLiteral("wrong"), m_squid.port());
+        answerNextModal<QMessageBox>([&](QMessageBox *box) {
+            boxTitle = box->windowTitle();
+            boxText = box->text();
+            box->accept();
+        });
+        QTest::mouseClick(d->okButton, Qt::LeftButton); // returns after the wait
+        okAfterWrongTry = d->okButton->isEnabled();
+        passwordAfterWrongTry = d->passwordEdit->text() + d->password();
+        QTest::keyClicks(d->passwordEdit, QStringLiteral("s3cret"));
+        QTest::mouseClick(d->okButton, Qt::LeftButton);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(boxTitle, QStringLiteral("Proxy"));
+    QVERIFY2(boxText.startsWith(QLatin1String("Connection failed, error: ")) && boxText.endsWith(QLatin1Char('.')),
+             qPrintable(boxText));
+    QVERIFY(!okAfterWrongTry);
+    QCOMPARE(passwordAfterWrongTry, QString());
+    QVERIFY(m_squid.waitForLog(QStringLiteral("42.png 407 alice Tilewright")));
+    QVERIFY(m_squid.waitForLog(QStringLiteral("42.png 200 alice Tilewright")));
+}
+
+void TestHttpWindow::unreachableProxy()
+{
+    HttpWindow dialog;
+    dialog.proxyHost = QStringLiteral("127.0.0.1");
+    QString boxText;
+    answerNextModal<QMessageBox>([&](QMessageBox *box) {
+        boxText = box->text();
+        box->accept();
+    });
+    dialog.testCredentials(QStringLiteral("alice"), QStringLiteral("s3cret"), ServerFixture::freePort());
+    QVERIFY(!dialog.connected);
+    QVERIFY2(boxText.startsWith(QLatin1String("Connection failed, error: ")), qPrintable(boxText));
+    QVERIFY(dialog.password().isEmpty());
+}
+
+// A second OK while the first test still waits: only the newest test counts,
+// the dropped one neither fails the dialog nor reaches a reply that is gone.
+void TestHttpWindow::secondOkDuringTheWait()
+{
+    useTileServer(m_slowTiles);
+    QWidget parent;
+    HttpWindow dialog(&parent);
+    dialog.proxyHost = QStringLiteral("127.0.0.1");
+    int boxes = 0;
+    QTimer boxWatch;
+    connect(&boxWatch, &QTimer::timeout, this, [&boxes] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            ++boxes;
+            box->accept();
+        }
+    });
+    boxWatch.start(10);
+    answerNextModal<HttpWindow>([&](HttpWindow *d) {
+        fill(*d, QStringLiteral("alice"), QStringLiteral("s3cret"), m_squid.port());
+        QTimer::singleShot(300, d->okButton, [d] { QTest::mouseClick(d->okButton, Qt::LeftButton); });
+        QTimer::singleShot(900, d->okButton, [d] { QTest::mouseClick(d->okButton, Qt::LeftButton); });
+        QTest::mouseClick(d->okButton, Qt::LeftButton);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(dialog.connected);
+    QCOMPARE(boxes, 0);
+}
+
+// The window that owns the dialog goes away while a silent test waits.
+void TestHttpWindow::windowGoneDuringTheWait()
+{
+    useTileServer(m_slowTiles);
+    auto *parent = new QWidget;
+    HttpWindowEnvironment environment(parent);
+    environment.openPrompt(QStringLiteral("127.0.0.1"));
+    QVERIFY(environment.prompt());
+    QTimer::singleShot(300, parent, [parent] { delete parent; });
+    const ProxyPromptOutcome tested =
+        environment.testCredentials(QStringLiteral("alice"), QStringLiteral("s3cret"), m_squid.port());
+    QVERIFY(!tested.connected);
+    QVERIFY(!environment.prompt());
+    QVERIFY(!environment.askUser().accepted);
+    environment.closePrompt();
+}
+
+// Stored credentials whose test answer comes after the two seconds: the
+// dialog is shown with empty edits and accepts itself when the answer
+// arrives; the stored credentials are applied and written again.
+void TestHttpWindow::lateAnswerAcceptsTheShownDialog()
+{
+    useTileServer(m_slowTiles);
+    qputenv("http_proxy", m_squid.proxyUrl().toUtf8());
+    {
+        auto store = SettingsKeys::openProgramStore();
+        CredentialCipher cipher(CredentialCipher::StoreKey);
+        SettingsKeys::UserName.write(*store, QStringLiteral("alice"));
+        SettingsKeys::Password.write(*store, cipher.encryptToString(QStringLiteral("s3cret")));
+        SettingsKeys::ProxyPort.write(*store, int(m_squid.port()));
+        SettingsKeys::UseProxy.write(*store, true);
+    }
+    QWidget parent;
+    HttpWindowEnvironment environment(&parent);
+    bool shownEmpty = false;
+    answerNextModal<HttpWindow>([&shownEmpty](HttpWindow *d) {
+        shownEmpty = d->userEdit->text().isEmpty() && d->passwordEdit->text().isEmpty();
+    });
+    ProxyState state;
+    const ProxySettings proxy =
+        ProxyDetection::configure(state, ProxyDetection::queryAddress(0, QString(), AppConfig::instance().osmTileUrl),
+                                  environment);
+    QVERIFY(shownEmpty);
+    QVERIFY(proxy.enabled);
+    QCOMPARE(proxy.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(proxy.user, QStringLiteral("alice"));
+    QCOMPARE(proxy.password, QStringLiteral("s3cret"));
+    QCOMPARE(proxy.port, int(m_squid.port()));
+    QVERIFY(!environment.prompt());
+    auto store = SettingsKeys::openProgramStore();
+    CredentialCipher cipher(CredentialCipher::StoreKey);
+    QCOMPARE(cipher.decryptToString(SettingsKeys::Password.read(*store)), QStringLiteral("s3cret"));
+}
+
+// The dialog as the user sees it, in English and German (PNGs for a look).
+void TestHttpWindow::screenshots()
+{
+    for (const QString &language : {QStringLiteral("en"), QStringLiteral("de")}) {
+        QTranslator translator;
+        if (language == QLatin1String("de")) {
+            QVERIFY(translator.load(QStringLiteral(TW_RUNTIME_DIR "/CvTile_de.qm")));
+            QApplication::installTranslator(&translator);
+        }
+        HttpWindow dialog;
+        dialog.proxyHost = QStringLiteral("proxy.corvane.example");
+        dialog.preparePrompt(dialog.proxyHost);
+        QTest::keyClicks(dialog.userEdit, QStringLiteral("alice"));
+        QTest::keyClicks(dialog.passwordEdit, QStringLiteral("s3cret"));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(dialog.okButton->isEnabled());
+        if (language == QLatin1String("de"))
+            QCOMPARE(dialog.proxyBox->text(), QStringLiteral("diesen Proxy verwenden "));
+        QVERIFY(dialog.grab().save(QStringLiteral("/tmp/httpwindow-%1.png").arg(language)));
+        QApplication::removeTranslator(&translator);
+    }
+}
+
+QTEST_MAIN(TestHttpWindow)
+#include "tst_httpwindow.moc"
