@@ -47,6 +47,9 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     mapWidget = new CvMapWidget(ui->groupBox);
     mapWidget->setMinimumHeight(256);
     ui->verticalLayout->addWidget(mapWidget);
+    // The map paints itself alone (it is opaque), so the read-out follows its
+    // view rather than the window's repaints.
+    connect(mapWidget, &CvMapWidget::viewChanged, this, &CvTilewright::updatePositionAndZoom);
 
     connect(ui->cancleButton, &QPushButton::clicked, this, &CvTilewright::cancelDownload);
     connect(ui->browseButton, &QPushButton::clicked, this, &CvTilewright::browseFolder);

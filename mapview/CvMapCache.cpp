@@ -1,5 +1,6 @@
 #include "mapview/CvMapCache.h"
 
+#include "mapview/CvMapWidget.h"
 #include "mapview/TileTemplate.h"
 #include "settings/SourceKind.h"
 #include "mapview/TileContent.h"
@@ -15,6 +16,8 @@
 #include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QWidget>
+
+#include <limits>
 
 #ifndef QT_NO_SSL
 #include <QSslCertificate>
@@ -46,9 +49,11 @@ const QImage &emptyTile()
     return image;
 }
 
-int costInKiB(const QImage &image)
+// The pixels and the image's own header, in bytes (the caches' budgets fit
+// an int comfortably).
+int imageCost(const QImage &image)
 {
-    return int(qMax<qint64>(1, image.sizeInBytes() / 1024));
+    return int(qMin<qint64>(image.sizeInBytes() + 256, std::numeric_limits<int>::max()));
 }
 
 } // namespace
@@ -57,8 +62,8 @@ CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
     : QObject(parent)
     , tiles(memoryBudget)
     , scaledTiles(DefaultPreviewBudget)
-    , decodedTiles(int(DecodedBudget / 1024))
-    , decodedPreviews(int(DecodedBudget / 4 / 1024))
+    , decodedTiles(int(DecodedBudget))
+    , decodedPreviews(int(DecodedPreviewBudget))
 {
     // The tile server's address is known from the start, so the first paint
     // already loads tiles (no waiting for the proxy detection).
@@ -137,7 +142,7 @@ QImage CvMapCache::decode(const TileId &key, const QByteArray &bytes, bool previ
                                                               : QImage::Format_RGB32);
     }
     if (decodedEnabled)
-        decoded.insert(key, new QImage(image), costInKiB(image));
+        decoded.insert(key, new QImage(image), imageCost(image));
     return image;
 }
 
@@ -188,7 +193,7 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     preview.save(&buffer, "PNG");
     forgetDecoded(scaledTiles.insert(key, bytes));
     if (decodedEnabled)
-        decodedPreviews.insert(key, new QImage(preview), costInKiB(preview));
+        decodedPreviews.insert(key, new QImage(preview), imageCost(preview));
     return preview;
 }
 
@@ -273,7 +278,8 @@ void CvMapCache::finished()
         // from loading; any other failure means the server is in trouble.
         outcome = (status == 404 || status == 410) ? Outcome::TileFailed : Outcome::ServerFailed;
     } else {
-        body = reply->readAll();
+        // readAll() would leave a buffer of tens of KiB behind every tile.
+        body = exactStorage ? TileStore::readAllExactly(*reply) : reply->readAll();
         // A service exception or an error page is no tile: it is asked for
         // again at a later paint instead of being shown as a blank forever.
         if (TileContent::isNonImageDocument(reply->rawHeader("Content-Type"), body))
@@ -304,7 +310,9 @@ void CvMapCache::storeTile(const TileId &key, const QByteArray &bytes)
     forgetDecoded(key);
     forgetDecoded(tiles.insert(key, bytes));
     scaledTiles.remove(key);
-    if (view)
+    if (auto *map = qobject_cast<CvMapWidget *>(view.data()))
+        map->tileArrived(key);
+    else if (view)
         view->update();
     emit requestDone(key, true);
 }
@@ -386,6 +394,18 @@ void CvMapCache::setDecodedCacheEnabled(bool enabled)
     decodedEnabled = enabled;
     decodedTiles.clear();
     decodedPreviews.clear();
+}
+
+void CvMapCache::setExactStorage(bool exact)
+{
+    exactStorage = exact;
+    tiles.setExactStorage(exact);
+    scaledTiles.setExactStorage(exact);
+}
+
+qint64 CvMapCache::decodedMemoryUsed() const
+{
+    return qint64(decodedTiles.totalCost()) + decodedPreviews.totalCost();
 }
 
 void CvMapCache::applySslConfiguration()

@@ -30,8 +30,10 @@ public:
     static constexpr qint64 DefaultMemoryBudget = 256LL * 1024 * 1024;
     // Previews are cheap to recompute; they get a smaller store of their own.
     static constexpr qint64 DefaultPreviewBudget = 32LL * 1024 * 1024;
-    // Decoded images of recently painted tiles, so a repaint does not decode.
+    // Decoded images of recently painted tiles, so a repaint does not decode;
+    // previews get a quarter of it beside.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
+    static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 4;
 
     explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
     ~CvMapCache() override;
@@ -70,8 +72,14 @@ public:
     qint64 memoryBudget() const { return tiles.budget(); }
     qint64 memoryUsed() const { return tiles.bytesUsed(); }
     int tileCount() const { return tiles.count(); }
+    qint64 previewMemoryUsed() const { return scaledTiles.bytesUsed(); }
+    // Bytes of the decoded images held, tiles and previews.
+    qint64 decodedMemoryUsed() const;
     // Off: every call decodes the stored bytes (for measurements).
     void setDecodedCacheEnabled(bool enabled);
+    // Off: answers are kept in the buffers they were read into and counted by
+    // their length, as the cache first did (for measurements).
+    void setExactStorage(bool exact);
 
     QVector<TileId> queuedKeys() const { return requestQueue; }
     bool isRequestPending() const { return requestPending; }
@@ -109,6 +117,7 @@ private:
     QCache<TileId, QImage> decodedTiles;
     QCache<TileId, QImage> decodedPreviews;
     bool decodedEnabled = true;
+    bool exactStorage = true;
 
     QVector<TileId> requestQueue;
     QNetworkAccessManager tileNetwork;

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -41,6 +42,9 @@ CvMapWidget::CvMapWidget(QWidget *parent)
         centerY *= f;
     }
 
+    // Every pixel is painted (white beyond the world), so nothing beneath the
+    // map is repainted when a tile arrives.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     CvMapCache::ensureInstance()->setView(this);
     resize(500, 400);
 }
@@ -65,6 +69,7 @@ void CvMapWidget::zoomAt(const QPoint &anchor, int zoom)
     centerX = result.centerX;
     centerY = result.centerY;
     update();
+    emit viewChanged();
 }
 
 QImage CvMapWidget::tileImage(int x, int y)
@@ -138,17 +143,96 @@ void CvMapWidget::setProxy(const ProxySettings &proxy)
         cache->setProxy(proxy);
 }
 
-void CvMapWidget::paintEvent(QPaintEvent *)
+QRect CvMapWidget::tileArea(const TileId &key) const
+{
+    const int levels = viewZoom - key.zoom;
+    if (levels < 0 || levels > 30)
+        return QRect();
+    // Pixel of the view's grid line n: tile firstTile begins at firstPixel.
+    const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(width(), centerX);
+    const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(height(), centerY);
+    const qint64 span = qint64(1) << levels;
+    const auto edge = [](const TileGeometry::AxisPlacement &axis, qint64 line) {
+        return qint64(axis.firstPixel) + (line - axis.firstTile) * TileGeometry::TileSize;
+    };
+    const qint64 left = qMax<qint64>(edge(columns, key.x * span), -1);
+    const qint64 top = qMax<qint64>(edge(rows, key.y * span), -1);
+    const qint64 right = qMin<qint64>(edge(columns, (key.x + 1) * span), width() + 1);
+    const qint64 bottom = qMin<qint64>(edge(rows, (key.y + 1) * span), height() + 1);
+    if (right <= left || bottom <= top)
+        return QRect();
+    return QRect(int(left), int(top), int(right - left), int(bottom - top)).intersected(rect());
+}
+
+void CvMapWidget::tileArrived(const TileId &key)
+{
+    if (!opaqueRepaint) {
+        update();
+        return;
+    }
+    if (!isVisible())
+        return; // nothing is painted, so nothing is fetched, until it is shown
+    const QRect area = tileArea(key);
+    if (!area.isEmpty()) {
+        update(area);
+        return;
+    }
+    // Nothing on screen changes, but the paint that would have followed is
+    // what queues the next missing tile; do its queueing alone.
+    if (queueScheduled)
+        return;
+    queueScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            queueScheduled = false;
+            queueVisibleTiles();
+        },
+        Qt::QueuedConnection);
+}
+
+void CvMapWidget::setOpaqueRepaint(bool opaque)
+{
+    opaqueRepaint = opaque;
+    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+    update();
+}
+
+void CvMapWidget::queueTile(int x, int y)
+{
+    CvMapCache *cache = CvMapCache::instance();
+    if (cache && TileGeometry::tileExists(x, y, viewZoom) && !cache->holdsTile(TileId{x, y, viewZoom}))
+        cache->cachedTile(x, y, viewZoom); // queues it and, through its preview, a missing parent
+}
+
+void CvMapWidget::queueVisibleTiles()
+{
+    const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(width(), centerX);
+    const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(height(), centerY);
+    for (int px = columns.firstPixel, x = columns.firstTile; px < width(); px += TileGeometry::TileSize, ++x)
+        for (int py = rows.firstPixel, y = rows.firstTile; py < height(); py += TileGeometry::TileSize, ++y)
+            queueTile(x, y);
+}
+
+void CvMapWidget::paintEvent(QPaintEvent *event)
 {
     const int w = width();
     const int h = height();
+    const QRect dirty = event->rect();
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(255, 255, 255, 255));
+    painter.fillRect(dirty, QColor(255, 255, 255, 255));
 
+    // Every visible position is visited in the same order whatever the dirty
+    // part is: the visit is what queues the missing tiles. Only the tiles in
+    // the dirty part are decoded and drawn.
     const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(w, centerX);
     const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(h, centerY);
     for (int px = columns.firstPixel, x = columns.firstTile; px < w; px += TileGeometry::TileSize, ++x) {
         for (int py = rows.firstPixel, y = rows.firstTile; py < h; py += TileGeometry::TileSize, ++y) {
+            if (!dirty.intersects(QRect(px, py, TileGeometry::TileSize, TileGeometry::TileSize))) {
+                queueTile(x, y);
+                continue;
+            }
             const QImage image = tileImage(x, y);
             if (!image.isNull())
                 painter.drawImage(QPoint(px, py), image);
@@ -202,12 +286,19 @@ void CvMapWidget::mouseMoveEvent(QMouseEvent *event)
     centerY -= (p.y() - lastMousePos.y()) * TileGeometry::PixelToTile;
     lastMousePos = p;
     update();
+    emit viewChanged();
     emit redraw();
 }
 
 void CvMapWidget::mouseReleaseEvent(QMouseEvent *)
 {
     dragging = false;
+}
+
+void CvMapWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    emit viewChanged();
 }
 
 void CvMapWidget::wheelEvent(QWheelEvent *event)

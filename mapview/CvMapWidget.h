@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mapview/GeoArea.h"
+#include "mapview/TileId.h"
 #include "settings/ProxySettings.h"
 
 #include <QImage>
@@ -43,9 +44,21 @@ public:
     // Grid position of the point at the widget's centre, in tiles at mapZoom().
     QPointF center() const { return QPointF(centerX, centerY); }
 
+    // The cache stored this tile: repaints only what it changes on screen.
+    void tileArrived(const TileId &key);
+    // Pixels of the widget that a tile of any zoom covers, drawn itself or as
+    // the previews it yields; empty for tiles finer than the view.
+    QRect tileArea(const TileId &key) const;
+    // Off: the map is painted over its parent and every arriving tile repaints
+    // all of it, as the map was first built (for measurements).
+    void setOpaqueRepaint(bool opaque);
+
 signals:
     // After every mouse press, drag step and wheel event.
     void redraw();
+    // The centre, the zoom or the size changed: what visibleArea() and
+    // mapZoom() report is new. Tile arrivals do not count.
+    void viewChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -53,9 +66,14 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QImage placeholder(int x, int y) const;
+    // Asks the cache for every missing visible tile, as a paint does, so the
+    // fetching goes on when an arrival changes nothing on screen.
+    void queueVisibleTiles();
+    void queueTile(int x, int y);
 
     std::unique_ptr<QSettings> viewSettings;
     int viewZoom = 1;
@@ -63,4 +81,6 @@ private:
     double centerY = 1.0;
     QPoint lastMousePos;
     bool dragging = false;
+    bool opaqueRepaint = true;
+    bool queueScheduled = false;
 };

@@ -1,8 +1,49 @@
 #include "mapview/TileStore.h"
 
+#include <QIODevice>
+
+#include <limits>
+
 TileStore::TileStore(qint64 budgetBytes)
     : m_budget(budgetBytes)
 {
+}
+
+QByteArray TileStore::rightSized(const QByteArray &bytes)
+{
+    if (bytes.isEmpty() || bytes.capacity() == bytes.size())
+        return bytes;
+    return QByteArray(bytes.constData(), bytes.size());
+}
+
+QByteArray TileStore::readAllExactly(QIODevice &device)
+{
+    QByteArray bytes;
+    const qint64 available = device.bytesAvailable();
+    if (available > 0 && available < std::numeric_limits<int>::max()) {
+        bytes = QByteArray(int(available), Qt::Uninitialized);
+        const qint64 got = device.read(bytes.data(), available);
+        bytes.truncate(got > 0 ? int(got) : 0);
+    }
+    // A device that announced less than it had still gives all of it.
+    if (device.bytesAvailable() > 0)
+        bytes += device.readAll();
+    return rightSized(bytes);
+}
+
+qint64 TileStore::costOf(const QByteArray &bytes) const
+{
+    // An array holds its capacity whatever its length; shared empties and
+    // borrowed data hold nothing of their own.
+    return (m_exact ? bytes.capacity() : bytes.size()) + EntryOverhead;
+}
+
+void TileStore::setExactStorage(bool exact)
+{
+    m_exact = exact;
+    m_used = 0;
+    for (const Entry &entry : qAsConst(m_entries))
+        m_used += costOf(entry.bytes);
 }
 
 QByteArray TileStore::find(const TileId &key)
@@ -20,8 +61,9 @@ bool TileStore::contains(const TileId &key) const
     return m_entries.contains(key) || m_pinned.contains(key);
 }
 
-QList<TileId> TileStore::insert(const TileId &key, const QByteArray &bytes)
+QList<TileId> TileStore::insert(const TileId &key, const QByteArray &given)
 {
+    const QByteArray bytes = m_exact ? rightSized(given) : given;
     const auto it = m_entries.find(key);
     if (it != m_entries.end()) {
         m_used -= costOf(it->bytes);
@@ -38,7 +80,7 @@ QList<TileId> TileStore::insert(const TileId &key, const QByteArray &bytes)
 void TileStore::insertPinned(const TileId &key, const QByteArray &bytes)
 {
     remove(key);
-    m_pinned.insert(key, bytes);
+    m_pinned.insert(key, m_exact ? rightSized(bytes) : bytes);
 }
 
 bool TileStore::remove(const TileId &key)

@@ -5,12 +5,16 @@
 #include <QByteArray>
 #include <QHash>
 
+class QIODevice;
+
 #include <list>
 
 // Encoded tiles held in memory under a byte budget: when an insert takes the
 // store over its budget, the least recently used tiles leave first. Pinned
 // entries (the overview images) never leave and do not count against the
-// budget.
+// budget. What is counted is what the process holds: every entry keeps an
+// allocation of exactly its length (a longer buffer is copied on insert), and
+// the count is of allocations, not of lengths.
 class TileStore
 {
 public:
@@ -31,8 +35,21 @@ public:
     qint64 bytesUsed() const { return m_used; }
     int count() const { return m_entries.size() + m_pinned.size(); }
 
-    // Rough per-entry bookkeeping beyond the encoded bytes.
-    static constexpr qint64 EntryOverhead = 96;
+    // Off: entries keep the buffers they were given and are counted by their
+    // length, as the store first did (for measurements).
+    void setExactStorage(bool exact);
+
+    // Per-entry bookkeeping beyond the array's capacity: the array header and
+    // the allocator's rounding, the hash node, the use-list node and the
+    // hash's share of buckets.
+    static constexpr qint64 EntryOverhead = 160;
+
+    // The same bytes in an allocation of exactly their length: a copy when
+    // the array has room to spare or does not own its data.
+    static QByteArray rightSized(const QByteArray &bytes);
+    // Everything the device has buffered, read into an array of exactly that
+    // length (readAll() leaves up to tens of KiB of spare room behind).
+    static QByteArray readAllExactly(QIODevice &device);
 
 private:
     struct Entry
@@ -40,7 +57,7 @@ private:
         QByteArray bytes;
         std::list<TileId>::iterator use;
     };
-    static qint64 costOf(const QByteArray &bytes) { return bytes.size() + EntryOverhead; }
+    qint64 costOf(const QByteArray &bytes) const;
     QList<TileId> evict(const TileId &keep);
 
     QHash<TileId, Entry> m_entries;
@@ -48,4 +65,5 @@ private:
     std::list<TileId> m_useOrder; // most recently used first
     qint64 m_budget;
     qint64 m_used = 0;
+    bool m_exact = true;
 };

@@ -89,6 +89,7 @@ private slots:
     void redirectsAreFollowed();
     void evictedTileIsFetchedAgain();
     void proxyPortStaysApart();
+    void memoryIsCountedAsHeld();
 
 private:
     NginxFixture m_nginx;
@@ -439,6 +440,45 @@ void TestMapCache::proxyPortStaysApart()
     cache->requestTile(TileId{3, 3, 2});
     QVERIFY(waitForTile(cache, TileId{3, 3, 2}, &stored));
     QVERIFY(stored);
+}
+
+void TestMapCache::memoryIsCountedAsHeld()
+{
+    // An array with room to spare is kept right-sized and counted by what it
+    // holds; borrowed data is copied, not referenced.
+    TileStore store(1 << 20);
+    QByteArray roomy(1000, 'r');
+    roomy.reserve(64 * 1024);
+    store.insert(TileId{0, 0, 4}, roomy);
+    QCOMPARE(store.find(TileId{0, 0, 4}).capacity(), 1000);
+    QCOMPARE(store.bytesUsed(), budgetFor(1, 1000));
+    QByteArray borrowed(500, 'b');
+    store.insert(TileId{1, 0, 4}, QByteArray::fromRawData(borrowed.constData(), borrowed.size()));
+    QVERIFY(store.find(TileId{1, 0, 4}).constData() != borrowed.constData());
+    QCOMPARE(store.bytesUsed(), budgetFor(1, 1000) + budgetFor(1, 500));
+
+    // Answers from the server and computed previews alike.
+    OverviewFolder folder;
+    CvMapCache *cache = freshCache(m_nginx.httpUrl());
+    const TileId key{2, 1, 2};
+    cache->requestTile(key);
+    QVERIFY(waitForTile(cache, key));
+    QCOMPARE(cache->memoryUsed(), budgetFor(1, NginxFixture::tilePng(key.x, key.y, key.zoom).size()));
+    const QImage preview = cache->derivedTile(4, 2, 3); // from the tile just fetched
+    QVERIFY(!preview.isNull());
+    QCOMPARE(cache->previewMemoryUsed(), budgetFor(1, NginxFixture::pngBytes(preview).size()));
+
+    // Decoded images are counted in bytes against their budgets: far more
+    // tiles than fit are decoded, and the caches stay within them.
+    QImage small(256, 256, QImage::Format_RGB32);
+    small.fill(Qt::darkCyan);
+    const QByteArray png = NginxFixture::pngBytes(small);
+    for (int i = 0; i < 300; ++i) {
+        cache->storeTile(TileId{i, 0, 9}, png);
+        QVERIFY(!cache->cachedTile(i, 0, 9).isNull());
+    }
+    QVERIFY(cache->decodedMemoryUsed() > CvMapCache::DecodedBudget / 2);
+    QVERIFY(cache->decodedMemoryUsed() <= CvMapCache::DecodedBudget + CvMapCache::DecodedPreviewBudget);
 }
 
 QTEST_MAIN(TestMapCache)

@@ -73,6 +73,71 @@ void wheel(QWidget &widget, const QPoint &pos, int delta)
     QApplication::sendEvent(&widget, &event);
 }
 
+// Records the paint events of the map and of the frame it sits in.
+class PaintRecorder : public QObject
+{
+public:
+    PaintRecorder(QWidget *map, QWidget *frame)
+        : m_map(map)
+        , m_frame(frame)
+    {
+        map->installEventFilter(this);
+        frame->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const QRegion region = static_cast<QPaintEvent *>(event)->region();
+            if (watched == m_frame)
+                ++framePaints;
+            else if (watched == m_map && arrivals > 0) {
+                mapRegions << region;
+                if (!region.subtracted(arrived).isEmpty())
+                    ++beyondArrivals;
+            }
+        }
+        return false;
+    }
+    QWidget *m_map;
+    QWidget *m_frame;
+    int framePaints = 0;
+    int framePaintsAtFirstArrival = -1;
+    int arrivals = 0;
+    int beyondArrivals = 0;
+    QRegion arrived; // what the tiles stored so far cover on screen
+    QVector<QRegion> mapRegions;
+};
+
+bool allHeld(CvMapCache *cache, const QVector<TileId> &keys)
+{
+    for (const TileId &key : keys)
+        if (!cache->holdsTile(key))
+            return false;
+    return true;
+}
+
+QVector<TileId> tilesOf(int x0, int x1, int y0, int y1, int zoom)
+{
+    QVector<TileId> keys;
+    for (int x = x0; x <= x1; ++x)
+        for (int y = y0; y <= y1; ++y)
+            keys << TileId{x, y, zoom};
+    return keys;
+}
+
+void sendDrag(QWidget *widget, const QPoint &from, const QPoint &to)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, from, widget->mapToGlobal(from), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent move(QEvent::MouseMove, to, widget->mapToGlobal(to), Qt::LeftButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, widget->mapToGlobal(to), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
 bool isWhite(QRgb pixel)
 {
     return qRed(pixel) == 255 && qGreen(pixel) == 255 && qBlue(pixel) == 255;
@@ -103,6 +168,9 @@ private slots:
     void viewIsSavedAndRestored_data();
     void viewIsSavedAndRestored();
     void fillsFromLocalServer();
+    void arrivalsRepaintOnlyTheirTiles();
+    void offScreenArrivalKeepsFetching();
+    void viewChangedFollowsTheView();
 
 private:
     std::unique_ptr<CvMapWidget> showWidget(int w, int h);
@@ -441,6 +509,94 @@ void TestMapWidget::fillsFromLocalServer()
     for (const QString &line : m_nginx.accessLog())
         requests += line.contains(QLatin1String(" /3/")) ? 1 : 0;
     QVERIFY(requests >= visible.size());
+}
+
+void TestMapWidget::arrivalsRepaintOnlyTheirTiles()
+{
+    storeView(4.0, 3.0, 3);
+    QWidget frame; // stands for the group box the map sits in
+    auto *map = new CvMapWidget(&frame);
+    QVERIFY(map->testAttribute(Qt::WA_OpaquePaintEvent));
+    map->setGeometry(10, 10, 800, 560);
+    frame.resize(820, 580);
+    CvMapCache *cache = CvMapCache::instance();
+    PaintRecorder recorder(map, &frame);
+    QSignalSpy viewChanged(map, &CvMapWidget::viewChanged);
+    connect(cache, &CvMapCache::requestDone, map, [&](const TileId &key, bool stored) {
+        if (!stored)
+            return;
+        if (recorder.arrivals++ == 0)
+            recorder.framePaintsAtFirstArrival = recorder.framePaints;
+        recorder.arrived += map->tileArea(key);
+    });
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const int changesAtShow = viewChanged.count();
+
+    // Columns 2..5, rows 1..4 at zoom 3 are visible; parents arrive as well.
+    const QVector<TileId> visible = tilesOf(2, 5, 1, 4, 3);
+    QTRY_VERIFY_WITH_TIMEOUT(allHeld(cache, visible), 30000);
+    QTRY_VERIFY(!cache->isRequestPending());
+    QVERIFY(recorder.arrivals >= visible.size());
+    // The frame beneath was not painted again, the map only where tiles came.
+    QCOMPARE(recorder.framePaints, recorder.framePaintsAtFirstArrival);
+    QCOMPARE(recorder.beyondArrivals, 0);
+    QVERIFY(!recorder.mapRegions.isEmpty());
+    const QRegion whole(map->rect());
+    QVERIFY(std::any_of(recorder.mapRegions.cbegin(), recorder.mapRegions.cend(),
+                        [&whole](const QRegion &r) { return r != whole; }));
+    QCOMPARE(viewChanged.count(), changesAtShow); // arrivals do not change the view
+
+    // Where a tile lies: itself at the view's zoom, its previews' area one
+    // level up, nothing for a finer one.
+    QCOMPARE(map->tileArea(TileId{4, 3, 3}), QRect(400, 280, 256, 256));
+    QCOMPARE(map->tileArea(TileId{2, 1, 2}), QRect(400, 24, 400, 512));
+    QCOMPARE(map->tileArea(TileId{1, 1, 3}), QRect());
+    QCOMPARE(map->tileArea(TileId{8, 6, 4}), QRect());
+}
+
+void TestMapWidget::offScreenArrivalKeepsFetching()
+{
+    storeView(2.0, 2.0, 3);
+    auto widget = showWidget(300, 300);
+    QVERIFY(widget);
+    CvMapCache *cache = CvMapCache::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(allHeld(cache, tilesOf(1, 2, 1, 2, 3)), 15000);
+    QTRY_VERIFY(!cache->isRequestPending());
+
+    // A tile far off the view is in flight while the map moves on and paints
+    // its new part, whose tiles can only be queued meanwhile. The arrival
+    // changes nothing on screen, and yet the new part must load.
+    cache->requestTile(TileId{7, 7, 3});
+    QVERIFY(cache->isRequestPending());
+    for (int i = 0; i < 3; ++i)
+        sendDrag(widget.get(), QPoint(280, 280), QPoint(24, 24));
+    QCOMPARE(widget->center(), QPointF(5.0, 5.0));
+    widget->repaint();
+    QVERIFY(cache->isRequestPending());
+    QTRY_VERIFY_WITH_TIMEOUT(allHeld(cache, tilesOf(4, 5, 4, 5, 3)), 15000);
+    QVERIFY(cache->holdsTile(TileId{7, 7, 3}));
+}
+
+void TestMapWidget::viewChangedFollowsTheView()
+{
+    storeView(4.0, 3.0, 3);
+    auto widget = showWidget(500, 400);
+    QVERIFY(widget);
+    QSignalSpy changed(widget.get(), &CvMapWidget::viewChanged);
+    sendDrag(widget.get(), QPoint(100, 100), QPoint(164, 100)); // one drag step
+    QCOMPARE(changed.count(), 1);
+    widget->zoomAt(QPoint(250, 200), 4);
+    QCOMPARE(changed.count(), 2);
+    widget->zoomAt(QPoint(250, 200), 4); // no change, no signal
+    widget->zoomAt(QPoint(250, 200), 40);
+    QCOMPARE(changed.count(), 3); // clamped to 17, still a change
+    widget->zoomAt(QPoint(250, 200), 18);
+    QCOMPARE(changed.count(), 3);
+    widget->resize(640, 400);
+    QCOMPARE(changed.count(), 4);
+    widget->reloadMap(); // same view, new tiles
+    QCOMPARE(changed.count(), 4);
 }
 
 QTEST_MAIN(TestMapWidget)
