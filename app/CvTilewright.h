@@ -80,6 +80,7 @@ private:
     void updatePositionAndZoom();
     bool zoomLimitApplies() const;
     void setJobRunning(bool running);
+    bool parseDgml(const QString &fileName);
 
     std::unique_ptr<Ui::CvTilewrightClass> ui;
     CvMapWidget *mapWidget = nullptr;
