@@ -157,4 +157,5 @@ private:
     friend class TestMainWindow;
     friend class TestDownloadJob;
     friend class TestCopyJob;
+    friend class TestSourceChoice;
 };
