@@ -14,13 +14,17 @@
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
 #include "settings/ProxyDetection.h"
+#include "settings/DgmlReader.h"
 #include "settings/ProgramVersion.h"
+#include "settings/QUrlLan.h"
+#include "settings/SourceDestination.h"
 #include "settings/SourceKind.h"
 
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
@@ -271,10 +275,108 @@ bool CvTilewright::configureProxy()
 
 void CvTilewright::slot_url()
 {
+    if (!mapWidget)
+        return;
+    QUrlLan dialog(this, downloadMode, sourceKind);
+    if (!downloadMode)
+        dialog.presetSource(QString(), sourceFolder, sourceKind);
+    else if (sourceFolder != themeHost)
+        dialog.presetSource(sourceFolder, QString(), sourceKind);
+    if (themeActive)
+        dialog.addThemeServer(themeName, themeHost, themeProtocol, themePath, themeQuery, themeStorageMode,
+                              themePort.toInt());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    downloadMode = dialog.downloadMode;
+    tileLayout = dialog.tileLayout;
+    const int k = dialog.sourceIndex;
+    if (!downloadMode) {
+        sourceFolder = dialog.sourceText();
+        ui->progLab->setText(tr("Copy:"));
+        return;
+    }
+
+    themeActive = k > 2 && k == dialog.themeIndex;
+    if (themeActive)
+        sourceFolder = dialog.serverHost();
+    else if (k > 2)
+        sourceFolder = dialog.sourceText();
+    ui->progLab->setText(tr("Download:"));
+    if (SourceKind::isMercatorTiles(k)) {
+        destFolder = SourceDestination::standardDestination(destFolder, k, SourceDestination::mapDataRoots());
+        ui->tilesFolder->setText(destFolder);
+    }
+
+    QString mapHost;
+    if (k == SourceKind::SeamarkTiles)
+        mapHost = QUrl(AppConfig::instance().seamarkTileUrl).host();
+    else if (k < SourceKind::FirstListedServer)
+        mapHost = QUrl(AppConfig::instance().osmTileUrl).host();
+    else
+        mapHost = sourceFolder;
+    sourceKind = k;
+    const int mapMode = k == SourceKind::ElevationArchives ? 0 : k;
+    if (!themeActive) {
+        mapWidget->setMapServer(mapHost, themePath, themeQuery, themeStorageMode, themeFormat, 0, 0);
+        mapWidget->setMapHost(mapHost, mapMode);
+    } else {
+        // A negative port marks a Web Map Service.
+        const int port = themePort.toInt();
+        mapWidget->setMapServer(mapHost, themePath, themeQuery, themeStorageMode, themeFormat,
+                                tileLayout ? port : -port, mapMode);
+    }
+    mapWidget->reloadMap();
+    startProxyTimer();
 }
 
 void CvTilewright::import()
 {
+    if (dgmlFolder.isEmpty()) {
+        const QString earth = QStringLiteral("mapdata/maps/earth/");
+        if (QFileInfo(AppConfig::dPath(earth)).isDir())
+            dgmlFolder = AppConfig::dPath(earth);
+        else if (QFileInfo(AppConfig::cPath(earth)).isDir())
+            dgmlFolder = AppConfig::cPath(earth);
+    }
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Open Dgml map"), dgmlFolder, tr("Dgml map  (*.dgml)"));
+    if (fileName.isEmpty())
+        return;
+    themeActive = parseDgml(fileName);
+}
+
+// Takes the theme's fields from the file; true when its server was read. What
+// the file gave before a failure stays, as far as it got.
+bool CvTilewright::parseDgml(const QString &fileName)
+{
+    const QString title = QStringLiteral("Parse Dgml error");
+    DgmlReader reader;
+    const DgmlReader::Result result = reader.readFile(fileName);
+    if (result == DgmlReader::Result::CannotOpen) {
+        QMessageBox::critical(this, title, QStringLiteral("Couldn't open %1").arg(fileName));
+        return false;
+    }
+    const DgmlTheme &theme = reader.theme();
+    themeName = theme.name;
+    themeHost = theme.host;
+    themeProtocol = theme.protocol;
+    themePath = theme.path;
+    themeQuery = theme.query;
+    themeStorageMode = theme.storageMode;
+    themePort = theme.port;
+    if (theme.hasSourceDir)
+        themeSourceDir = theme.sourceDir;
+    if (theme.hasFormat)
+        themeFormat = theme.format;
+    // The theme's folder is only ever looked for inside the map-data roots.
+    for (const QString &folder : theme.sourceDirs) {
+        destFolder = SourceDestination::themeDestination(destFolder, folder, SourceDestination::mapDataRoots());
+        ui->tilesFolder->setText(destFolder);
+    }
+    if (result == DgmlReader::Result::Error)
+        QMessageBox::critical(this, title, reader.errorString());
+    return result == DgmlReader::Result::Read;
 }
 
 // ---- download job -----------------------------------------------------------

@@ -82,6 +82,7 @@ private:
     void updatePositionAndZoom();
     bool zoomLimitApplies() const;
     void setJobRunning(bool running);
+    bool parseDgml(const QString &fileName);
 
     std::unique_ptr<Ui::CvTilewrightClass> ui;
     CvMapWidget *mapWidget = nullptr;
@@ -153,4 +154,5 @@ private:
     friend class TestDownloadJob;
     friend class TestCopyJob;
     friend class TestProxyWindow;
+    friend class TestSourceChoice;
 };

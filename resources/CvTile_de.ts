@@ -53,8 +53,8 @@
         <translation>Über Tilewright</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Tilewright %1&lt;/h3&gt;&lt;p&gt;Fills a local map tile folder for offline use: OpenStreetMap tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile servers of your own list.&lt;/p&gt;&lt;p&gt;Map data &amp;copy; OpenStreetMap contributors.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Tilewright %1&lt;/h3&gt;&lt;p&gt;Füllt einen lokalen Kartenkachel-Ordner für die Offline-Nutzung: OpenStreetMap-Kacheln, OpenSeaMap-Seezeichen, SRTM-Höhenarchive und die Kachelserver Ihrer eigenen Liste.&lt;/p&gt;&lt;p&gt;Kartendaten &amp;copy; OpenStreetMap-Mitwirkende.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href="https://www.corvane.com/"&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</translation>
+        <source>&lt;h3&gt;Tilewright %1&lt;/h3&gt;&lt;p&gt;Fills a local map tile folder for offline use: OpenStreetMap tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile servers of your own list.&lt;/p&gt;&lt;p&gt;Map data &amp;copy; OpenStreetMap contributors.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href=&quot;https://www.corvane.com/&quot;&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Tilewright %1&lt;/h3&gt;&lt;p&gt;Füllt einen lokalen Kartenkachel-Ordner für die Offline-Nutzung: OpenStreetMap-Kacheln, OpenSeaMap-Seezeichen, SRTM-Höhenarchive und die Kachelserver Ihrer eigenen Liste.&lt;/p&gt;&lt;p&gt;Kartendaten &amp;copy; OpenStreetMap-Mitwirkende.&lt;/p&gt;&lt;p&gt;&amp;copy; Corvane &amp;mdash; &lt;a href=&quot;https://www.corvane.com/&quot;&gt;www.corvane.com&lt;/a&gt;&lt;/p&gt;</translation>
     </message>
     <message>
         <source>Select folder to store map tiles</source>
@@ -77,7 +77,7 @@
         <translation>Download vom Server %1 abgelehnt!</translation>
     </message>
     <message>
-        <source>Download finished! The tile format "%1" is no file extension; tiles were saved as .%2</source>
+        <source>Download finished! The tile format &quot;%1&quot; is no file extension; tiles were saved as .%2</source>
         <translation>Download beendet! Das Kachelformat „%1“ ist keine Dateiendung; die Kacheln wurden als .%2 gespeichert</translation>
     </message>
     <message>
@@ -99,6 +99,22 @@
     <message>
         <source>Copy Level %1/Tile %2:</source>
         <translation>Kopiere Stufe %1/Kachel %2:</translation>
+    </message>
+    <message>
+        <source>Copy:</source>
+        <translation>Kopieren:</translation>
+    </message>
+    <message>
+        <source>Download:</source>
+        <translation>Herunterladen:</translation>
+    </message>
+    <message>
+        <source>Open Dgml map</source>
+        <translation>Dgml-Karte öffnen</translation>
+    </message>
+    <message>
+        <source>Dgml map  (*.dgml)</source>
+        <translation>Dgml-Karte  (*.dgml)</translation>
     </message>
 </context>
 <context>
@@ -216,6 +232,61 @@
     <message>
         <source>Connection failed, error: %1.</source>
         <translation>Verbindung fehlgeschlagen, Fehler: %1.</translation>
+    </message>
+</context>
+<context>
+    <name>QUrlLan</name>
+    <message>
+        <source>Source settings</source>
+        <translation>Quelleneinstellungen</translation>
+    </message>
+    <message>
+        <source>&amp;Connect to tiles server:</source>
+        <translation>&amp;Verbinden mit Kachelserver:</translation>
+    </message>
+    <message>
+        <source>&amp;Edit tiles server:</source>
+        <translation>Kachelserver &amp;bearbeiten:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>use Http connection</source>
+        <translation>Http-Verbindung verwenden</translation>
+    </message>
+    <message>
+        <source>Mapnik</source>
+        <translation>Mapnik</translation>
+    </message>
+    <message>
+        <source>Seamarks</source>
+        <translation>Seezeichen</translation>
+    </message>
+    <message>
+        <source>SRTM elevation tiles (90m)</source>
+        <translation>SRTM-Höhenkacheln (90 m)</translation>
+    </message>
+    <message>
+        <source>&amp;Copy tiles from folder:</source>
+        <translation>Kacheln aus Ordner &amp;kopieren:</translation>
+    </message>
+    <message>
+        <source>&amp;Browse</source>
+        <translation>&amp;Durchsuchen</translation>
+    </message>
+    <message>
+        <source>Select source folder to copy OSM Tiles from</source>
+        <translation>Quellordner wählen, aus dem OSM-Kacheln kopiert werden</translation>
     </message>
 </context>
 </TS>
