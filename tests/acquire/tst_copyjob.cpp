@@ -4,6 +4,8 @@
 // machine and the window shows real tiles.
 
 #include "NginxFixture.h"
+#include "PostedEvents.h"
+#include "TestTiming.h"
 #include "WindowForm.h"
 
 #include "acquire/CopyThread.h"
@@ -115,8 +117,7 @@ std::unique_ptr<CvTilewright> TestCopyJob::makeWindow(int fromZoom, int toZoom)
         return nullptr;
     const QSize size = mapSize(Example, fromZoom);
     w->mapWidget->setFixedSize(size);
-    QTest::qWait(50);
-    if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != fromZoom)
+    if (!QTest::qWaitFor([&] { return w->mapWidget->size() == size && w->mapWidget->mapZoom() == fromZoom; }, 10000))
         return nullptr;
     // What the source dialog sets for a copy from a folder.
     w->downloadMode = false;
@@ -311,7 +312,7 @@ void TestCopyJob::stopEndsAfterTileInHand()
 
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), Finished, 10000);
     QVERIFY(w->copyThread->wait(5000));
-    QTest::qWait(50);
+    QVERIFY(deliverPostedEvents()); // the worker's last reports are handled
     QCOMPARE(starts.count(), 3);
     QCOMPARE(form(w).progressBar->value(), 0);
 
@@ -397,7 +398,7 @@ void TestCopyJob::lateReportAfterSwitchToDownload()
     form(w).progLab->setText(QStringLiteral("Download Level 10/Tile 1.png :"));
     w->setJobRunning(true);
     QVERIFY(w->copyThread->wait(5000));
-    QTest::qWait(50);
+    QVERIFY(deliverPostedEvents());
 
     QCOMPARE(m_seen.last().zoom, -1); // the end report did arrive
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Download Level 10/Tile 1.png :"));
@@ -437,10 +438,10 @@ void TestCopyJob::windowClosedDuringCopy()
         timer.start();
         w.reset();
     }
-    QVERIFY(timer.elapsed() < 2000);
+    QVERIFY2(TestTiming::within(timer.elapsed(), 2000), qPrintable(QString::number(timer.elapsed())));
     const QStringList atClose = filesBelow(m_dest);
     const int seenAtClose = m_seen.size();
-    QTest::qWait(100);
+    QVERIFY(deliverPostedEvents());
     QCOMPARE(filesBelow(m_dest), atClose);
     QCOMPARE(m_seen.size(), seenAtClose);
 
