@@ -68,6 +68,7 @@ void TestMainWindow::init()
     qputenv("TILEWRIGHT_ROOT_C", m_roots.filePath(QStringLiteral("C")).toUtf8());
     // No tile request may leave the machine.
     qputenv("TILEWRIGHT_OSM_TILE_URL", "http://127.0.0.1:9");
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
     AppConfig::reload();
     QSettings().clear();
 }
@@ -381,8 +382,8 @@ void TestMainWindow::proxyDetection_data()
     QTest::newRow("system proxy") << QByteArray("http://127.0.0.1:3128") << true;
 }
 
-// Three seconds after start the system's proxy is detected once and applied
-// to the whole program.
+// A while after start (three seconds; the test shortens the delay) the
+// system's proxy is detected once and applied to the whole program.
 void TestMainWindow::proxyDetection()
 {
     QFETCH(QByteArray, httpProxy);
@@ -391,11 +392,20 @@ void TestMainWindow::proxyDetection()
         qunsetenv("http_proxy");
     else
         qputenv("http_proxy", httpProxy);
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
+    AppConfig::reload();
     {
         CvTilewright window;
-        QTest::qWait(2000);
+        QCOMPARE(window.proxyTimer->interval(), 3000);
+    }
+    qputenv("TILEWRIGHT_PROXY_DELAY_MS", "100");
+    AppConfig::reload();
+    {
+        CvTilewright window;
+        QCOMPARE(window.proxyTimer->interval(), 100);
         QVERIFY(window.proxyTimer->isActive()); // not yet
-        QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 3000);
+        QVERIFY(!window.useProxy);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 20000);
         QCOMPARE(window.useProxy, expectProxy);
         const QNetworkProxy applied = QNetworkProxy::applicationProxy();
         if (expectProxy) {
@@ -407,10 +417,11 @@ void TestMainWindow::proxyDetection()
         } else {
             QCOMPARE(applied.type(), QNetworkProxy::NoProxy);
         }
-        // Once per timer start, however long the event loop runs.
-        QTest::qWait(3500);
+        // Once per timer start: a stopped timer does not come again.
         QVERIFY(!window.proxyTimer->isActive());
     }
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
+    AppConfig::reload();
     qunsetenv("http_proxy");
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
