@@ -139,8 +139,13 @@ void TestDownloadJob::initTestCase()
 
 void TestDownloadJob::init()
 {
+    // Each test has a drive C: of its own; a window starts with its temp/
+    // folder as the destination when no map data folder is there.
     static int run = 0;
-    m_dest = m_work.filePath(QStringLiteral("dest%1/").arg(++run));
+    const QString driveC = m_work.filePath(QStringLiteral("run%1").arg(++run));
+    qputenv("TILEWRIGHT_ROOT_C", driveC.toUtf8());
+    AppConfig::reload();
+    m_dest = driveC + QStringLiteral("/temp/");
     QVERIFY(QDir().mkpath(m_dest));
     m_logStart = m_nginx.completeAccessLog().size();
     CvTilewright::listLimit = TileEnumerator::ListLimit;
@@ -163,7 +168,8 @@ std::unique_ptr<CvTilewright> TestDownloadJob::makeWindow(const GeoArea &view, i
     w->mapWidget->setFixedSize(size);
     if (!QTest::qWaitFor([&] { return w->mapWidget->size() == size && w->mapWidget->mapZoom() == zoom; }, 10000))
         return nullptr;
-    w->destFolder = m_dest;
+    if (form(w).tilesFolder->text() != m_dest)
+        return nullptr;
     form(w).zoomTo->setValue(zoom);
     return w;
 }
