@@ -221,7 +221,7 @@ void CvTilewright::startProxyTimer()
         proxyTimer = new QTimer(this);
         connect(proxyTimer, &QTimer::timeout, this, &CvTilewright::slot_proxy);
     }
-    proxyTimer->start(3000);
+    proxyTimer->start(AppConfig::instance().proxyDelayMs);
 }
 
 void CvTilewright::slot_proxy()

@@ -49,6 +49,11 @@ AppConfig::AppConfig()
 #endif
     rootD = asFolder(value("TILEWRIGHT_ROOT_D", defaultD));
     rootC = asFolder(value("TILEWRIGHT_ROOT_C", defaultC));
+    // Anything but a positive number keeps the default.
+    bool ok = false;
+    const int delay = env.value(QStringLiteral("TILEWRIGHT_PROXY_DELAY_MS")).toInt(&ok);
+    if (ok && delay > 0)
+        proxyDelayMs = delay;
 }
 
 const AppConfig &AppConfig::instance()

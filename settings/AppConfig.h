@@ -13,6 +13,8 @@
 //                                    makes each request wait 50 ms
 //   TILEWRIGHT_CA_BUNDLE             extra CA file trusted for HTTPS transfers
 //   TILEWRIGHT_ROOT_D, _C            the folders that stand for the drives D:/ and C:/
+//   TILEWRIGHT_PROXY_DELAY_MS        time from the window's start to the proxy
+//                                    detection (a positive whole number)
 class AppConfig
 {
 public:
@@ -27,6 +29,9 @@ public:
     // Folder paths ending in "/": "D:/" and "C:/" on Windows, the home folder elsewhere.
     QString rootD;
     QString rootC;
+    // The window looks for the system's proxy this long after it started.
+    int proxyDelayMs = DefaultProxyDelayMs;
+    static constexpr int DefaultProxyDelayMs = 3000;
 
     // "D:/mapdata/maps/..." becomes dPath("mapdata/maps/...").
     static QString dPath(const QString &relative) { return instance().rootD + relative; }

@@ -4,6 +4,8 @@
 // machine and the window shows real tiles.
 
 #include "NginxFixture.h"
+#include "PostedEvents.h"
+#include "TestTiming.h"
 #include "WindowForm.h"
 
 #include "acquire/CopyThread.h"
@@ -93,8 +95,13 @@ void TestCopyJob::initTestCase()
 
 void TestCopyJob::init()
 {
+    // Each test has a drive C: of its own; a window starts with its temp/
+    // folder as the destination when no map data folder is there.
     static int run = 0;
-    m_dest = m_work.filePath(QStringLiteral("dest%1/").arg(++run));
+    const QString driveC = m_work.filePath(QStringLiteral("run%1").arg(++run));
+    qputenv("TILEWRIGHT_ROOT_C", driveC.toUtf8());
+    AppConfig::reload();
+    m_dest = driveC + QStringLiteral("/temp/");
     QVERIFY(QDir().mkpath(m_dest));
     m_seen.clear();
     CvTilewright::listLimit = TileEnumerator::ListLimit;
@@ -115,14 +122,13 @@ std::unique_ptr<CvTilewright> TestCopyJob::makeWindow(int fromZoom, int toZoom)
         return nullptr;
     const QSize size = mapSize(Example, fromZoom);
     w->mapWidget->setFixedSize(size);
-    QTest::qWait(50);
-    if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != fromZoom)
+    if (!QTest::qWaitFor([&] { return w->mapWidget->size() == size && w->mapWidget->mapZoom() == fromZoom; }, 10000))
         return nullptr;
     // What the source dialog sets for a copy from a folder.
     w->downloadMode = false;
     w->sourceFolder = m_source.path();
-    w->destFolder = m_dest;
-    form(w).tilesFolder->setText(m_dest);
+    if (form(w).tilesFolder->text() != m_dest)
+        return nullptr;
     form(w).progLab->setText(QStringLiteral("Copy:"));
     form(w).zoomTo->setValue(toZoom);
     if (form(w).zoomTo->value() != toZoom)
@@ -311,7 +317,7 @@ void TestCopyJob::stopEndsAfterTileInHand()
 
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), Finished, 10000);
     QVERIFY(w->copyThread->wait(5000));
-    QTest::qWait(50);
+    QVERIFY(deliverPostedEvents()); // the worker's last reports are handled
     QCOMPARE(starts.count(), 3);
     QCOMPARE(form(w).progressBar->value(), 0);
 
@@ -397,7 +403,7 @@ void TestCopyJob::lateReportAfterSwitchToDownload()
     form(w).progLab->setText(QStringLiteral("Download Level 10/Tile 1.png :"));
     w->setJobRunning(true);
     QVERIFY(w->copyThread->wait(5000));
-    QTest::qWait(50);
+    QVERIFY(deliverPostedEvents());
 
     QCOMPARE(m_seen.last().zoom, -1); // the end report did arrive
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Download Level 10/Tile 1.png :"));
@@ -437,10 +443,10 @@ void TestCopyJob::windowClosedDuringCopy()
         timer.start();
         w.reset();
     }
-    QVERIFY(timer.elapsed() < 2000);
+    QVERIFY2(TestTiming::within(timer.elapsed(), 2000), qPrintable(QString::number(timer.elapsed())));
     const QStringList atClose = filesBelow(m_dest);
     const int seenAtClose = m_seen.size();
-    QTest::qWait(100);
+    QVERIFY(deliverPostedEvents());
     QCOMPARE(filesBelow(m_dest), atClose);
     QCOMPARE(m_seen.size(), seenAtClose);
 

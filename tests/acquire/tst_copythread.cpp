@@ -1,6 +1,8 @@
 // The copy worker on real tile trees: what lands in the destination, what is
 // reported, Stop, a new job right after Stop, pacing and destruction mid-run.
 
+#include "PostedEvents.h"
+#include "TestTiming.h"
 #include "acquire/CopyThread.h"
 
 #include <QDir>
@@ -202,7 +204,8 @@ void TestCopyThread::emptyQueueStartsNothing()
     QSignalSpy spy(&worker, &CopyThread::sendUpdate);
     QVERIFY(!worker.startCopy(dir.path(), dir.path() + QLatin1Char('/')));
     QVERIFY(!worker.isRunning());
-    QTest::qWait(50);
+    QVERIFY(worker.wait(5000));
+    QVERIFY(deliverPostedEvents());
     QCOMPARE(spy.count(), 0);
 
     worker.addTile(1, 1, 1);
@@ -281,7 +284,7 @@ void TestCopyThread::newJobRightAfterStop()
     QVERIFY(worker.startCopy(src, dst));
     QVERIFY(waitForEnd(spy, before));
     QVERIFY(worker.wait(5000));
-    QTest::qWait(30);
+    QVERIFY(deliverPostedEvents()); // every report the worker posted is in
 
     QList<Report> expected;
     for (const TileId &t : second)
@@ -349,9 +352,9 @@ void TestCopyThread::destructionDuringRun()
     QElapsedTimer timer;
     timer.start();
     worker.reset();
-    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY2(TestTiming::within(timer.elapsed(), 1000), qPrintable(QString::number(timer.elapsed())));
     const int atDeath = received.size();
-    QTest::qWait(50);
+    QVERIFY(deliverPostedEvents());
     QCOMPARE(received.size(), atDeath);
 
     const QStringList files = filesBelow(dst);

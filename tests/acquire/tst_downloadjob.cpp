@@ -3,9 +3,12 @@
 
 #include "MapProxyFixture.h"
 #include "NginxFixture.h"
+#include "PostedEvents.h"
+#include "TestTiming.h"
 #include "WindowForm.h"
 
 #include "acquire/DownloadJob.h"
+#include "acquire/ArchiveTransfer.h"
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
 #include "app/CvTilewright.h"
@@ -137,10 +140,15 @@ void TestDownloadJob::initTestCase()
 
 void TestDownloadJob::init()
 {
+    // Each test has a drive C: of its own; a window starts with its temp/
+    // folder as the destination when no map data folder is there.
     static int run = 0;
-    m_dest = m_work.filePath(QStringLiteral("dest%1/").arg(++run));
+    const QString driveC = m_work.filePath(QStringLiteral("run%1").arg(++run));
+    qputenv("TILEWRIGHT_ROOT_C", driveC.toUtf8());
+    AppConfig::reload();
+    m_dest = driveC + QStringLiteral("/temp/");
     QVERIFY(QDir().mkpath(m_dest));
-    m_logStart = m_nginx.accessLog().size();
+    m_logStart = m_nginx.completeAccessLog().size();
     CvTilewright::listLimit = TileEnumerator::ListLimit;
 }
 
@@ -159,10 +167,10 @@ std::unique_ptr<CvTilewright> TestDownloadJob::makeWindow(const GeoArea &view, i
         return nullptr;
     const QSize size = mapSize(view, zoom);
     w->mapWidget->setFixedSize(size);
-    QTest::qWait(50);
-    if (w->mapWidget->size() != size || w->mapWidget->mapZoom() != zoom)
+    if (!QTest::qWaitFor([&] { return w->mapWidget->size() == size && w->mapWidget->mapZoom() == zoom; }, 10000))
         return nullptr;
-    w->destFolder = m_dest;
+    if (form(w).tilesFolder->text() != m_dest)
+        return nullptr;
     form(w).zoomTo->setValue(zoom);
     return w;
 }
@@ -180,11 +188,12 @@ bool TestDownloadJob::pressDownloadAndWait(CvTilewright *w, int timeoutMs)
     return false;
 }
 
-// Requests of the job since the test began (the map view asks with another agent).
+// Requests of the job since the test began (the map view asks with another
+// agent), once every answered request is in the log.
 QStringList TestDownloadJob::jobRequests() const
 {
     QStringList requests;
-    const QStringList log = m_nginx.accessLog();
+    const QStringList log = m_nginx.completeAccessLog();
     for (int i = m_logStart; i < log.size(); ++i) {
         if (log.at(i).endsWith(QLatin1Char(' ') + JobAgent))
             requests << log.at(i).section(QLatin1Char(' '), 0, 2);
@@ -340,7 +349,8 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     const QString secondStatus = QStringLiteral("Download Level 12/Tile %1.png :").arg(tiles[1].y);
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), secondStatus, 60000);
-    QTest::qWait(400);
+    // The second tile is coming in: part of its body is there.
+    QTRY_VERIFY_WITH_TIMEOUT(w->reply && w->reply->bytesAvailable() > 0, 20000);
 
     // What the user sees while a job runs.
     const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
@@ -352,8 +362,9 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     QCOMPARE(form(w).progLab->text(), Canceled);
     QVERIFY(w->tileList.empty());
     QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
-    QTest::qWait(300);
-    QCOMPARE(readFile(m_dest + first), readFile(m_root.filePath(QStringLiteral("big/") + first)));
+    // The first tile reaches the disk on the writer's thread.
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(m_dest + first), readFile(m_root.filePath(QStringLiteral("big/") + first)), 20000);
+    QVERIFY(deliverPostedEvents());
     QCOMPARE(readFile(m_dest + second), Old);
     QStringList expected{first, second};
     expected.sort();
@@ -635,21 +646,31 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     stall.start();
     beat.start(1);
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QTest::qWait(1500);
-    QVERIFY(w->downloadJob->archiveInFlight());
+    QTRY_VERIFY_WITH_TIMEOUT(w->downloadJob->archiveInFlight() && slow.openClientConnections() > 0, 20000); // under way
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Download SRTM (Africa):"));
+    auto *archives = w->downloadJob->findChild<ArchiveTransfer *>();
+    QVERIFY(archives);
+    QSignalSpy transferEnded(archives, &ArchiveTransfer::finished);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);
     QVERIFY(form(w).downloadButton->isEnabled());
-    QTest::qWait(1200);
+    // The stopped transfer ends (a transfer checks Stop at least once a
+    // second) and reports it; the window lets it go.
+    QTRY_VERIFY_WITH_TIMEOUT(transferEnded.count() >= 1, 20000);
+    QVERIFY2(TestTiming::within(sinceStop.elapsed(), 5000), qPrintable(QString::number(sinceStop.elapsed())));
+    QCOMPARE(CurlTransfer::Status(transferEnded.at(0).at(1).toInt()), CurlTransfer::Status::Aborted);
+    QVERIFY(deliverPostedEvents());
     beat.stop();
     qInfo("longest gap of the GUI thread during the HTTPS job: %lld ms", longest);
     // The transfer takes seconds; a window blocked by it would stall as long.
     // (The figure itself is the benchmark's business.)
-    QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
+    QVERIFY2(TestTiming::within(longest, 1000), qPrintable(QString::number(longest)));
     QCOMPARE(readFile(m_dest + QStringLiteral("Africa/S01W001.hgt.zip")), Old);
     QCOMPARE(filesBelow(m_dest), QStringList{QStringLiteral("Africa/S01W001.hgt.zip")});
-    QVERIFY(slow.accessLog().size() <= 1); // nothing was asked after Stop
+    QCOMPARE(transferEnded.count(), 1);
+    QVERIFY(slow.completeAccessLog().size() <= 1); // nothing was asked after Stop
     QCOMPARE(form(w).progLab->text(), Canceled); // the ended transfer does not go on
 
     // A new job right after Stop runs normally.

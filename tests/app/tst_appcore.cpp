@@ -27,6 +27,8 @@ private slots:
     void defaultDestination();
     void projectionFile();
     void projectionFileInUnwritableFolder();
+    void proxyDelay_data();
+    void proxyDelay();
 
 private:
     static void touch(const QString &path)
@@ -215,6 +217,31 @@ void TestAppCore::projectionFileInUnwritableFolder()
     QTemporaryDir dir;
     QVERIFY(!DestinationFolder::writeProjectionFile(dir.filePath(QStringLiteral("missing/folder"))));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
+}
+
+void TestAppCore::proxyDelay_data()
+{
+    QTest::addColumn<QByteArray>("configured"); // empty: not set
+    QTest::addColumn<int>("delay");
+    QTest::newRow("default") << QByteArray() << 3000;
+    QTest::newRow("shortened") << QByteArray("150") << 150;
+    QTest::newRow("zero keeps the default") << QByteArray("0") << 3000;
+    QTest::newRow("negative keeps the default") << QByteArray("-5") << 3000;
+    QTest::newRow("text keeps the default") << QByteArray("soon") << 3000;
+}
+
+void TestAppCore::proxyDelay()
+{
+    QFETCH(QByteArray, configured);
+    QFETCH(int, delay);
+    if (configured.isEmpty())
+        qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
+    else
+        qputenv("TILEWRIGHT_PROXY_DELAY_MS", configured);
+    AppConfig::reload();
+    QCOMPARE(AppConfig::instance().proxyDelayMs, delay);
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
+    AppConfig::reload();
 }
 
 QTEST_APPLESS_MAIN(TestAppCore)

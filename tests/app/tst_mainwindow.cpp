@@ -69,6 +69,7 @@ void TestMainWindow::init()
     qputenv("TILEWRIGHT_ROOT_C", m_roots.filePath(QStringLiteral("C")).toUtf8());
     // No tile request may leave the machine.
     qputenv("TILEWRIGHT_OSM_TILE_URL", "http://127.0.0.1:9");
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
     AppConfig::reload();
     QSettings().clear();
 }
@@ -381,8 +382,9 @@ void TestMainWindow::proxyDetection_data()
     QTest::newRow("system proxy, dialog cancelled") << QByteArray("http://127.0.0.1:3128");
 }
 
-// Three seconds after start the system's proxy is detected once; a reported
-// proxy is not used before credentials for it are proved.
+// A while after start (three seconds; the test shortens the delay) the
+// system's proxy is detected once; a reported proxy is not used before
+// credentials for it are proved.
 void TestMainWindow::proxyDetection()
 {
     QFETCH(QByteArray, httpProxy);
@@ -390,8 +392,17 @@ void TestMainWindow::proxyDetection()
         qunsetenv("http_proxy");
     else
         qputenv("http_proxy", httpProxy);
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
+    AppConfig::reload();
     {
         CvTilewright window;
+        QCOMPARE(window.proxyTimer->interval(), 3000);
+    }
+    qputenv("TILEWRIGHT_PROXY_DELAY_MS", "100");
+    AppConfig::reload();
+    {
+        CvTilewright window;
+        QCOMPARE(window.proxyTimer->interval(), 100);
         int dialogs = 0;
         QTimer cancel;
         connect(&cancel, &QTimer::timeout, this, [&dialogs] {
@@ -401,17 +412,17 @@ void TestMainWindow::proxyDetection()
             }
         });
         cancel.start(20);
-        QTest::qWait(2000);
         QVERIFY(window.proxyTimer->isActive()); // not yet
-        QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs, httpProxy.isEmpty() ? 0 : 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs, httpProxy.isEmpty() ? 0 : 1, 20000);
         QVERIFY(!window.useProxy);
         QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
-        // Once per timer start, however long the event loop runs.
-        QTest::qWait(3500);
+        // Once per timer start: a stopped timer does not come again.
         QVERIFY(!window.proxyTimer->isActive());
         QCOMPARE(dialogs, httpProxy.isEmpty() ? 0 : 1);
     }
+    qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
+    AppConfig::reload();
     qunsetenv("http_proxy");
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }

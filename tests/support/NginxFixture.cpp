@@ -4,9 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QNetworkProxy>
 #include <QPainter>
 #include <QProcess>
-#include <QThread>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -64,6 +68,7 @@ http {
         location = /loop { return 302 /loop; }
         location /slow/ { alias %5/; limit_rate 2k; }
         location /empty/ { return 200 ""; }
+        location ^~ /tw-log-marker/ { return 204; }
         %6
     }
 }
@@ -97,25 +102,104 @@ QString NginxFixture::caFile() const
     return workDir() + QStringLiteral("/cert.pem");
 }
 
-QStringList NginxFixture::accessLog() const
+namespace {
+
+const QString MarkerPath = QStringLiteral("/tw-log-marker/");
+
+bool isMarker(const QString &line)
 {
-    QFile log(workDir() + QStringLiteral("/access.log"));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return line.section(QLatin1Char(' '), 1, 1).startsWith(MarkerPath);
 }
 
-QStringList NginxFixture::settledAccessLog(int quietMs) const
+// The complete lines of the log, markers included: a line counts only once
+// its newline is written.
+QStringList logLines(const QString &path)
 {
-    QStringList log = accessLog();
-    for (int waited = 0; waited < 5000; waited += quietMs) {
-        QThread::msleep(ulong(quietMs));
-        const QStringList now = accessLog();
-        if (now.size() == log.size())
-            break;
-        log = now;
+    QFile log(path);
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = log.readAll();
+    bytes.truncate(bytes.lastIndexOf('\n') + 1);
+    return QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+QStringList NginxFixture::accessLog() const
+{
+    QStringList lines = logLines(workDir() + QStringLiteral("/access.log"));
+    lines.erase(std::remove_if(lines.begin(), lines.end(), isMarker), lines.end());
+    return lines;
+}
+
+QStringList NginxFixture::waitForAccessLog(int atLeast, int timeoutMs) const
+{
+    QStringList log;
+    const bool reached = QTest::qWaitFor([&] {
+        log = accessLog();
+        return log.size() >= atLeast;
+    }, timeoutMs);
+    if (!reached)
+        qWarning("the access log holds %d lines, not the %d awaited", int(log.size()), atLeast);
+    return log;
+}
+
+QStringList NginxFixture::completeAccessLog(int timeoutMs) const
+{
+    const QString marker = MarkerPath + QString::number(++m_markers);
+    {
+        // A plain blocking request past any application proxy a test has set.
+        QTcpSocket socket;
+        socket.setProxy(QNetworkProxy::NoProxy);
+        socket.connectToHost(QStringLiteral("127.0.0.1"), m_httpPort);
+        if (!socket.waitForConnected(timeoutMs)) {
+            qWarning("log marker %s not sent: %s", qPrintable(marker), qPrintable(socket.errorString()));
+            return {};
+        }
+        socket.write(QStringLiteral("GET %1 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n").arg(marker).toLatin1());
+        // HTTP/1.0: nginx closes the connection after its answer.
+        while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(timeoutMs))
+            socket.readAll();
+    }
+    const QString wanted = QStringLiteral("GET %1 ").arg(marker);
+    QStringList log;
+    const bool seen = QTest::qWaitFor([&] {
+        const QStringList lines = logLines(workDir() + QStringLiteral("/access.log"));
+        const auto at = std::find_if(lines.cbegin(), lines.cend(),
+                                     [&wanted](const QString &line) { return line.startsWith(wanted); });
+        if (at == lines.cend())
+            return false;
+        log.clear();
+        std::copy_if(lines.cbegin(), at, std::back_inserter(log), [](const QString &line) { return !isMarker(line); });
+        return true;
+    }, timeoutMs);
+    if (!seen) {
+        qWarning("log marker %s never logged", qPrintable(marker));
+        return {};
     }
     return log;
+}
+
+int NginxFixture::openClientConnections() const
+{
+    // Lines "sl local rem st ...": addresses are HEXIP:HEXPORT, state 01 is
+    // ESTABLISHED. A client's end has the server's port as its remote port.
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return 0;
+    int open = 0;
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
+        if (fields.size() < 4 || fields.at(3) != "01")
+            continue;
+        bool ok = false;
+        const QByteArray &remote = fields.at(2);
+        const uint remotePort = remote.mid(remote.indexOf(':') + 1).toUInt(&ok, 16);
+        if (ok && (remotePort == m_httpPort || remotePort == m_httpsPort))
+            ++open;
+    }
+    return open;
 }
 
 QByteArray NginxFixture::tilePng(int x, int y, int zoom)

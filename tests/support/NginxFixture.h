@@ -25,10 +25,21 @@ public:
     QString docRoot() const { return m_docRoot; }
 
     // One line per request, oldest first: "METHOD URI STATUS USER-AGENT".
+    // nginx writes a line only after it answered, so a client that has its
+    // answer can be ahead of the log; the two calls below wait for it.
     QStringList accessLog() const;
-    // The same once no new line has come for quietMs: nginx writes a line
-    // after it answered, so a client can be ahead of the log.
-    QStringList settledAccessLog(int quietMs = 150) const;
+    // The log once it holds at least atLeast lines (what it holds at the
+    // time-out otherwise; the caller's comparison then fails).
+    QStringList waitForAccessLog(int atLeast, int timeoutMs = 20000) const;
+    // The log of every request answered so far: asks for a marker address
+    // and waits for its line; nginx logs in the order it finished, so every
+    // earlier answer is in the log by then. Marker requests are never listed.
+    // Empty (and errorString() set) if the marker did not come through.
+    QStringList completeAccessLog(int timeoutMs = 20000) const;
+
+    // Client connections open to either port right now (from /proc/net/tcp):
+    // a transfer has reached the server while this is above zero.
+    int openClientConnections() const;
 
     // Writes a generated tile tree z/x/y.png for every tile of zoom levels
     // minZoom..maxZoom; every tile gets a colour of its own and its numbers.
@@ -41,4 +52,5 @@ private:
     quint16 m_httpPort = 0;
     quint16 m_httpsPort = 0;
     QString m_docRoot;
+    mutable int m_markers = 0;
 };

@@ -1,5 +1,4 @@
 #include "acquire/SourceAddress.h"
-#include "mapview/TileContent.h"
 #include "settings/AppConfig.h"
 
 #include <QtTest>
@@ -42,9 +41,6 @@ TileSource theme(const QString &path, const QString &query, const QString &stora
     return s;
 }
 
-const QString kMetres12 =
-    QStringLiteral("bbox=-20037508.339999999851,-0.000000000708,0.000000000000,20037508.340000033379");
-
 } // namespace
 
 class TestSourceAddress : public QObject
@@ -55,16 +51,10 @@ private slots:
     void initTestCase();
     void addresses_data();
     void addresses();
-    void wmsQueryItems_data();
-    void wmsQueryItems();
     void regions_data();
     void regions();
     void addressRules_data();
     void addressRules();
-    void configuredBase_data();
-    void configuredBase();
-    void content_data();
-    void content();
 };
 
 void TestSourceAddress::initTestCase()
@@ -167,49 +157,6 @@ void TestSourceAddress::addresses()
         QCOMPARE(address.url, QUrl(text));
 }
 
-void TestSourceAddress::wmsQueryItems_data()
-{
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<TileId>("tile");
-    QTest::addColumn<QString>("expected");
-    const TileId t010{0, 0, 1};
-    QTest::newRow("lower-case srs in metres, no second srs")
-        << QStringLiteral("layers=roads&srs=EPSG:900913") << QStringLiteral("png") << t010
-        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&layers=roads&srs=EPSG:900913&styles="
-                          "&format=image/png&width=256&height=256&")
-               + kMetres12;
-    QTest::newRow("upper-case SRS: metres, and srs added")
-        << QStringLiteral("SRS=EPSG:900913") << QStringLiteral("png") << t010
-        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&SRS=EPSG:900913&styles="
-                          "&format=image/png&srs=EPSG:4326&width=256&height=256&")
-               + kMetres12;
-    QTest::newRow("JPG format") << QStringLiteral("layers=a") << QStringLiteral("JPG") << t010
-                                << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&layers=a&styles="
-                                                  "&format=image/jpeg&srs=EPSG:4326&width=256&height=256"
-                                                  "&bbox=-180.000000000000,0.000000000000,0.000000000000,"
-                                                  "85.051128779807");
-    QTest::newRow("configured styles, format and srs are kept")
-        << QStringLiteral("styles=x&format=image/gif&srs=EPSG:4326") << QStringLiteral("png") << TileId{1, 1, 1}
-        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&styles=x&format=image/gif&srs=EPSG:4326"
-                          "&width=256&height=256&bbox=0.000000000000,-85.051128779807,180.000000000000,"
-                          "0.000000000000");
-    QTest::newRow("empty pieces give empty items; third part dropped")
-        << QStringLiteral("a=b=c&&styles=") << QString() << t010
-        << QStringLiteral("service=WMS&request=GetMap&version=1.1.1&a=b&=&styles=&format=image/"
-                          "&srs=EPSG:4326&width=256&height=256"
-                          "&bbox=-180.000000000000,0.000000000000,0.000000000000,85.051128779807");
-}
-
-void TestSourceAddress::wmsQueryItems()
-{
-    QFETCH(QString, query);
-    QFETCH(QString, format);
-    QFETCH(TileId, tile);
-    QFETCH(QString, expected);
-    QCOMPARE(TileTemplate::wmsGetMapQuery(query, format, tile), expected);
-}
-
 void TestSourceAddress::regions_data()
 {
     QTest::addColumn<int>("lon");
@@ -259,59 +206,6 @@ void TestSourceAddress::addressRules()
     QFETCH(bool, rejected);
     QCOMPARE(SourceAddress::needsInternalServerPause(folder), pause);
     QCOMPARE(SourceAddress::isRejectedHost(folder), rejected);
-}
-
-void TestSourceAddress::configuredBase_data()
-{
-    QTest::addColumn<QString>("configured");
-    QTest::addColumn<QString>("base");
-    QTest::newRow("https default") << QStringLiteral("https://tile.openstreetmap.org")
-                                   << QStringLiteral("https://tile.openstreetmap.org");
-    QTest::newRow("no scheme means https") << QStringLiteral("tile.test") << QStringLiteral("https://tile.test");
-    QTest::newRow("port kept, path dropped") << QStringLiteral("http://127.0.0.1:8088/some/path/")
-                                             << QStringLiteral("http://127.0.0.1:8088");
-}
-
-void TestSourceAddress::configuredBase()
-{
-    QFETCH(QString, configured);
-    QFETCH(QString, base);
-    QCOMPARE(TileTemplate::serverBase(configured), base);
-}
-
-void TestSourceAddress::content_data()
-{
-    QTest::addColumn<QByteArray>("type");
-    QTest::addColumn<QByteArray>("head");
-    QTest::addColumn<bool>("document");
-    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-    const QByteArray jpeg("\xFF\xD8\xFF\xE0\0\x10JFIF", 10);
-    const QByteArray xml("<?xml version=\"1.0\"?><ServiceExceptionReport/>");
-    QTest::newRow("png") << QByteArray("image/png") << png << false;
-    QTest::newRow("jpeg without type") << QByteArray() << jpeg << false;
-    QTest::newRow("wms exception") << QByteArray("application/vnd.ogc.se_xml") << xml << true;
-    QTest::newRow("xml with charset") << QByteArray("text/xml; charset=UTF-8") << xml << true;
-    QTest::newRow("html error page") << QByteArray("text/html") << QByteArray("<html><body>busy") << true;
-    QTest::newRow("xml without type") << QByteArray() << xml << true;
-    QTest::newRow("html as octet-stream") << QByteArray("application/octet-stream")
-                                          << QByteArray("\n  <!DOCTYPE html><html>") << true;
-    QTest::newRow("bom and exception") << QByteArray() << QByteArray("\xEF\xBB\xBF<ServiceExceptionReport>") << true;
-    QTest::newRow("json error") << QByteArray("application/json") << QByteArray("{\"error\":1}") << true;
-    QTest::newRow("png labelled as text") << QByteArray("text/plain") << png << false;
-    QTest::newRow("markup under an image type") << QByteArray("image/png") << xml << true;
-    QTest::newRow("svg is an image") << QByteArray("image/svg+xml") << xml << false;
-    QTest::newRow("unrecognised bytes under an image type") << QByteArray("image/webp") << QByteArray("abc") << false;
-    QTest::newRow("zip archive") << QByteArray("application/zip") << QByteArray("PK\x03\x04") << false;
-    QTest::newRow("unknown bytes are kept") << QByteArray() << QByteArray("\x01\x02\x03") << false;
-    QTest::newRow("empty body is not a document") << QByteArray() << QByteArray() << false;
-}
-
-void TestSourceAddress::content()
-{
-    QFETCH(QByteArray, type);
-    QFETCH(QByteArray, head);
-    QFETCH(bool, document);
-    QCOMPARE(TileContent::isNonImageDocument(type, head), document);
 }
 
 QTEST_APPLESS_MAIN(TestSourceAddress)
