@@ -38,6 +38,9 @@ const OverviewFile kOverviewFiles[] = {
     {"110.png", {1, 0, 1}}, {"111.png", {1, 1, 1}},
 };
 
+// PNG "quality" 80 is zlib level 1.
+constexpr int PreviewPngQuality = 80;
+
 // What a held tile whose bytes do not decode looks like: nothing at all.
 const QImage &emptyTile()
 {
@@ -190,7 +193,10 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    preview.save(&buffer, "PNG");
+    // Previews live only until the real tile comes: the fastest compression
+    // level (a nearest-pixel enlargement still packs well) costs a fraction of
+    // the default's time, and panning makes one for nearly every new tile.
+    preview.save(&buffer, "PNG", PreviewPngQuality);
     forgetDecoded(scaledTiles.insert(key, bytes));
     if (decodedEnabled)
         decodedPreviews.insert(key, new QImage(preview), imageCost(preview));

@@ -31,9 +31,11 @@ public:
     // Previews are cheap to recompute; they get a smaller store of their own.
     static constexpr qint64 DefaultPreviewBudget = 32LL * 1024 * 1024;
     // Decoded images of recently painted tiles, so a repaint does not decode;
-    // previews get a quarter of it beside.
+    // previews get half of it beside: a full-HD view of previews (45 tiles
+    // and the coarser ones they come from) must fit, or every drag step
+    // decodes them all again.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
-    static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 4;
+    static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 2;
 
     explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
     ~CvMapCache() override;

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QVarLengthArray>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -86,8 +87,10 @@ QImage CvMapWidget::tileImage(int x, int y)
 
 QImage CvMapWidget::placeholder(int x, int y) const
 {
-    QImage image(TileGeometry::TileSize, TileGeometry::TileSize, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+    // The outlined square covers every pixel, so the image is opaque and is
+    // copied, not blended, when drawn.
+    QImage image(TileGeometry::TileSize, TileGeometry::TileSize, QImage::Format_RGB32);
+    image.fill(Qt::white);
     QPainter painter(&image);
     painter.setPen(QPen(QColor(0, 0, 0, 255), 1));
     painter.setBrush(Qt::white);
@@ -219,25 +222,41 @@ void CvMapWidget::paintEvent(QPaintEvent *event)
     const int w = width();
     const int h = height();
     const QRect dirty = event->rect();
-    QPainter painter(this);
-    painter.fillRect(dirty, QColor(255, 255, 255, 255));
 
     // Every visible position is visited in the same order whatever the dirty
     // part is: the visit is what queues the missing tiles. Only the tiles in
     // the dirty part are decoded and drawn.
+    struct Placed
+    {
+        QPoint at;
+        QImage image;
+    };
+    QVarLengthArray<Placed, 64> placed;
+    QRegion white(dirty); // beyond the world and beneath tiles with alpha
     const TileGeometry::AxisPlacement columns = TileGeometry::placeAxis(w, centerX);
     const TileGeometry::AxisPlacement rows = TileGeometry::placeAxis(h, centerY);
     for (int px = columns.firstPixel, x = columns.firstTile; px < w; px += TileGeometry::TileSize, ++x) {
         for (int py = rows.firstPixel, y = rows.firstTile; py < h; py += TileGeometry::TileSize, ++y) {
-            if (!dirty.intersects(QRect(px, py, TileGeometry::TileSize, TileGeometry::TileSize))) {
+            const QRect place(px, py, TileGeometry::TileSize, TileGeometry::TileSize);
+            if (!dirty.intersects(place)) {
                 queueTile(x, y);
                 continue;
             }
-            const QImage image = tileImage(x, y);
-            if (!image.isNull())
-                painter.drawImage(QPoint(px, py), image);
+            QImage image = tileImage(x, y);
+            if (image.isNull())
+                continue;
+            if (!image.hasAlphaChannel() && image.width() >= TileGeometry::TileSize
+                && image.height() >= TileGeometry::TileSize)
+                white -= place;
+            placed.append(Placed{place.topLeft(), std::move(image)});
         }
     }
+
+    QPainter painter(this);
+    for (const QRect &part : white)
+        painter.fillRect(part, QColor(255, 255, 255, 255));
+    for (const Placed &tile : placed)
+        painter.drawImage(tile.at, tile.image);
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(255, 255, 255, 128));
