@@ -52,8 +52,8 @@ QString installTranslations(const QString &programFolder, const QString &qtTrans
     const QString catalogue = findCatalogue(programFolder);
     if (catalogue.isEmpty())
         return QString();
-    // Lives until exit; installed only when it loads.
-    auto *translator = new QTranslator;
+    // Lives as long as the application; installed only when it loads.
+    auto *translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(catalogue, QStringLiteral("."))) {
         delete translator;
         return QString();
@@ -64,7 +64,7 @@ QString installTranslations(const QString &programFolder, const QString &qtTrans
         language = QFileInfo(catalogue).completeBaseName().section(QLatin1Char('_'), 1);
     const QString qtFile = qtCatalogue(language, qtTranslationsFolder);
     if (!qtFile.isEmpty()) {
-        auto *qtTranslator = new QTranslator;
+        auto *qtTranslator = new QTranslator(QCoreApplication::instance());
         if (qtTranslator->load(qtFile, QStringLiteral(".")))
             QCoreApplication::installTranslator(qtTranslator);
         else

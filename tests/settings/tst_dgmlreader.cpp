@@ -62,6 +62,14 @@ DgmlReader::Result readBytes(DgmlReader &reader, const QByteArray &bytes)
     return reader.read(&buffer);
 }
 
+// Instrumented builds hold freed memory back in quarantine, so their peak
+// says nothing about what the reader keeps; the bounds hold in plain builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool MemoryBoundsApply = false;
+#else
+constexpr bool MemoryBoundsApply = true;
+#endif
+
 long peakKiB()
 {
     rusage usage{};
@@ -249,7 +257,7 @@ void TestDgmlReader::entityBombStaysSmall()
     QCOMPARE(readBytes(reader, bomb), DgmlReader::Result::Error);
     QVERIFY(reader.errorString().contains(QLatin1String("line 14")));
     const long grown = peakKiB() - before;
-    QVERIFY2(grown < 64 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+    QVERIFY2(!MemoryBoundsApply || grown < 64 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
 // 40 MB of layers before the server, and 100000 levels of nesting around it:
@@ -280,7 +288,7 @@ void TestDgmlReader::largeFilesAreStreamed()
     QCOMPARE(reader.theme().host, QStringLiteral("deep"));
     QCOMPARE(reader.theme().port, QStringLiteral("81"));
     const long grown = peakKiB() - before;
-    QVERIFY2(grown < 24 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+    QVERIFY2(!MemoryBoundsApply || grown < 24 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
 void TestDgmlReader::fileThatCannotBeOpened()
