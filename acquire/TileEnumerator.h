@@ -23,14 +23,15 @@ using EntrySink = std::function<void(const TileId &)>;
 struct Result
 {
     qint64 total = 0;    // cells visited
-    qint64 skipped = 0;  // cells with a negative column or row
+    qint64 skipped = 0;  // cells outside the grid (column or row outside 0 .. 2^z - 1)
     int restartZoom = 0; // first level not enumerated because of the limit; 0 = none
 
     qint64 listed() const { return total - skipped; }
 };
 
-// Column and row range of one level. Columns and rows at or beyond 2^zoom
-// (an area reaching past the east or south edge) are part of the range.
+// Column and row range of the area at one level, also where it reaches past
+// the grid; a latitude past the grid's north or south edge gives row -1 or
+// 2^zoom.
 struct LevelRange
 {
     int xMin = 0;
@@ -52,8 +53,8 @@ struct DegreeRange
 DegreeRange elevationRange(const GeoArea &area);
 
 // Every tile of the area for the levels fromZoom..toZoom, level by level,
-// column by column, rows north to south. Negative cells are counted as
-// skipped and not listed. Once the list holds more than listLimit entries
+// column by column, rows north to south. Cells outside the grid are counted
+// as skipped and not listed, so a level lists at most 4^zoom cells. Once the list holds more than listLimit entries
 // (and levels remain), enumeration stops at the start of the next level.
 Result enumerateTiles(const GeoArea &area, int fromZoom, int toZoom, std::deque<TileId> &list,
                       int listLimit = ListLimit, const EntrySink &alsoTo = EntrySink());

@@ -1,8 +1,119 @@
 #include "acquire/TileWriter.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <cerrno>
+
+namespace {
+
+using Result = TileWriter::WriteResult;
+
+bool isDiskFullErrno(int e)
+{
+#ifdef EDQUOT
+    if (e == EDQUOT)
+        return true;
+#endif
+    return e == ENOSPC || e == EFBIG;
+}
+
+// Qt keeps the system's text, not its number; the number is read right after
+// the failing call where it is still at hand, and the text compared too.
+bool isDiskFull(const QFileDevice &file, int savedErrno)
+{
+    if (isDiskFullErrno(savedErrno) || file.error() == QFileDevice::ResourceError)
+        return true;
+    const QString text = file.errorString();
+    for (int e : {ENOSPC, EFBIG})
+        if (text == qt_error_string(e))
+            return true;
+#ifdef EDQUOT
+    if (text == qt_error_string(EDQUOT))
+        return true;
+#endif
+    return false;
+}
+
+Result failed(const QString &path, Result::Failure failure, const QString &error)
+{
+    Result r;
+    r.outcome = Result::Outcome::Failed;
+    r.failure = failure;
+    r.path = path;
+    r.error = error;
+    return r;
+}
+
+Result fileFailure(const QString &path, Result::Failure failure, const QFileDevice &file, int savedErrno)
+{
+    return failed(path, isDiskFull(file, savedErrno) ? Result::Failure::DiskFull : failure, file.errorString());
+}
+
+// Makes the folder and remembers what it made, so a failed first tile leaves
+// no empty zoom/x folders behind.
+class FolderMaker
+{
+public:
+    explicit FolderMaker(const QString &folder)
+    {
+        QString missing = QDir::cleanPath(folder);
+        while (!missing.isEmpty() && !QFileInfo::exists(missing)) {
+            m_made.prepend(missing);
+            const QString parent = QFileInfo(missing).path();
+            if (parent == missing)
+                break;
+            missing = parent;
+        }
+        m_ok = m_made.isEmpty() ? QFileInfo(folder).isDir() : QDir().mkpath(folder);
+    }
+    bool ok() const { return m_ok; }
+    void undo() const
+    {
+        for (auto it = m_made.crbegin(); it != m_made.crend(); ++it)
+            QDir().rmdir(*it); // only empty folders go
+    }
+
+private:
+    QStringList m_made;
+    bool m_ok = false;
+};
+
+} // namespace
+
+QString TileWriter::WriteResult::reason() const
+{
+    QString what;
+    switch (failure) {
+    case Failure::None:
+        return outcome == Outcome::Unchanged ? QStringLiteral("empty body, old tile kept") : QString();
+    case Failure::Folder:
+        what = QStringLiteral("folder cannot be made");
+        break;
+    case Failure::Create:
+        what = QStringLiteral("file cannot be created");
+        break;
+    case Failure::ShortWrite:
+        what = QStringLiteral("short write");
+        break;
+    case Failure::Flush:
+        what = QStringLiteral("failed flush");
+        break;
+    case Failure::Rename:
+        what = QStringLiteral("failed rename");
+        break;
+    case Failure::Remove:
+        what = QStringLiteral("file cannot be removed");
+        break;
+    case Failure::DiskFull:
+        what = QStringLiteral("disk full");
+        break;
+    }
+    return error.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, error);
+}
 
 TileWriter::TileWriter(QObject *parent)
     : QObject(parent)
@@ -43,10 +154,21 @@ int TileWriter::pending() const
 
 int TileWriter::takeFailures()
 {
+    return takeTally().failed;
+}
+
+TileWriter::Tally TileWriter::takeTally()
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    const int failures = m_failures;
-    m_failures = 0;
-    return failures;
+    const Tally tally = m_tally;
+    m_tally = Tally();
+    return tally;
+}
+
+bool TileWriter::diskFull() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tally.diskFull.diskFull();
 }
 
 void TileWriter::run()
@@ -60,12 +182,24 @@ void TileWriter::run()
         m_queue.pop_front();
         m_busy = true;
         lock.unlock();
-        const bool ok = writeTile(job.path, job.body);
+        const WriteResult result = store(job.path, job.body);
         job = Job(); // the body is released off the lock too
         lock.lock();
         m_busy = false;
-        if (!ok)
-            ++m_failures;
+        switch (result.outcome) {
+        case WriteResult::Outcome::Stored:
+            ++m_tally.stored;
+            break;
+        case WriteResult::Outcome::Unchanged:
+            ++m_tally.unchanged;
+            break;
+        case WriteResult::Outcome::Failed:
+            if (m_tally.failed++ == 0)
+                m_tally.firstFailure = result;
+            if (result.diskFull() && !m_tally.diskFull.diskFull())
+                m_tally.diskFull = result;
+            break;
+        }
         if (m_queue.empty())
             m_idle.notify_all();
     }
@@ -73,28 +207,103 @@ void TileWriter::run()
 
 bool TileWriter::writeTile(const QString &path, const QByteArray &body, QString *error)
 {
-    if (QFileInfo::exists(path)) {
+    const WriteResult result = store(path, body);
+    if (!result.ok() && error)
+        *error = result.reason();
+    return result.ok();
+}
+
+TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray &body)
+{
+    const QFileInfo info(path);
+    if (info.exists()) {
+        // An empty answer is no reason to lose a tile that has content.
+        if (body.isEmpty() && info.isFile() && info.size() > 0) {
+            WriteResult kept;
+            kept.outcome = WriteResult::Outcome::Unchanged;
+            kept.path = path;
+            return kept;
+        }
         // Replace: the old tile stays until the new one is complete.
         QSaveFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(body) == body.size() && file.commit())
-            return true;
-        if (error)
-            *error = file.errorString();
-        return false;
+        errno = 0;
+        if (!file.open(QIODevice::WriteOnly))
+            return fileFailure(path, WriteResult::Failure::Create, file, errno);
+        errno = 0;
+        if (file.write(body) != body.size())
+            return fileFailure(path, WriteResult::Failure::ShortWrite, file, errno);
+        errno = 0;
+        if (!file.commit()) {
+            const int savedErrno = errno;
+            const bool renameFailed = file.error() == QFileDevice::RenameError;
+            return fileFailure(path, renameFailed ? WriteResult::Failure::Rename : WriteResult::Failure::Flush, file,
+                               savedErrno);
+        }
+        WriteResult stored;
+        stored.path = path;
+        return stored;
     }
+
+    const FolderMaker folder(info.absolutePath());
+    if (!folder.ok())
+        return failed(path, WriteResult::Failure::Folder, QStringLiteral("cannot make %1").arg(info.absolutePath()));
     QFile file(path);
-    if (file.open(QIODevice::NewOnly | QIODevice::WriteOnly) && file.write(body) == body.size() && file.flush()) {
-        file.close();
-        if (file.error() == QFileDevice::NoError)
-            return true;
+    WriteResult result;
+    errno = 0;
+    if (!file.open(QIODevice::NewOnly | QIODevice::WriteOnly)) {
+        // Only what this call created is removed; a file that appeared
+        // meanwhile (NewOnly failed) is left alone.
+        result = fileFailure(path, WriteResult::Failure::Create, file, errno);
+        folder.undo();
+        return result;
     }
-    if (error)
-        *error = file.errorString();
-    // Only what this call created is removed; a file that appeared meanwhile
-    // (NewOnly failed) is left alone.
-    if (file.isOpen() || file.error() != QFileDevice::OpenError) {
+    errno = 0;
+    if (file.write(body) != body.size()) {
+        result = fileFailure(path, WriteResult::Failure::ShortWrite, file, errno);
+    } else {
+        errno = 0;
+        const bool flushed = file.flush();
+        const int savedErrno = errno;
         file.close();
-        file.remove();
+        if (!flushed || file.error() != QFileDevice::NoError)
+            result = fileFailure(path, WriteResult::Failure::Flush, file, savedErrno);
+        else {
+            result.path = path;
+            return result;
+        }
     }
-    return false;
+    file.close();
+    file.remove();
+    folder.undo();
+    return result;
+}
+
+TileWriter::WriteResult TileWriter::probeFolder(const QString &folder)
+{
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+        return failed(folder, WriteResult::Failure::Folder, QStringLiteral("cannot make %1").arg(folder));
+    const QString probe = QDir(folder).filePath(
+        QStringLiteral(".tilewright-probe-%1").arg(QCoreApplication::applicationPid()));
+    QFile file(probe);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fileFailure(folder, WriteResult::Failure::Create, file, errno);
+    const QByteArray bytes("probe");
+    errno = 0;
+    const bool written = file.write(bytes) == bytes.size();
+    int savedErrno = errno;
+    const bool flushed = written && file.flush();
+    if (written && !flushed)
+        savedErrno = errno;
+    file.close();
+    const bool closed = file.error() == QFileDevice::NoError;
+    WriteResult result;
+    result.path = folder;
+    if (!written)
+        result = fileFailure(folder, WriteResult::Failure::ShortWrite, file, savedErrno);
+    else if (!flushed || !closed)
+        result = fileFailure(folder, WriteResult::Failure::Flush, file, savedErrno);
+    if (!QFile::remove(probe) && QFileInfo::exists(probe) && result.ok())
+        result = failed(folder, WriteResult::Failure::Remove, QStringLiteral("cannot remove %1").arg(probe));
+    return result;
 }

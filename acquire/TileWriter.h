@@ -13,12 +13,51 @@
 // so the next request goes out while the disk works. An existing tile is
 // replaced atomically (temporary file, then rename), so a failed write never
 // costs the old tile; a new tile is written directly and removed again if the
-// write fails.
+// write fails. Missing zoom/x folders are made when a tile goes into them and
+// removed again when that write fails. No temporary file or partial tile is
+// ever left behind.
 class TileWriter : public QObject
 {
     Q_OBJECT
 
 public:
+    struct WriteResult
+    {
+        enum class Outcome {
+            Stored,    // the body is on disk under the path
+            Unchanged, // an empty body met a non-empty tile, which was kept
+            Failed     // nothing changed on disk; failure says why
+        };
+        enum class Failure {
+            None,
+            Folder,     // the folder cannot be made
+            Create,     // the file (or its temporary) cannot be created
+            ShortWrite, // fewer bytes were written than given
+            Flush,      // buffered bytes could not be written out
+            Rename,     // the complete temporary could not replace the old tile
+            Remove,     // (probe) the probe file could not be removed
+            DiskFull    // no space, quota or file-size limit: stop asking for more
+        };
+        Outcome outcome = Outcome::Stored;
+        Failure failure = Failure::None;
+        QString path;
+        QString error; // the system's text
+        bool ok() const { return outcome != Outcome::Failed; }
+        bool diskFull() const { return failure == Failure::DiskFull; }
+        // "disk full: No space left on device"
+        QString reason() const;
+    };
+
+    // Counts since the last takeTally().
+    struct Tally
+    {
+        int stored = 0;
+        int unchanged = 0;
+        int failed = 0;
+        WriteResult firstFailure; // the first failed write, if any
+        WriteResult diskFull;     // the first write that found the disk full, if any
+    };
+
     explicit TileWriter(QObject *parent = nullptr);
     // Writes what is queued, then ends the thread.
     ~TileWriter() override;
@@ -27,11 +66,18 @@ public:
     // Blocks until every queued body is on disk (or failed).
     void waitForIdle();
     int pending() const;
-    // Writes that failed since the last call.
+    // Writes that failed since the last call (resets the whole tally).
     int takeFailures();
+    Tally takeTally();
+    // True once a write found the disk full, until the next takeTally().
+    bool diskFull() const;
 
     // The write itself, on the calling thread.
     static bool writeTile(const QString &path, const QByteArray &body, QString *error = nullptr);
+    static WriteResult store(const QString &path, const QByteArray &body);
+    // Makes the folder (with its parents) and writes and removes a probe file
+    // in it: the destination can take tiles.
+    static WriteResult probeFolder(const QString &folder);
 
 private:
     struct Job
@@ -48,7 +94,7 @@ private:
     std::deque<Job> m_queue;
     bool m_busy = false;
     bool m_stop = false;
-    int m_failures = 0;
+    Tally m_tally;
     std::thread m_thread;
 
     Q_DISABLE_COPY(TileWriter)

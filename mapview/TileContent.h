@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
-// Judges whether a successful (200) answer to a tile request is recognisably
-// not an image: a WMS service exception, an HTML error page, a JSON error.
-// Such bodies must not be kept as tiles.
+// Judges the body of a successful (200) answer to a tile or archive request
+// before it may replace anything on disk or in the map cache:
+//  - is it recognisably not an image (a WMS service exception, an HTML error
+//    page, a JSON error)? Such bodies must not be kept as tiles.
+//  - is it complete? A connection that ends early, or a server that sends
+//    half a file, leaves a body that starts like an image and stops short.
 namespace TileContent {
 
-// Bytes from the start of a body that the checks below look at; a streamed
-// body need keep no more than this for them.
+// Bytes from the start of a body that the document test looks at; a streamed
+// body need keep no more than this for it.
 constexpr int HeadBytes = 512;
 
 // contentType is the raw Content-Type header value (may be empty); head is the
@@ -21,5 +25,81 @@ bool isNonImageDocument(const QByteArray &contentType, const QByteArray &head);
 
 // True for the signatures of PNG, JPEG, GIF, BMP, WebP and TIFF.
 bool hasImageSignature(const QByteArray &head);
+
+enum class Reason {
+    Ok,
+    LengthMismatch, // fewer (or more) bytes than Content-Length announced
+    Document,       // an error page or service exception, not content
+    Incomplete,     // the format's end (IEND, EOI, trailer, RIFF size, directory) is missing
+    Corrupt,        // the format's structure is broken before its end
+    NotItsType,     // labelled as an image or archive, but it is none
+};
+
+struct Verdict
+{
+    Reason reason = Reason::Ok;
+    QString text; // what was wrong, in plain words (empty when ok)
+    bool ok() const { return reason == Reason::Ok; }
+};
+
+// A short name of the reason ("incomplete body"), for tallies and status texts.
+QString reasonName(Reason reason);
+
+// Checks a body that arrives in pieces, so a streamed answer is judged without
+// holding it whole. Memory stays bounded (a zip archive keeps its last 64 KiB,
+// where the end-of-central-directory record lives).
+//
+// PNG is walked chunk by chunk to IEND, JPEG marker by marker to EOI, GIF
+// block by block to its trailer; WebP and BMP must be as long as their headers
+// say; a zip archive must end in a consistent end-of-central-directory record.
+// Bytes after a complete image are tolerated (some servers pad). A body in no
+// known format passes unless its type names one of these formats.
+class Checker
+{
+public:
+    // contentLength: the announced length of the body as received, or -1 when
+    // none was sent or the body was decoded from a content encoding.
+    explicit Checker(const QByteArray &contentType = QByteArray(), qint64 contentLength = -1);
+
+    void add(const char *data, qint64 size);
+    void add(const QByteArray &data) { add(data.constData(), data.size()); }
+
+    qint64 size() const { return m_received; }
+    // True once the body is known to be broken, whatever follows.
+    bool failed() const { return m_state == State::Failed; }
+    // The judgement of everything added so far, taken as the whole body.
+    // An empty body is complete.
+    Verdict verdict() const;
+
+private:
+    enum class Format { Unknown, Undecided, Png, Jpeg, Gif, WebP, Bmp, Zip, Other };
+    enum class State { Fields, Entropy, Done, Failed };
+
+    void detect();
+    void feed(const char *data, qint64 size);
+    void field(); // m_field holds m_need bytes
+    void need(int bytes, int step);
+    void skip(qint64 bytes, int next);
+    void fail(const QString &why);
+    void gifBlock(int step);
+    void jpegMarker(unsigned char code);
+
+    QByteArray m_contentType;
+    qint64 m_contentLength = -1;
+    qint64 m_received = 0;
+    QByteArray m_head;   // the first HeadBytes
+    QByteArray m_tail;   // the last bytes of a zip archive
+    Format m_format = Format::Undecided;
+    State m_state = State::Fields;
+    QByteArray m_field;  // bytes of the field being collected
+    int m_need = 0;
+    int m_step = 0;      // what the field being collected is
+    qint64 m_skip = 0;   // bytes to pass over before the next field
+    qint64 m_declared = 0; // WebP / BMP length from the header
+    QString m_failure;
+};
+
+// The whole body at once (the map cache, the plain-HTTP job).
+Verdict check(const QByteArray &contentType, const QByteArray &body, qint64 contentLength = -1);
 
 } // namespace TileContent

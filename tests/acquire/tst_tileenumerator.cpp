@@ -1,5 +1,6 @@
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
+#include "mapview/TileGeometry.h"
 
 #include <QtTest>
 
@@ -32,6 +33,8 @@ private slots:
     void elevationCells();
     void elevationOrderAndRegions();
     void millionTilesOfOneLevel();
+    void gridBoundsEveryLevel_data();
+    void gridBoundsEveryLevel();
 };
 
 // One level at a time: range, listed and skipped counts.
@@ -50,10 +53,10 @@ void TestTileEnumerator::levelCounts_data()
     QTest::newRow("10-10.5E 47-47.5N z12") << alps << 12 << 2161 << 2167 << 1432 << 1440 << qint64(63) << qint64(0);
     QTest::newRow("same area z11") << alps << 11 << 1080 << 1083 << 716 << 720 << qint64(20) << qint64(0);
     QTest::newRow("same area z7") << alps << 7 << 67 << 67 << 44 << 45 << qint64(2) << qint64(0);
-    // Column -1 (west of 180 W) is skipped, columns 8 (= 2^3, past the east
-    // edge) and row 8 (south of the grid) are still requested.
+    // Column -1 (west of 180 W), column 8 (= 2^3, past the east edge) and
+    // row 8 (south of the grid) are skipped: 8 columns of 6 rows remain.
     QTest::newRow("past west and east edges z3")
-        << area(-190.0, 60.0, 190.0, -86.0) << 3 << -1 << 8 << 2 << 8 << qint64(10 * 7) << qint64(7);
+        << area(-190.0, 60.0, 190.0, -86.0) << 3 << -1 << 8 << 2 << 8 << qint64(10 * 7) << qint64(10 * 7 - 8 * 6);
     // Row -1 (north of the grid's top) is skipped in every column.
     QTest::newRow("north of the grid z3")
         << area(0.0, 85.06, 44.0, 80.0) << 3 << 4 << 4 << -1 << 0 << qint64(2) << qint64(1);
@@ -85,7 +88,7 @@ void TestTileEnumerator::levelCounts()
     QCOMPARE(qint64(list.size()), total - skipped);
     QCOMPARE(result.restartZoom, 0);
     for (const TileId &t : list) {
-        QVERIFY(t.x >= 0 && t.y >= 0);
+        QVERIFY(t.x >= 0 && t.y >= 0 && t.x < (1 << zoom) && t.y < (1 << zoom));
         QCOMPARE(t.zoom, zoom);
         QVERIFY(t.x >= xMin && t.x <= xMax && t.y >= yMin && t.y <= yMax);
     }
@@ -253,6 +256,59 @@ void TestTileEnumerator::millionTilesOfOneLevel()
     QCOMPARE(list.back().x, 8192 + 999);
     QCOMPARE(qint64(list.size()), result.listed());
     QVERIFY(list.size() > 1000000u);
+}
+
+// However far the view reaches past the grid (dragged far south, or panned
+// around the world many times), a level lists only cells of the grid, each
+// at most once, and the enumeration ends at once.
+void TestTileEnumerator::gridBoundsEveryLevel_data()
+{
+    QTest::addColumn<GeoArea>("area");
+    QTest::addColumn<bool>("wholeGrid"); // every cell of every level, once
+
+    // 2.5 world heights below the grid at zoom 1 (rows 5 to 7 of a 2-row
+    // world), as the map reports such a view: latitudes a hair above -90.
+    const double top = TileGeometry::tileYToLat(5.0, 1), bottom = TileGeometry::tileYToLat(7.0, 1);
+    QTest::newRow("far south of the grid") << area(-180.0, top, 180.0, bottom) << false;
+    QTest::newRow("far north of the grid") << area(-180.0, 89.999999, 180.0, 89.99) << false;
+    QTest::newRow("south pole and below") << area(-10.0, -89.0, 10.0, -90.0) << false;
+    QTest::newRow("beyond the south pole") << area(-10.0, -80.0, 10.0, -120.0) << false;
+    QTest::newRow("a thousand worlds east and west") << area(-180000.0, 60.0, 180000.0, 40.0) << false;
+    QTest::newRow("everything") << area(-1.0e9, 90.0, 1.0e9, -90.0) << true;
+    QTest::newRow("all the grid and more") << area(-400.0, 89.0, 400.0, -89.0) << true;
+}
+
+void TestTileEnumerator::gridBoundsEveryLevel()
+{
+    QFETCH(GeoArea, area);
+    QFETCH(bool, wholeGrid);
+
+    QElapsedTimer clock;
+    clock.start();
+    std::deque<TileId> list;
+    const TileEnumerator::Result result = TileEnumerator::enumerateTiles(area, 1, 7, list, INT_MAX);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    qint64 grid = 0;
+    for (int z = 1; z <= 7; ++z)
+        grid += qint64(1) << (2 * z);
+    QVERIFY(qint64(list.size()) <= grid);
+    QCOMPARE(result.listed(), qint64(list.size()));
+    QVERIFY(result.total >= result.skipped && result.skipped >= 0);
+    QSet<quint64> seen;
+    for (const TileId &t : list) {
+        QVERIFY(TileGeometry::tileExists(t.x, t.y, t.zoom));
+        seen.insert(quint64(t.zoom) << 40 | quint64(t.x) << 20 | quint64(t.y));
+    }
+    QCOMPARE(qint64(seen.size()), qint64(list.size()));
+    if (wholeGrid)
+        QCOMPARE(qint64(list.size()), grid);
+    // Deep levels of a view beyond the poles are just as empty.
+    if (area.north < -85.06 || area.south > 85.06) {
+        list.clear();
+        const TileEnumerator::Result deep = TileEnumerator::enumerateTiles(area, 8, 18, list, INT_MAX);
+        QCOMPARE(list.size(), size_t(0));
+        QCOMPARE(deep.listed(), qint64(0));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTileEnumerator)

@@ -51,6 +51,9 @@ private slots:
     void failedReplaceKeepsTheOldTile();
     void queueKeepsOrderAndCountsFailures();
     void destructionWritesWhatIsQueued();
+    void foldersAreMadeOnlyForWrittenTiles();
+    void probeFolder();
+    void tallyCountsOutcomes();
 
 private:
     QTemporaryDir m_dir;
@@ -60,17 +63,23 @@ void TestTileWriter::writeTile_data()
 {
     QTest::addColumn<QByteArray>("old"); // empty: no file before
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("stored");
 
-    QTest::newRow("new tile") << QByteArray() << QByteArray("\x89PNG new", 8);
-    QTest::newRow("replaced tile") << QByteArray("old bytes") << QByteArray("\x89PNG new", 8);
-    QTest::newRow("empty body") << QByteArray("old bytes") << QByteArray();
-    QTest::newRow("large body") << QByteArray("old") << QByteArray(3 * 1024 * 1024, 'x');
+    const QByteArray png("\x89PNG new", 8);
+    QTest::newRow("new tile") << QByteArray() << png << png;
+    QTest::newRow("replaced tile") << QByteArray("old bytes") << png << png;
+    // An empty answer gives an empty file where there was none, but never
+    // costs a tile that has content.
+    QTest::newRow("empty body over a tile") << QByteArray("old bytes") << QByteArray() << QByteArray("old bytes");
+    QTest::newRow("empty body, no tile") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("large body") << QByteArray("old") << QByteArray(3 * 1024 * 1024, 'x') << QByteArray(3 * 1024 * 1024, 'x');
 }
 
 void TestTileWriter::writeTile()
 {
     QFETCH(QByteArray, old);
     QFETCH(QByteArray, body);
+    QFETCH(QByteArray, stored);
 
     const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(folder));
@@ -79,8 +88,8 @@ void TestTileWriter::writeTile()
         putFile(path, old);
     QString error;
     QVERIFY2(TileWriter::writeTile(path, body, &error), qPrintable(error));
-    QCOMPARE(readFile(path), body);
-    QCOMPARE(QFileInfo(path).size(), qint64(body.size()));
+    QCOMPARE(readFile(path), stored);
+    QVERIFY(QFileInfo::exists(path));
     QCOMPARE(entries(folder), QStringList{QStringLiteral("7.png")}); // no temporary left
 }
 
@@ -135,6 +144,78 @@ void TestTileWriter::destructionWritesWhatIsQueued()
     }
     QCOMPARE(entries(folder).size(), 50);
     QCOMPARE(readFile(folder + QStringLiteral("/49.png")), QByteArray(10000, char('a' + 49 % 26)));
+}
+
+// Zoom/x folders appear with their first tile; a failed first tile takes the
+// folders it made with it.
+void TestTileWriter::foldersAreMadeOnlyForWrittenTiles()
+{
+    const QString root = m_dir.filePath(QStringLiteral("folders"));
+    QVERIFY(QDir().mkpath(root));
+    const TileWriter::WriteResult made = TileWriter::store(root + QStringLiteral("/12/2161/1432.png"), "tile");
+    QVERIFY2(made.ok(), qPrintable(made.reason()));
+    QCOMPARE(readFile(root + QStringLiteral("/12/2161/1432.png")), QByteArray("tile"));
+
+    // A file where the zoom folder's child should be: the write fails and
+    // the zoom folder it had to make is gone again.
+    putFile(root + QStringLiteral("/13/blocker"), "x");
+    const TileWriter::WriteResult blocked = TileWriter::store(root + QStringLiteral("/13/blocker/5/1.png"), "tile");
+    QCOMPARE(blocked.outcome, TileWriter::WriteResult::Outcome::Failed);
+    QCOMPARE(blocked.failure, TileWriter::WriteResult::Failure::Folder);
+    QVERIFY(!blocked.reason().isEmpty());
+    QCOMPARE(entries(root + QStringLiteral("/13")), QStringList{QStringLiteral("blocker")});
+
+    if (lockFolder(root + QStringLiteral("/12"), true)) {
+        const TileWriter::WriteResult refused = TileWriter::store(root + QStringLiteral("/12/9/9/1.png"), "tile");
+        QVERIFY(lockFolder(root + QStringLiteral("/12"), false));
+        QCOMPARE(refused.failure, TileWriter::WriteResult::Failure::Folder);
+        QCOMPARE(entries(root + QStringLiteral("/12")), QStringList{QStringLiteral("2161")});
+    }
+}
+
+void TestTileWriter::probeFolder()
+{
+    const QString fresh = m_dir.filePath(QStringLiteral("probe/a/b/"));
+    const TileWriter::WriteResult ok = TileWriter::probeFolder(fresh);
+    QVERIFY2(ok.ok(), qPrintable(ok.reason()));
+    QVERIFY(QFileInfo(fresh).isDir());
+    QCOMPARE(entries(fresh), QStringList()); // the probe is gone
+
+    putFile(m_dir.filePath(QStringLiteral("probefile")), "a file");
+    const TileWriter::WriteResult onFile = TileWriter::probeFolder(m_dir.filePath(QStringLiteral("probefile/x")));
+    QVERIFY(!onFile.ok());
+    QCOMPARE(onFile.failure, TileWriter::WriteResult::Failure::Folder);
+
+    const QString locked = m_dir.filePath(QStringLiteral("probelocked"));
+    QVERIFY(QDir().mkpath(locked));
+    if (!lockFolder(locked, true))
+        QSKIP("this file system cannot lock a folder against root");
+    const TileWriter::WriteResult refused = TileWriter::probeFolder(locked);
+    QVERIFY(lockFolder(locked, false));
+    QCOMPARE(refused.failure, TileWriter::WriteResult::Failure::Create);
+    QVERIFY2(refused.reason().contains(QStringLiteral("cannot be created")), qPrintable(refused.reason()));
+    QCOMPARE(entries(locked), QStringList());
+}
+
+void TestTileWriter::tallyCountsOutcomes()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("tally"));
+    putFile(folder + QStringLiteral("/old.png"), "old");
+    putFile(m_dir.filePath(QStringLiteral("tallyblocker")), "x");
+    TileWriter writer;
+    writer.write(folder + QStringLiteral("/1.png"), "a");
+    writer.write(folder + QStringLiteral("/old.png"), QByteArray());
+    writer.write(m_dir.filePath(QStringLiteral("tallyblocker/1.png")), "b");
+    writer.write(folder + QStringLiteral("/2.png"), "c");
+    writer.waitForIdle();
+    QVERIFY(!writer.diskFull());
+    const TileWriter::Tally tally = writer.takeTally();
+    QCOMPARE(tally.stored, 2);
+    QCOMPARE(tally.unchanged, 1);
+    QCOMPARE(tally.failed, 1);
+    QCOMPARE(tally.firstFailure.path, m_dir.filePath(QStringLiteral("tallyblocker/1.png")));
+    QCOMPARE(readFile(folder + QStringLiteral("/old.png")), QByteArray("old"));
+    QCOMPARE(writer.takeTally().stored, 0);
 }
 
 QTEST_GUILESS_MAIN(TestTileWriter)
