@@ -411,17 +411,26 @@ void TestDownloadJob::failedTilesAreSkipped()
     int fresh = 0;
     for (const TileId &t : tiles) {
         const QString source = m_root.filePath(served.isNull() ? QStringLiteral("nothing/") : served + tilePath(t));
-        QByteArray expected = Old; // no tile is lost to a failed request
-        if (emptyBodies)
-            expected = QByteArray();
-        else if (!served.isNull() && QFile::exists(source))
+        // No tile is lost to a failed request, nor to an empty answer: an
+        // empty body never replaces a tile that has content.
+        QByteArray expected = Old;
+        if (!served.isNull() && QFile::exists(source))
             expected = readFile(source);
         fresh += expected != Old;
         QCOMPARE(readFile(m_dest + tilePath(t)), expected);
     }
     QCOMPARE(filesBelow(m_dest).size(), int(tiles.size())); // nothing partial beside them
-    if (!served.isNull() || emptyBodies)
+    if (!served.isNull())
         QVERIFY(fresh > 0);
+    if (emptyBodies) {
+        // Where there was no tile, an empty answer still gives an empty file.
+        const TileId first = tiles.first();
+        QVERIFY(QFile::remove(m_dest + tilePath(first)));
+        QVERIFY(pressDownloadAndWait(w.get()));
+        QVERIFY(QFileInfo::exists(m_dest + tilePath(first)));
+        QCOMPARE(readFile(m_dest + tilePath(first)), QByteArray());
+        QCOMPARE(readFile(m_dest + tilePath(tiles.last())), Old);
+    }
 }
 
 // A destination that cannot take tiles: nothing is asked for, the job ends
