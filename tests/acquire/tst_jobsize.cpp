@@ -3,6 +3,7 @@
 
 #include "acquire/JobSize.h"
 #include "acquire/TileEnumerator.h"
+#include "TestFiles.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -11,15 +12,7 @@ Q_DECLARE_METATYPE(GeoArea)
 
 namespace {
 
-GeoArea area(double west, double north, double east, double south)
-{
-    GeoArea a;
-    a.west = west;
-    a.north = north;
-    a.east = east;
-    a.south = south;
-    return a;
-}
+using TestFiles::area;
 
 qint64 enumerated(const GeoArea &a, int fromZoom, int toZoom)
 {
