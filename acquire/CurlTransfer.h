@@ -1,5 +1,7 @@
 #pragma once
 
+#include "acquire/JobLimits.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -22,11 +24,14 @@ struct Options
     int proxyPort = 80;
     QString proxyUser;     // credentials are sent only when both are set
     QString proxyPassword;
-    int connectTimeoutSeconds = 30;
+    int connectTimeoutSeconds = JobLimits::ConnectTimeoutSeconds;
     // A transfer slower than lowSpeedBytes per second for this long is ended.
-    int lowSpeedSeconds = 60;
-    int lowSpeedBytes = 16;
+    int lowSpeedSeconds = JobLimits::LowSpeedSeconds;
+    int lowSpeedBytes = JobLimits::LowSpeedBytesPerSecond;
     int maxRedirects = 5;
+    // A body above this is refused while it arrives (ArchiveBodyLimit for
+    // elevation archives).
+    qint64 maxBodyBytes = JobLimits::TileBodyLimit;
 };
 
 enum class Status {
@@ -35,7 +40,11 @@ enum class Status {
     TransportError, // name, connection, TLS, time-out, redirect loop
     HttpError,      // status 400 and above, or a redirect not followed
     NotContent,     // a 200 answer that is an HTML/XML/JSON document
-    WriteError      // the local file cannot be written
+    WriteError,     // the local file cannot be written
+    TooLarge,       // the body is above maxBodyBytes
+    Incomplete,     // the body is cut short or not what its type says
+    Unchanged,      // an empty body; the non-empty old file was kept
+    DiskFull        // no space, quota or file-size limit left for the file
 };
 
 struct Result
@@ -43,7 +52,7 @@ struct Result
     Status status = Status::TransportError;
     long httpCode = 0;
     QString errorString;
-    bool ok() const { return status == Status::Ok; }
+    bool ok() const { return status == Status::Ok || status == Status::Unchanged; }
 };
 
 // Called from libcurl's progress callback (about once a second at least, and
