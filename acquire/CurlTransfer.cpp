@@ -161,8 +161,10 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
 
     // The temporary file lives beside the tile; it replaces the old one at
     // commit and vanishes unseen on any failure.
+    // Unbuffered: a buffered flush that writes only part of its buffer (a
+    // full disk) still reports success, and the file would be committed short.
     QSaveFile file(localPath);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure(Status::WriteError, file.errorString());
 
     CURL *curl = curl_easy_init();
