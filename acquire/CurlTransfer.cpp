@@ -3,9 +3,12 @@
 #include "mapview/TileContent.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <curl/curl.h>
+
+#include <cerrno>
 
 #include <mutex>
 
@@ -26,7 +29,61 @@ struct Sink
     QByteArray head; // first bytes of the body, for the content check
     const AbortTest *shouldAbort = nullptr;
     bool aborted = false;
+    TileContent::Checker checker; // the whole body, as it streams
+    qint64 limit = 0;             // 0: none
+    bool tooLarge = false;
 };
+
+// Bodies arrive decoded (libcurl announces and undoes the encodings it knows),
+// and a body above the limit is refused: at once when its length is
+// announced, otherwise as soon as it grows past it.
+void applyBodyOptions(CURL *curl, const Options &options)
+{
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    if (options.maxBodyBytes > 0)
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxBodyBytes));
+}
+
+// A full disk ends the whole job, not just this file.
+Status writeFailure(const QFileDevice &file)
+{
+    const QString text = file.errorString();
+    const bool full = file.error() == QFileDevice::ResourceError || text == qt_error_string(ENOSPC)
+                      || text == qt_error_string(EFBIG);
+    return full ? Status::DiskFull : Status::WriteError;
+}
+
+// True when the bytes may still be taken; false ends the transfer.
+bool takeBytes(Sink *sink, const char *data, qint64 bytes)
+{
+    if (sink->limit > 0 && sink->checker.size() + bytes > sink->limit) {
+        sink->tooLarge = true;
+        return false;
+    }
+    sink->checker.add(data, bytes);
+    return true;
+}
+
+// The verdict on a transfer that libcurl ended without error: Ok when the
+// body may replace the file, else the reason it may not. The length was
+// libcurl's to check (Content-Length counts the encoded body).
+Status judgeBody(Sink &sink, const QByteArray &contentType, const QString &localPath, QString *why)
+{
+    sink.checker.setContentType(contentType);
+    const TileContent::Verdict v = sink.checker.verdict();
+    if (!v.ok()) {
+        *why = v.text;
+        return v.reason == TileContent::Reason::Document ? Status::NotContent : Status::Incomplete;
+    }
+    if (sink.checker.size() == 0) {
+        const QFileInfo old(localPath);
+        if (old.isFile() && old.size() > 0) {
+            *why = QStringLiteral("empty body, old file kept");
+            return Status::Unchanged;
+        }
+    }
+    return Status::Ok;
+}
 
 int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
@@ -89,6 +146,8 @@ size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
         sink->head.append(data, int(qMin<qint64>(bytes, TileContent::HeadBytes - sink->head.size())));
     if (bytes == 0)
         return count;
+    if (!takeBytes(sink, data, bytes))
+        return 0;
     // A short write ends the transfer with a write error.
     if (sink->file->write(data, bytes) != bytes)
         return 0;
@@ -102,8 +161,10 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
 
     // The temporary file lives beside the tile; it replaces the old one at
     // commit and vanishes unseen on any failure.
+    // Unbuffered: a buffered flush that writes only part of its buffer (a
+    // full disk) still reports success, and the file would be committed short.
     QSaveFile file(localPath);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure(Status::WriteError, file.errorString());
 
     CURL *curl = curl_easy_init();
@@ -113,6 +174,7 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     Sink sink;
     sink.file = &file;
     sink.shouldAbort = &shouldAbort;
+    sink.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
 
     const QByteArray urlBytes = url.toUtf8();
@@ -153,6 +215,7 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));
+    applyBodyOptions(curl, options);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -170,19 +233,27 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
 
     if (sink.aborted || code == CURLE_ABORTED_BY_CALLBACK)
         return failure(Status::Aborted, QStringLiteral("aborted"), httpCode);
+    if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return failure(Status::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes),
+                       httpCode);
     if (code == CURLE_HTTP_RETURNED_ERROR)
         return failure(Status::HttpError, curlError, httpCode);
     if (code == CURLE_WRITE_ERROR)
-        return failure(Status::WriteError, file.errorString(), httpCode);
+        return failure(writeFailure(file), file.errorString(), httpCode);
     if (code != CURLE_OK)
         return failure(Status::TransportError, curlError, httpCode);
     if (httpCode < 200 || httpCode > 299)
         return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
-    // An empty body is kept as an empty file; a document is never kept.
-    if (!sink.head.isEmpty() && TileContent::isNonImageDocument(contentType, sink.head))
-        return failure(Status::NotContent, QStringLiteral("the answer is a document, not content"), httpCode);
+    // A document, a cut or broken body, or an empty one over a tile that has
+    // content never replaces the file.
+    QString why;
+    const Status judged = judgeBody(sink, contentType, localPath, &why);
+    if (judged != Status::Ok) {
+        file.cancelWriting();
+        return failure(judged, why, httpCode);
+    }
     if (!file.commit())
-        return failure(Status::WriteError, file.errorString(), httpCode);
+        return failure(writeFailure(file), file.errorString(), httpCode);
     Result ok;
     ok.status = Status::Ok;
     ok.httpCode = httpCode;

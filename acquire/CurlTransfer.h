@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/ProxySettings.h"
+#include "acquire/JobLimits.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,11 +21,14 @@ struct Options
     // Extra CA certificates (PEM) trusted besides the system's.
     QString caBundle;
     ProxySettings proxy;   // used when enabled; credentials only when both are set
-    int connectTimeoutSeconds = 30;
+    int connectTimeoutSeconds = JobLimits::ConnectTimeoutSeconds;
     // A transfer slower than lowSpeedBytes per second for this long is ended.
-    int lowSpeedSeconds = 60;
-    int lowSpeedBytes = 16;
+    int lowSpeedSeconds = JobLimits::LowSpeedSeconds;
+    int lowSpeedBytes = JobLimits::LowSpeedBytesPerSecond;
     int maxRedirects = 5;
+    // A body above this is refused while it arrives (ArchiveBodyLimit for
+    // elevation archives).
+    qint64 maxBodyBytes = JobLimits::TileBodyLimit;
 };
 
 enum class Status {
@@ -33,7 +37,11 @@ enum class Status {
     TransportError, // name, connection, TLS, time-out, redirect loop
     HttpError,      // status 400 and above, or a redirect not followed
     NotContent,     // a 200 answer that is an HTML/XML/JSON document
-    WriteError      // the local file cannot be written
+    WriteError,     // the local file cannot be written
+    TooLarge,       // the body is above maxBodyBytes
+    Incomplete,     // the body is cut short or not what its type says
+    Unchanged,      // an empty body; the non-empty old file was kept
+    DiskFull        // no space, quota or file-size limit left for the file
 };
 
 struct Result
@@ -41,7 +49,7 @@ struct Result
     Status status = Status::TransportError;
     long httpCode = 0;
     QString errorString;
-    bool ok() const { return status == Status::Ok; }
+    bool ok() const { return status == Status::Ok || status == Status::Unchanged; }
 };
 
 // Called from libcurl's progress callback (about once a second at least, and

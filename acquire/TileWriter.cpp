@@ -225,9 +225,11 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
             return kept;
         }
         // Replace: the old tile stays until the new one is complete.
+        // Unbuffered: a buffered flush that writes only part of the buffer
+        // still reports success, and the file would be committed short.
         QSaveFile file(path);
         errno = 0;
-        if (!file.open(QIODevice::WriteOnly))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             return fileFailure(path, WriteResult::Failure::Create, file, errno);
         errno = 0;
         if (file.write(body) != body.size())
@@ -250,7 +252,7 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
     QFile file(path);
     WriteResult result;
     errno = 0;
-    if (!file.open(QIODevice::NewOnly | QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::NewOnly | QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         // Only what this call created is removed; a file that appeared
         // meanwhile (NewOnly failed) is left alone.
         result = fileFailure(path, WriteResult::Failure::Create, file, errno);

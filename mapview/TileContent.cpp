@@ -174,6 +174,11 @@ Checker::Checker(const QByteArray &contentType, qint64 contentLength)
 {
 }
 
+void Checker::setContentType(const QByteArray &contentType)
+{
+    m_contentType = mediaType(contentType);
+}
+
 void Checker::add(const char *data, qint64 size)
 {
     if (size <= 0)

@@ -61,6 +61,8 @@ public:
     // none was sent or the body was decoded from a content encoding.
     explicit Checker(const QByteArray &contentType = QByteArray(), qint64 contentLength = -1);
 
+    // The type may become known after the first bytes (it only matters to verdict()).
+    void setContentType(const QByteArray &contentType);
     void add(const char *data, qint64 size);
     void add(const QByteArray &data) { add(data.constData(), data.size()); }
 

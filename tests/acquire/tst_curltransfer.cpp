@@ -1,4 +1,7 @@
 #include "NginxFixture.h"
+
+#include <QColor>
+#include <QImage>
 #include "TestTiming.h"
 
 #include "acquire/ArchiveTransfer.h"
@@ -12,8 +15,17 @@ Q_DECLARE_METATYPE(CurlTransfer::Status)
 
 namespace {
 
-const QByteArray Png = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(300, 'p');
-const QByteArray Zip = QByteArray("PK\x03\x04", 4) + QByteArray(4000, 'z');
+// A complete tile image (no text drawn: the test has no GUI application).
+QByteArray tileImage()
+{
+    static const QByteArray bytes = [] {
+        QImage image(256, 256, QImage::Format_RGB32);
+        image.fill(QColor(40, 120, 200));
+        return NginxFixture::pngBytes(image);
+    }();
+    return bytes;
+}
+const QByteArray Zip = NginxFixture::zipBytes(QByteArray(4000, 'z'));
 const QByteArray Old = QByteArrayLiteral("the tile that was there before");
 
 QByteArray readAll(const QString &path)
@@ -64,7 +76,7 @@ void TestCurlTransfer::initTestCase()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     };
-    put(QStringLiteral("tiles/a.png"), Png);
+    put(QStringLiteral("tiles/a.png"), tileImage());
     put(QStringLiteral("srtm/N47E011.hgt.zip"), Zip);
     put(QStringLiteral("srtm/big.zip"), Zip + QByteArray(200000, 'b'));
     put(QStringLiteral("doc.html"), "<!DOCTYPE html><html><body>Not found</body></html>");
@@ -98,10 +110,11 @@ void TestCurlTransfer::transfer_data()
     QTest::addColumn<Status>("status");
     QTest::addColumn<QByteArray>("stored");
 
-    QTest::newRow("tile") << QStringLiteral("/tiles/a.png") << Status::Ok << Png;
+    QTest::newRow("tile") << QStringLiteral("/tiles/a.png") << Status::Ok << tileImage();
     QTest::newRow("archive") << QStringLiteral("/srtm/N47E011.hgt.zip") << Status::Ok << Zip;
-    QTest::newRow("redirect followed") << QStringLiteral("/redirect/tiles/a.png") << Status::Ok << Png;
-    QTest::newRow("empty body kept") << QStringLiteral("/empty/x.png") << Status::Ok << QByteArray();
+    QTest::newRow("redirect followed") << QStringLiteral("/redirect/tiles/a.png") << Status::Ok << tileImage();
+    // An empty answer never replaces a file that has content.
+    QTest::newRow("empty body kept") << QStringLiteral("/empty/x.png") << Status::Unchanged << Old;
     QTest::newRow("404") << QStringLiteral("/e404/N00E000.hgt.zip") << Status::HttpError << Old;
     QTest::newRow("500") << QStringLiteral("/e500/a.png") << Status::HttpError << Old;
     QTest::newRow("missing file") << QStringLiteral("/srtm/N01E001.hgt.zip") << Status::HttpError << Old;

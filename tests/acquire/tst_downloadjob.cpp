@@ -119,7 +119,7 @@ void TestDownloadJob::initTestCase()
         QStringLiteral("Africa/N00E000.hgt.zip")};
     for (const QString &a : archives)
         QVERIFY(writeFile(root + QStringLiteral("/srtm/version2_1/SRTM3/") + a,
-                          QByteArray("PK\x03\x04", 4) + a.toUtf8() + QByteArray(3000, 'z')));
+                          NginxFixture::zipBytes(a.toUtf8() + QByteArray(3000, 'z'))));
 
     QVERIFY2(m_nginx.start(root, QStringLiteral(
                                      "location /wmserror/ { default_type application/vnd.ogc.se_xml;"

@@ -132,7 +132,7 @@ void TestProxyWindow::initTestCase()
     for (const QString &cell : {QStringLiteral("S01W001"), QStringLiteral("S01E000"), QStringLiteral("N00W001"),
                                 QStringLiteral("N00E000")})
         QVERIFY(writeFile(m_root.filePath(QStringLiteral("srtm/version2_1/SRTM3/Africa/%1.hgt.zip").arg(cell)),
-                          QByteArray("PK\x03\x04", 4) + cell.toUtf8() + QByteArray(3000, 'z')));
+                          NginxFixture::zipBytes(cell.toUtf8() + QByteArray(3000, 'z'))));
     QVERIFY(NginxFixture::writeTileTree(m_slowRoot.path(), 1, 3));
     QVERIFY(writeFile(m_slowRoot.filePath(QStringLiteral("7/63/42.png")),
                       NginxFixture::tilePng(63, 42, 7).leftJustified(8192, '\0')));

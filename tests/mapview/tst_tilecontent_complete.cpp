@@ -260,7 +260,6 @@ void TestTileContentComplete::everyCutIsCaught()
 void TestTileContentComplete::largeArchiveKeepsLittle()
 {
     const QByteArray piece(1 << 20, 'd');
-    QByteArray start = zipOf("big.hgt", QByteArray());
     TileContent::Checker checker(QByteArray("application/zip"));
     checker.add(QByteArray("PK\x03\x04", 4));
     for (int i = 0; i < 40; ++i)

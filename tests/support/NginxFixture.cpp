@@ -216,6 +216,18 @@ QByteArray NginxFixture::tilePng(int x, int y, int zoom)
     return pngBytes(image);
 }
 
+QByteArray NginxFixture::zipBytes(const QByteArray &payload)
+{
+    QByteArray zip = QByteArray("PK\x03\x04", 4) + payload;
+    const quint32 directoryAt = quint32(zip.size());
+    QByteArray end("PK\x05\x06", 4);
+    end.append(QByteArray(12, '\0')); // disks, entries and directory size: none
+    for (int i = 0; i < 4; ++i)
+        end.append(char((directoryAt >> (8 * i)) & 0xff));
+    end.append(QByteArray(2, '\0')); // no comment
+    return zip + end;
+}
+
 QByteArray NginxFixture::pngBytes(const QImage &image)
 {
     QByteArray bytes;

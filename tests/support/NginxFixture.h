@@ -47,6 +47,9 @@ public:
     static QByteArray tilePng(int x, int y, int zoom);
     // The image encoded as PNG.
     static QByteArray pngBytes(const QImage &image);
+    // A complete zip archive in form: a local header, the payload and an
+    // end-of-central-directory record naming an empty directory before it.
+    static QByteArray zipBytes(const QByteArray &payload);
 
 private:
     quint16 m_httpPort = 0;
