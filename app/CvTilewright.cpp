@@ -7,6 +7,7 @@
 #include "acquire/TileEnumerator.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
+#include "app/JobSteps.h"
 #include "app/SourceChoice.h"
 #include "app/ProgramFiles.h"
 #include "app/StatusThrottle.h"
@@ -25,7 +26,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
@@ -33,8 +33,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-
-#include <climits>
 
 CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
@@ -326,13 +324,8 @@ void CvTilewright::takeSourceState(const SourceState &state)
 
 void CvTilewright::import()
 {
-    if (dgmlFolder.isEmpty()) {
-        const QString earth = QStringLiteral("mapdata/maps/earth/");
-        if (QFileInfo(AppConfig::dPath(earth)).isDir())
-            dgmlFolder = AppConfig::dPath(earth);
-        else if (QFileInfo(AppConfig::cPath(earth)).isDir())
-            dgmlFolder = AppConfig::cPath(earth);
-    }
+    if (dgmlFolder.isEmpty())
+        dgmlFolder = SourceChoice::themeFolder();
     const QString fileName =
         QFileDialog::getOpenFileName(this, tr("Open Dgml map"), dgmlFolder, tr("Dgml map  (*.dgml)"));
     if (fileName.isEmpty())
@@ -461,7 +454,7 @@ void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
     restartZoom = result.restartZoom;
 
     ui->progressBar->setMinimum(1);
-    ui->progressBar->setMaximum(int(qBound<qint64>(1, result.listed(), INT_MAX)));
+    ui->progressBar->setMaximum(JobSteps::barMaximum(result.listed()));
     ui->progressBar->setValue(1);
 }
 
@@ -474,7 +467,7 @@ void CvTilewright::slotRestartDownload()
     restartZoom = 0;
     // The download zoom was lowered below the levels still to do: the job is
     // complete as it stands.
-    if (fromZoom > toZoom || sourceKind == SourceKind::ElevationArchives) {
+    if (!JobSteps::chunkRemains(fromZoom, toZoom, sourceKind)) {
         if (downloadMode)
             endDownloadJob();
         else
@@ -548,12 +541,14 @@ void CvTilewright::httpRequestFinished(int requestId, bool error)
 // The step after every entry: the next entry, the next chunk, or the end.
 void CvTilewright::goOnAfterEntry()
 {
-    if (!tileList.empty())
-        emit nextDownload();
-    else if (restartZoom != 0)
-        emit restartDownload();
-    else
-        endDownloadJob();
+    switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
+    case JobSteps::Next::Entry:
+        return emit nextDownload();
+    case JobSteps::Next::Chunk:
+        return emit restartDownload();
+    case JobSteps::Next::End:
+        return endDownloadJob();
+    }
 }
 
 void CvTilewright::endDownloadJob()

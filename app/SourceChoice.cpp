@@ -1,8 +1,10 @@
 #include "app/SourceChoice.h"
 
+#include "settings/AppConfig.h"
 #include "settings/SourceDestination.h"
 #include "settings/SourceKind.h"
 
+#include <QFileInfo>
 #include <QUrl>
 
 SourceChoice::Applied SourceChoice::apply(const SourceState &before, const ChosenSource &chosen,
@@ -73,4 +75,14 @@ SourceState SourceChoice::importTheme(const SourceState &before, const DgmlTheme
     for (const QString &folder : theme.sourceDirs)
         state.destFolder = SourceDestination::themeDestination(state.destFolder, folder, mapDataRoots);
     return state;
+}
+
+QString SourceChoice::themeFolder()
+{
+    const QString earth = QStringLiteral("mapdata/maps/earth/");
+    for (const QString &folder : {AppConfig::dPath(earth), AppConfig::cPath(earth)}) {
+        if (QFileInfo(folder).isDir())
+            return folder;
+    }
+    return QString();
 }

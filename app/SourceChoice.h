@@ -63,4 +63,8 @@ public:
     // follows each of its source folders inside the map-data roots.
     static SourceState importTheme(const SourceState &before, const DgmlTheme &theme,
                                    const QStringList &mapDataRoots);
+
+    // Where the theme file dialog opens: the earth folder of the first
+    // map-data root that has one; empty when neither has.
+    static QString themeFolder();
 };

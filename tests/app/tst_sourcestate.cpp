@@ -2,6 +2,7 @@
 #include "settings/SourceKind.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -11,12 +12,15 @@ class TestSourceState : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void themeFolderPrefersTheFirstRoot();
     void copyChoiceKeepsDownloadSource();
     void themeChoicePointsMapAtItsServer();
     void builtInAndListedChoices();
     void themeImportKeepsWhatTheFileLacks();
 
 private:
+    QTemporaryDir drives;
     static SourceState themeWindow()
     {
         SourceState state;
@@ -38,6 +42,26 @@ private:
                                    QStringLiteral("http://sea.example.test:81/{z}/{x}/{y}.png"), QStringList());
     }
 };
+
+void TestSourceState::initTestCase()
+{
+    QVERIFY(drives.isValid());
+    // Read once, on the program's first use of its configuration.
+    qputenv("TILEWRIGHT_ROOT_D", QFile::encodeName(drives.filePath(QStringLiteral("d"))));
+    qputenv("TILEWRIGHT_ROOT_C", QFile::encodeName(drives.filePath(QStringLiteral("c"))));
+}
+
+void TestSourceState::themeFolderPrefersTheFirstRoot()
+{
+    const QString earth = QStringLiteral("/mapdata/maps/earth/");
+    const QString onD = drives.filePath(QStringLiteral("d")) + earth;
+    const QString onC = drives.filePath(QStringLiteral("c")) + earth;
+    QCOMPARE(SourceChoice::themeFolder(), QString());
+    QVERIFY(QDir().mkpath(onC));
+    QCOMPARE(SourceChoice::themeFolder(), onC);
+    QVERIFY(QDir().mkpath(onD));
+    QCOMPARE(SourceChoice::themeFolder(), onD);
+}
 
 void TestSourceState::copyChoiceKeepsDownloadSource()
 {
