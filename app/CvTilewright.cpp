@@ -467,13 +467,8 @@ void CvTilewright::slotRestartDownload()
     restartZoom = 0;
     // The download zoom was lowered below the levels still to do: the job is
     // complete as it stands.
-    if (!JobSteps::chunkRemains(fromZoom, toZoom, sourceKind)) {
-        if (downloadMode)
-            endDownloadJob();
-        else
-            endJob(copyOutcome.copyEndText());
-        return;
-    }
+    if (!JobSteps::chunkRemains(fromZoom, toZoom, sourceKind))
+        return downloadMode ? endDownloadJob() : endJob(copyOutcome.copyEndText());
     enumerateChunk(fromZoom, toZoom);
     startChunk();
 }
@@ -543,11 +538,14 @@ void CvTilewright::goOnAfterEntry()
 {
     switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
     case JobSteps::Next::Entry:
-        return emit nextDownload();
+        emit nextDownload();
+        break;
     case JobSteps::Next::Chunk:
-        return emit restartDownload();
+        emit restartDownload();
+        break;
     case JobSteps::Next::End:
-        return endDownloadJob();
+        endDownloadJob();
+        break;
     }
 }
 
