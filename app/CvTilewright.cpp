@@ -7,6 +7,8 @@
 #include "acquire/TileEnumerator.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
+#include "app/JobSteps.h"
+#include "app/SourceChoice.h"
 #include "app/ProgramFiles.h"
 #include "app/StatusThrottle.h"
 #include "mapview/CvMapWidget.h"
@@ -24,7 +26,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
@@ -33,65 +34,44 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <climits>
-
 CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
     , ui(std::make_unique<Ui::CvTilewrightClass>())
 {
     ui->setupUi(this);
-
-    toolBar = nullptr;
-    helpToolButton = nullptr;
-    infoToolButton = nullptr;
-    importToolButton = nullptr;
-    restartZoom = 0;
     setupToolBar();
 
     mapWidget = new CvMapWidget(ui->groupBox);
     mapWidget->setMinimumHeight(256);
     ui->verticalLayout->addWidget(mapWidget);
-    // The map paints itself alone (it is opaque), so the read-out follows its
-    // view rather than the window's repaints.
-    connect(mapWidget, &CvMapWidget::viewChanged, this, &CvTilewright::updatePositionAndZoom);
-
-    connect(ui->cancleButton, &QPushButton::clicked, this, &CvTilewright::cancelDownload);
-    connect(ui->browseButton, &QPushButton::clicked, this, &CvTilewright::browseFolder);
-    connect(ui->zoomTo, QOverload<int>::of(&QSpinBox::valueChanged), this, &CvTilewright::setZoomTo);
-    connect(this, &CvTilewright::updateProgress, this, &CvTilewright::slot_update);
-    connect(this, &CvTilewright::nextCopy, this, &CvTilewright::copyFile);
+    statusThrottle = new StatusThrottle(this);
+    copyThread = new CopyThread;
+    connectWindow();
 
     ui->cancleButton->setEnabled(false);
     ui->progressBar->setMinimum(0);
     ui->progressBar->setMaximum(1);
     ui->progressBar->setValue(0);
-
-    proxyPort = 80;
-    useProxy = false;
-    askProxy = true;
-    downloadMode = true;
-    tileLayout = true;
-    sourceKind = 0;
-    themeProtocol = QStringLiteral("http");
-    currentRequestId = 0;
-    requestAborted = false;
-    themeActive = false;
-
     destFolder = DestinationFolder::defaultDestination();
-
-    currentZoom = 2;
     ui->tilesFolder->setText(destFolder);
     ui->zoomTo->setValue(currentZoom);
-
-    statusThrottle = new StatusThrottle(this);
-    connect(statusThrottle, &StatusThrottle::textReady, ui->progLab, &QLabel::setText);
-
-    copyThread = new CopyThread;
-    connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
-
     setWindowIcon(QIcon(QStringLiteral(":CvTilewright/icons/035_cv_tilewright.ico")));
 
     startProxyTimer();
+}
+
+void CvTilewright::connectWindow()
+{
+    // The map paints itself alone (it is opaque), so the read-out follows its
+    // view rather than the window's repaints.
+    connect(mapWidget, &CvMapWidget::viewChanged, this, &CvTilewright::updatePositionAndZoom);
+    connect(ui->cancleButton, &QPushButton::clicked, this, &CvTilewright::cancelDownload);
+    connect(ui->browseButton, &QPushButton::clicked, this, &CvTilewright::browseFolder);
+    connect(ui->zoomTo, QOverload<int>::of(&QSpinBox::valueChanged), this, &CvTilewright::setZoomTo);
+    connect(this, &CvTilewright::updateProgress, this, &CvTilewright::slot_update);
+    connect(this, &CvTilewright::nextCopy, this, &CvTilewright::copyFile);
+    connect(statusThrottle, &StatusThrottle::textReady, ui->progLab, &QLabel::setText);
+    connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
 }
 
 CvTilewright::~CvTilewright()
@@ -242,33 +222,35 @@ void CvTilewright::slot_proxy()
 bool CvTilewright::configureProxy()
 {
     QPointer<CvTilewright> self(this);
-    ProxyState state;
-    state.host = proxyHost;
-    state.user = proxyUser;
-    state.password = proxyPassword;
-    state.port = proxyPort;
-    state.useProxy = useProxy;
-    state.askProxy = askProxy;
+    ProxyState state = proxyState();
     const QUrl query = ProxyDetection::queryAddress(sourceKind, sourceFolder, AppConfig::instance().osmTileUrl);
-
     proxyDetectionRunning = true;
     HttpWindowEnvironment environment(this);
     const ProxySettings proxy = ProxyDetection::configure(state, query, environment);
     if (!self)
         return false; // the window went away during the wait
     proxyDetectionRunning = false;
+    takeProxyState(state);
+    mapWidget->setProxy(proxy.host, proxy.user, proxy.password, proxy.port, proxy.enabled);
+    // Tiles refused before (by the proxy, for want of credentials) are asked
+    // for again at the next paint, now through the proxy in force.
+    mapWidget->update();
+    return proxy.enabled;
+}
 
+ProxyState CvTilewright::proxyState() const
+{
+    return ProxyState{proxyHost, proxyUser, proxyPassword, proxyPort, useProxy, askProxy};
+}
+
+void CvTilewright::takeProxyState(const ProxyState &state)
+{
     proxyHost = state.host;
     proxyUser = state.user;
     proxyPassword = state.password;
     proxyPort = state.port;
     useProxy = state.useProxy;
     askProxy = state.askProxy;
-    mapWidget->setProxy(proxy.host, proxy.user, proxy.password, proxy.port, proxy.enabled);
-    // Tiles refused before (by the proxy, for want of credentials) are asked
-    // for again at the next paint, now through the proxy in force.
-    mapWidget->update();
-    return proxy.enabled;
 }
 
 // ---- source choice and theme import -----------------------------------------
@@ -287,58 +269,63 @@ void CvTilewright::slot_url()
                               themePort.toInt());
     if (dialog.exec() != QDialog::Accepted)
         return;
-
-    downloadMode = dialog.downloadMode;
-    tileLayout = dialog.tileLayout;
-    const int k = dialog.sourceIndex;
-    if (!downloadMode) {
-        sourceFolder = dialog.sourceText();
-        ui->progLab->setText(tr("Copy:"));
-        return;
-    }
-
-    themeActive = k > 2 && k == dialog.themeIndex;
-    if (themeActive)
-        sourceFolder = dialog.serverHost();
-    else if (k > 2)
-        sourceFolder = dialog.sourceText();
-    ui->progLab->setText(tr("Download:"));
-    if (SourceKind::isMercatorTiles(k)) {
-        destFolder = SourceDestination::standardDestination(destFolder, k, SourceDestination::mapDataRoots());
+    const ChosenSource chosen{dialog.downloadMode, dialog.tileLayout,    dialog.sourceIndex,
+                              dialog.themeIndex,   dialog.sourceText(), dialog.serverHost()};
+    const AppConfig &config = AppConfig::instance();
+    const SourceChoice::Applied applied = SourceChoice::apply(sourceState(), chosen, config.osmTileUrl,
+                                                              config.seamarkTileUrl, SourceDestination::mapDataRoots());
+    takeSourceState(applied.state);
+    ui->progLab->setText(applied.copyMode ? tr("Copy:") : tr("Download:"));
+    if (applied.destinationShown)
         ui->tilesFolder->setText(destFolder);
-    }
+    if (!applied.copyMode)
+        pointMapAt(applied.map);
+}
 
-    QString mapHost;
-    if (k == SourceKind::SeamarkTiles)
-        mapHost = QUrl(AppConfig::instance().seamarkTileUrl).host();
-    else if (k < SourceKind::FirstListedServer)
-        mapHost = QUrl(AppConfig::instance().osmTileUrl).host();
-    else
-        mapHost = sourceFolder;
-    sourceKind = k;
-    const int mapMode = k == SourceKind::ElevationArchives ? 0 : k;
-    if (!themeActive) {
-        mapWidget->setMapServer(mapHost, themePath, themeQuery, themeStorageMode, themeFormat, 0, 0);
-        mapWidget->setMapHost(mapHost, mapMode);
+void CvTilewright::pointMapAt(const MapTarget &map)
+{
+    if (map.viaHost) {
+        mapWidget->setMapServer(map.host, map.path, map.query, map.storageMode, map.format, 0, 0);
+        mapWidget->setMapHost(map.host, map.mode);
     } else {
-        // A negative port marks a Web Map Service.
-        const int port = themePort.toInt();
-        mapWidget->setMapServer(mapHost, themePath, themeQuery, themeStorageMode, themeFormat,
-                                tileLayout ? port : -port, mapMode);
+        mapWidget->setMapServer(map.host, map.path, map.query, map.storageMode, map.format, map.port, map.mode);
     }
     mapWidget->reloadMap();
     startProxyTimer();
 }
 
+SourceState CvTilewright::sourceState() const
+{
+    const SourceAddress::TileSource source{sourceKind, tileLayout, themeActive, sourceFolder, themeProtocol,
+                                           themeHost,  themePort,  themePath,   themeQuery,   themeStorageMode,
+                                           themeFormat};
+    return SourceState{source, downloadMode, destFolder, themeName, themeSourceDir};
+}
+
+void CvTilewright::takeSourceState(const SourceState &state)
+{
+    const SourceAddress::TileSource &source = state.source;
+    sourceKind = source.sourceKind;
+    tileLayout = source.tileLayout;
+    themeActive = source.themeActive;
+    sourceFolder = source.sourceFolder;
+    themeProtocol = source.themeProtocol;
+    themeHost = source.themeHost;
+    themePort = source.themePort;
+    themePath = source.themePath;
+    themeQuery = source.themeQuery;
+    themeStorageMode = source.themeStorageMode;
+    themeFormat = source.themeFormat;
+    downloadMode = state.downloadMode;
+    destFolder = state.destFolder;
+    themeName = state.themeName;
+    themeSourceDir = state.themeSourceDir;
+}
+
 void CvTilewright::import()
 {
-    if (dgmlFolder.isEmpty()) {
-        const QString earth = QStringLiteral("mapdata/maps/earth/");
-        if (QFileInfo(AppConfig::dPath(earth)).isDir())
-            dgmlFolder = AppConfig::dPath(earth);
-        else if (QFileInfo(AppConfig::cPath(earth)).isDir())
-            dgmlFolder = AppConfig::cPath(earth);
-    }
+    if (dgmlFolder.isEmpty())
+        dgmlFolder = SourceChoice::themeFolder();
     const QString fileName =
         QFileDialog::getOpenFileName(this, tr("Open Dgml map"), dgmlFolder, tr("Dgml map  (*.dgml)"));
     if (fileName.isEmpty())
@@ -357,23 +344,9 @@ bool CvTilewright::parseDgml(const QString &fileName)
         QMessageBox::critical(this, title, QStringLiteral("Couldn't open %1").arg(fileName));
         return false;
     }
-    const DgmlTheme &theme = reader.theme();
-    themeName = theme.name;
-    themeHost = theme.host;
-    themeProtocol = theme.protocol;
-    themePath = theme.path;
-    themeQuery = theme.query;
-    themeStorageMode = theme.storageMode;
-    themePort = theme.port;
-    if (theme.hasSourceDir)
-        themeSourceDir = theme.sourceDir;
-    if (theme.hasFormat)
-        themeFormat = theme.format;
-    // The theme's folder is only ever looked for inside the map-data roots.
-    for (const QString &folder : theme.sourceDirs) {
-        destFolder = SourceDestination::themeDestination(destFolder, folder, SourceDestination::mapDataRoots());
+    takeSourceState(SourceChoice::importTheme(sourceState(), reader.theme(), SourceDestination::mapDataRoots()));
+    if (!reader.theme().sourceDirs.isEmpty())
         ui->tilesFolder->setText(destFolder);
-    }
     if (result == DgmlReader::Result::Error)
         QMessageBox::critical(this, title, reader.errorString());
     return result == DgmlReader::Result::Read;
@@ -444,9 +417,7 @@ ProxySettings CvTilewright::proxySettings() const
 // WMS asked for "image/" answers with an exception), and stays so.
 SourceAddress::TileSource CvTilewright::currentSource()
 {
-    SourceAddress::TileSource source{sourceKind, tileLayout, themeActive, sourceFolder, themeProtocol,
-                                     themeHost,  themePort,  themePath,   themeQuery,   themeStorageMode,
-                                     themeFormat};
+    SourceAddress::TileSource source = sourceState().source;
     source.themeFormat = themeFormat = EntryPlan::themeFormatOf(source);
     return source;
 }
@@ -483,7 +454,7 @@ void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
     restartZoom = result.restartZoom;
 
     ui->progressBar->setMinimum(1);
-    ui->progressBar->setMaximum(int(qBound<qint64>(1, result.listed(), INT_MAX)));
+    ui->progressBar->setMaximum(JobSteps::barMaximum(result.listed()));
     ui->progressBar->setValue(1);
 }
 
@@ -496,13 +467,8 @@ void CvTilewright::slotRestartDownload()
     restartZoom = 0;
     // The download zoom was lowered below the levels still to do: the job is
     // complete as it stands.
-    if (fromZoom > toZoom || sourceKind == SourceKind::ElevationArchives) {
-        if (downloadMode)
-            endDownloadJob();
-        else
-            endJob(copyOutcome.copyEndText());
-        return;
-    }
+    if (!JobSteps::chunkRemains(fromZoom, toZoom, sourceKind))
+        return downloadMode ? endDownloadJob() : endJob(copyOutcome.copyEndText());
     enumerateChunk(fromZoom, toZoom);
     startChunk();
 }
@@ -570,12 +536,17 @@ void CvTilewright::httpRequestFinished(int requestId, bool error)
 // The step after every entry: the next entry, the next chunk, or the end.
 void CvTilewright::goOnAfterEntry()
 {
-    if (!tileList.empty())
+    switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
+    case JobSteps::Next::Entry:
         emit nextDownload();
-    else if (restartZoom != 0)
+        break;
+    case JobSteps::Next::Chunk:
         emit restartDownload();
-    else
+        break;
+    case JobSteps::Next::End:
         endDownloadJob();
+        break;
+    }
 }
 
 void CvTilewright::endDownloadJob()

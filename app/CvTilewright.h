@@ -17,6 +17,9 @@ class CvTilewrightClass;
 }
 
 class CopyThread;
+struct MapTarget;
+struct ProxyState;
+struct SourceState;
 class CvMapWidget;
 class QFile;
 class QKeySequence;
@@ -75,6 +78,7 @@ protected:
 
 private:
     void setupToolBar();
+    void connectWindow();
     QToolButton *addToolButton(const QString &icon, const QString &toolTip, const QKeySequence &shortcut,
                                void (CvTilewright::*slot)());
     void startProxyTimer();
@@ -83,6 +87,11 @@ private:
     bool zoomLimitApplies() const;
     void setJobRunning(bool running);
     bool parseDgml(const QString &fileName);
+    ProxyState proxyState() const;
+    void takeProxyState(const ProxyState &state);
+    SourceState sourceState() const;
+    void takeSourceState(const SourceState &state);
+    void pointMapAt(const MapTarget &map);
 
     std::unique_ptr<Ui::CvTilewrightClass> ui;
     CvMapWidget *mapWidget = nullptr;

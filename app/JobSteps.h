@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The choices between the steps of a tile job, free of the window.
+namespace JobSteps {
+
+enum class Next {
+    Entry, // the next entry of the chunk
+    Chunk, // the chunk is done, the levels after the list limit follow
+    End    // the job is done
+};
+
+// The step after an entry of a download job.
+Next afterEntry(bool listEmpty, int restartZoom);
+
+// True while a next chunk from fromZoom is still to do: the download zoom may
+// have been lowered below it meanwhile, and the elevation archives are always
+// listed in one chunk.
+bool chunkRemains(int fromZoom, int toZoom, int sourceKind);
+
+// The progress bar's maximum for a chunk of listed entries (from 1).
+int barMaximum(qint64 listed);
+
+} // namespace JobSteps
