@@ -5,19 +5,8 @@
 
 bool HostileServer::start()
 {
-    QProcess openssl;
-    openssl.setWorkingDirectory(workDir());
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-subj"),
-                   QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
-                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-keyout"),
-                   QStringLiteral("key.pem"), QStringLiteral("-out"), QStringLiteral("cert.pem")});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
-        setError(QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError()));
+    if (!makeCertificate())
         return false;
-    }
     const QString script = QStringLiteral(TW_SOURCE_DIR "/tests/support/hostile_server.py");
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_httpPort = freePort();
@@ -36,20 +25,6 @@ bool HostileServer::start()
     return false;
 }
 
-QString HostileServer::httpUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_httpPort);
-}
-
-QString HostileServer::httpsUrl() const
-{
-    return QStringLiteral("https://127.0.0.1:%1").arg(m_httpsPort);
-}
-
-QString HostileServer::caFile() const
-{
-    return workDir() + QStringLiteral("/cert.pem");
-}
 
 QStringList HostileServer::requests() const
 {

@@ -15,9 +15,8 @@ class HostileServer : public ServerFixture
 public:
     bool start();
 
-    QString httpUrl() const;  // http://127.0.0.1:port
-    QString httpsUrl() const; // https://127.0.0.1:port (certificate: caFile())
-    QString caFile() const;
+    QString httpUrl() const { return loopbackUrl("http", m_httpPort); }  // http://127.0.0.1:port
+    QString httpsUrl() const { return loopbackUrl("https", m_httpsPort); } // https://127.0.0.1:port (certificate: caFile())
 
     // Every request so far, oldest first: "GET /fault/rest?query". A request
     // is logged before it is answered.

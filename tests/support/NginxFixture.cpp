@@ -20,19 +20,8 @@ bool NginxFixture::start(const QString &docRoot, const QString &extraConfig)
     const QString dir = workDir();
     QDir().mkpath(dir + QStringLiteral("/tmp"));
 
-    QProcess openssl;
-    openssl.setWorkingDirectory(dir);
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-subj"),
-                   QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
-                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-keyout"),
-                   QStringLiteral("key.pem"), QStringLiteral("-out"), QStringLiteral("cert.pem")});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
-        setError(QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError()));
+    if (!makeCertificate())
         return false;
-    }
 
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_httpPort = freePort();
@@ -87,20 +76,6 @@ http {
     return false;
 }
 
-QString NginxFixture::httpUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_httpPort);
-}
-
-QString NginxFixture::httpsUrl() const
-{
-    return QStringLiteral("https://127.0.0.1:%1").arg(m_httpsPort);
-}
-
-QString NginxFixture::caFile() const
-{
-    return workDir() + QStringLiteral("/cert.pem");
-}
 
 namespace {
 

@@ -17,11 +17,10 @@ class NginxFixture : public ServerFixture
 public:
     bool start(const QString &docRoot, const QString &extraConfig = QString());
 
-    QString httpUrl() const;   // http://127.0.0.1:port, no trailing slash
-    QString httpsUrl() const;  // https://127.0.0.1:port
+    QString httpUrl() const { return loopbackUrl("http", m_httpPort); }   // http://127.0.0.1:port, no trailing slash
+    QString httpsUrl() const { return loopbackUrl("https", m_httpsPort); }  // https://127.0.0.1:port
     quint16 httpPort() const { return m_httpPort; }
     quint16 httpsPort() const { return m_httpsPort; }
-    QString caFile() const;
     QString docRoot() const { return m_docRoot; }
 
     // One line per request, oldest first: "METHOD URI STATUS USER-AGENT".

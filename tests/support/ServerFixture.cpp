@@ -92,3 +92,26 @@ void ServerFixture::stopProcess()
         m_process.waitForFinished(2000);
     }
 }
+
+QString ServerFixture::loopbackUrl(const char *scheme, quint16 port)
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port);
+}
+
+bool ServerFixture::makeCertificate()
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(workDir());
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-keyout"),
+                   QStringLiteral("key.pem"), QStringLiteral("-out"), QStringLiteral("cert.pem")});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+        setError(QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError()));
+        return false;
+    }
+    return true;
+}
