@@ -4,6 +4,7 @@
 #include "acquire/JobLimits.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstddef>
@@ -29,6 +30,9 @@ struct Options
     // A body above this is refused while it arrives (ArchiveBodyLimit for
     // elevation archives).
     qint64 maxBodyBytes = JobLimits::TileBodyLimit;
+    // Valid: the request is conditional (If-Modified-Since); a 304 keeps the
+    // local file and ends as NotModified.
+    QDateTime ifModifiedSince;
 };
 
 enum class Status {
@@ -41,7 +45,8 @@ enum class Status {
     TooLarge,       // the body is above maxBodyBytes
     Incomplete,     // the body is cut short or not what its type says
     Unchanged,      // an empty body; the non-empty old file was kept
-    DiskFull        // no space, quota or file-size limit left for the file
+    DiskFull,       // no space, quota or file-size limit left for the file
+    NotModified     // 304 to a conditional request: the local file stays
 };
 
 struct Result
@@ -49,7 +54,7 @@ struct Result
     Status status = Status::TransportError;
     long httpCode = 0;
     QString errorString;
-    bool ok() const { return status == Status::Ok || status == Status::Unchanged; }
+    bool ok() const { return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified; }
 };
 
 // Called from libcurl's progress callback (about once a second at least, and
