@@ -19,10 +19,10 @@ Address fromText(const QString &text)
 
 QString elevationPath(const TileId &entry)
 {
-    const QString folder = srtmRegionFolder(entry.zoom);
+    const QString folder = srtmServerFolder(entry.zoom);
     if (folder.isEmpty())
         return QString();
-    return QStringLiteral("/srtm/version2_1/SRTM3/%1/%2").arg(folder, srtmFileName(entry.x, entry.y));
+    return QStringLiteral("/%1/%2").arg(folder, srtmFileName(entry.x, entry.y));
 }
 
 Address themeAddress(const TileSource &source, const TileId &tile)
@@ -46,6 +46,21 @@ Address themeAddress(const TileSource &source, const TileId &tile)
     return fromText(text);
 }
 
+// The configured archive base keeps its path (the folder above the regions);
+// credentials, query and fragment of a configured address are no part of it.
+QString elevationBase(const QString &configuredUrl)
+{
+    QString text = configuredUrl.trimmed();
+    if (!text.contains(QLatin1String("://")))
+        text.prepend(QStringLiteral("https://"));
+    QString base = QUrl(text, QUrl::TolerantMode)
+                       .adjusted(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::StripTrailingSlash)
+                       .toString();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base;
+}
+
 } // namespace
 
 Address downloadAddress(const TileSource &source, const TileId &entry)
@@ -60,7 +75,7 @@ Address downloadAddress(const TileSource &source, const TileId &entry)
         const QString path = elevationPath(entry);
         if (path.isEmpty())
             return Address();
-        return fromText(TileTemplate::serverBase(config.srtmUrl) + path);
+        return fromText(elevationBase(config.srtmUrl) + path);
     }
     default:
         break;
@@ -112,6 +127,15 @@ QString srtmRegionFolder(int region)
     case 6: return QStringLiteral("South_America");
     default: return QString();
     }
+}
+
+QString srtmServerFolder(int region)
+{
+    // The archive servers spell the region of the islands "Islands"; the
+    // local folder keeps its own name, so existing trees stay valid.
+    if (region == 4)
+        return QStringLiteral("Islands");
+    return srtmRegionFolder(region);
 }
 
 QString srtmFileName(int lon, int lat)

@@ -52,6 +52,8 @@ int srtmContinent(int lon, int lat);
 // "Africa", "Australia", "Eurasia", "Islandes", "North_America",
 // "South_America" for 1..6; empty for any other number.
 QString srtmRegionFolder(int region);
+// The region's folder on the archive server: as above, but "Islands" for 4.
+QString srtmServerFolder(int region);
 // Archive file name of a cell, e.g. "N47E011.hgt.zip", "S03W005.hgt.zip".
 QString srtmFileName(int lon, int lat);
 

@@ -7,10 +7,12 @@
 #include "acquire/TileEnumerator.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
+#include "app/JobAdmission.h"
 #include "app/JobSteps.h"
 #include "app/SourceChoice.h"
 #include "app/ProgramFiles.h"
 #include "app/StatusThrottle.h"
+#include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
@@ -71,6 +73,7 @@ void CvTilewright::connectWindow()
     connect(this, &CvTilewright::updateProgress, this, &CvTilewright::slot_update);
     connect(this, &CvTilewright::nextCopy, this, &CvTilewright::copyFile);
     connect(statusThrottle, &StatusThrottle::textReady, ui->progLab, &QLabel::setText);
+    connect(statusThrottle, &StatusThrottle::barReady, ui->progressBar, &QProgressBar::setValue);
     connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
 }
 
@@ -377,6 +380,8 @@ void CvTilewright::slot_download()
         return;
     downloadArea = mapWidget->visibleArea();
     currentZoom = mapWidget->mapZoom();
+    if (!admitJob())
+        return;
 
     // Wired whatever the mode: a chunked copy job goes on through
     // slotRestartDownload as well.
@@ -390,6 +395,31 @@ void CvTilewright::slot_download()
     enumerateChunk(currentZoom, ui->zoomTo->value());
     setJobRunning(true);
     startChunk();
+}
+
+// Counts the job before anything is fetched: a job the server does not allow
+// is refused, a very large one asked about; a job that starts shows its size.
+bool CvTilewright::admitJob()
+{
+    const CvMapCache *cache = CvMapCache::instance();
+    const JobAdmission admission = JobAdmission::decide(
+        JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sourceState().source, downloadMode},
+        AppConfig::instance().osmTileUrl, cache ? cache->tileSizes() : std::vector<qint64>(),
+        jobRate.entriesPerSecond(downloadMode));
+    const bool refused = admission.verdict() == JobAdmission::Verdict::Refuse;
+    if (refused)
+        QMessageBox::warning(this, tr("Tilewright"), admission.refusalText());
+    if (refused || (admission.verdict() == JobAdmission::Verdict::Ask
+                    && QMessageBox::question(this, tr("Tilewright"), admission.questionText(),
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)) {
+        ui->progLab->setText(admission.notStartedText());
+        return false;
+    }
+    statusThrottle->show(admission.countText());
+    ui->progLab->setToolTip(admission.countText());
+    jobRate.start(downloadMode);
+    jobEntries = 0;
+    return true;
 }
 
 // The job takes the proxy in force at every start, so credentials entered
@@ -455,7 +485,7 @@ void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
 
     ui->progressBar->setMinimum(1);
     ui->progressBar->setMaximum(JobSteps::barMaximum(result.listed()));
-    ui->progressBar->setValue(1);
+    statusThrottle->startBar(1);
 }
 
 void CvTilewright::slotRestartDownload()
@@ -483,6 +513,7 @@ void CvTilewright::downloadFile()
     while (!tileList.empty()) {
         const EntryPlan plan = EntryPlan::plan(currentSource(), destFolder, tileList.front());
         tileList.pop_front();
+        ++jobEntries;
         if (plan.rejectedHost)
             return rejectHost();
         showEntry(plan);
@@ -510,8 +541,7 @@ void CvTilewright::showEntry(const EntryPlan &plan)
     if (!plan.hasAddress())
         return;
     downloadUrl = plan.address.text;
-    statusThrottle->show(plan.statusText());
-    ui->progressBar->setValue(ui->progressBar->value() + 1);
+    statusThrottle->step(plan.statusText());
 }
 
 // The job has stored or counted the answer; the window goes on.
@@ -557,7 +587,9 @@ void CvTilewright::endDownloadJob()
 
 void CvTilewright::endJob(const QString &status)
 {
+    jobRate.finish(downloadMode ? jobEntries : copyOutcome.entries());
     statusThrottle->clear();
+    ui->progLab->setToolTip(QString());
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
     ui->progressBar->setMinimum(0);

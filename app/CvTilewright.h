@@ -2,6 +2,7 @@
 
 #include "acquire/JobOutcome.h"
 #include "acquire/SourceAddress.h"
+#include "app/JobRate.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileId.h"
 #include "settings/ProxySettings.h"
@@ -157,6 +158,10 @@ private:
     void goOnAfterEntry();
     void endDownloadJob();
     void endJob(const QString &status);
+    bool admitJob();
+    // The pace of the last finished jobs, and the entries of the one running.
+    JobRate jobRate;
+    qint64 jobEntries = 0;
 
     // The tests drive the window through its job state as the source dialog would.
     friend class TestMainWindow;
@@ -164,4 +169,5 @@ private:
     friend class TestCopyJob;
     friend class TestProxyWindow;
     friend class TestSourceChoice;
+    friend class TestJobGuard;
 };

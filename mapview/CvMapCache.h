@@ -74,6 +74,8 @@ public:
     qint64 memoryBudget() const { return tiles.budget(); }
     qint64 memoryUsed() const { return tiles.bytesUsed(); }
     int tileCount() const { return tiles.count(); }
+    // Sizes of the server's tiles held (the overview images left out).
+    std::vector<qint64> tileSizes() const { return tiles.entrySizes(); }
     qint64 previewMemoryUsed() const { return scaledTiles.bytesUsed(); }
     // Bytes of the decoded images held, tiles and previews.
     qint64 decodedMemoryUsed() const;

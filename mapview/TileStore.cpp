@@ -119,3 +119,12 @@ QList<TileId> TileStore::evict(const TileId &keep)
     }
     return evicted;
 }
+
+std::vector<qint64> TileStore::entrySizes() const
+{
+    std::vector<qint64> sizes;
+    sizes.reserve(size_t(m_entries.size()));
+    for (const Entry &entry : m_entries)
+        sizes.push_back(entry.bytes.size());
+    return sizes;
+}

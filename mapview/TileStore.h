@@ -8,6 +8,7 @@
 class QIODevice;
 
 #include <list>
+#include <vector>
 
 // Encoded tiles held in memory under a byte budget: when an insert takes the
 // store over its budget, the least recently used tiles leave first. Pinned
@@ -34,6 +35,8 @@ public:
     // Bytes held by evictable entries, bookkeeping included.
     qint64 bytesUsed() const { return m_used; }
     int count() const { return m_entries.size() + m_pinned.size(); }
+    // Lengths of the tiles held, the pinned overview images left out.
+    std::vector<qint64> entrySizes() const;
 
     // Off: entries keep the buffers they were given and are counted by their
     // length, as the store first did (for measurements).

@@ -116,6 +116,74 @@
         <source>Dgml map  (*.dgml)</source>
         <translation>Dgml-Karte  (*.dgml)</translation>
     </message>
+    <message>
+        <source>1 archive</source>
+        <translation>1 Archiv</translation>
+    </message>
+    <message>
+        <source>%1 archives</source>
+        <translation>%1 Archive</translation>
+    </message>
+    <message>
+        <source>1 tile</source>
+        <translation>1 Kachel</translation>
+    </message>
+    <message>
+        <source>%1 tiles</source>
+        <translation>%1 Kacheln</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>Download: %1</source>
+        <translation>Download: %1</translation>
+    </message>
+    <message>
+        <source>Copy: %1</source>
+        <translation>Kopieren: %1</translation>
+    </message>
+    <message>
+        <source>This job downloads %1 in all levels, about %2.</source>
+        <translation>Dieser Auftrag lädt %1 über alle Zoomstufen, etwa %2.</translation>
+    </message>
+    <message>
+        <source>This job copies %1 in all levels, about %2.</source>
+        <translation>Dieser Auftrag kopiert %1 über alle Zoomstufen, etwa %2.</translation>
+    </message>
+    <message>
+        <source>How long it takes is known after a first job has finished.</source>
+        <translation>Wie lange er dauert, ist bekannt, sobald ein erster Auftrag fertig ist.</translation>
+    </message>
+    <message>
+        <source>At the pace of the last job it takes about %1.</source>
+        <translation>Im Tempo des letzten Auftrags dauert er etwa %1.</translation>
+    </message>
+    <message>
+        <source>Start it?</source>
+        <translation>Starten?</translation>
+    </message>
+    <message>
+        <source>The usage policy of the public OpenStreetMap tile server forbids bulk downloading for offline use, so a job of more than %1 tiles from it does not start (this one has %2). To download it, use a server that allows it: a server of your list (Source), an imported map theme (Import MapView Dgml), or your own tile server named in the environment variable TILEWRIGHT_OSM_TILE_URL.</source>
+        <translation>Die Nutzungsrichtlinie des öffentlichen OpenStreetMap-Kachelservers verbietet das massenhafte Herunterladen zur Offline-Nutzung, daher startet ein Auftrag von mehr als %1 Kacheln von diesem Server nicht (dieser hat %2). Zum Herunterladen nehmen Sie einen Server, der es erlaubt: einen Server Ihrer Liste (Quelle), ein importiertes Kartenthema (MapView-DGML importieren) oder Ihren eigenen Kachelserver in der Umgebungsvariablen TILEWRIGHT_OSM_TILE_URL.</translation>
+    </message>
+    <message>
+        <source>Download refused: more than %1 tiles from the public OpenStreetMap server.</source>
+        <translation>Download abgelehnt: mehr als %1 Kacheln vom öffentlichen OpenStreetMap-Server.</translation>
+    </message>
+    <message>
+        <source>Not started: %1.</source>
+        <translation>Nicht gestartet: %1.</translation>
+    </message>
 </context>
 <context>
     <name>CvTilewrightClass</name>

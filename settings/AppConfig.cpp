@@ -35,7 +35,7 @@ AppConfig::AppConfig()
                                             QStringLiteral("https://tile.openstreetmap.org")));
     seamarkTileUrl = withoutTrailingSlash(value("TILEWRIGHT_SEAMARK_TILE_URL",
                                                 QStringLiteral("https://tiles.openseamap.org")));
-    srtmUrl = withoutTrailingSlash(value("TILEWRIGHT_SRTM_URL", QStringLiteral("https://dds.cr.usgs.gov")));
+    srtmUrl = withoutTrailingSlash(value("TILEWRIGHT_SRTM_URL", QStringLiteral("https://srtm.kurviger.de/SRTM3")));
     // A private-range address: only an in-house tile server ever has it.
     internalTileServer = value("TILEWRIGHT_INTERNAL_TILE_SERVER", QStringLiteral("192.168.178.20"));
     caBundle = env.value(QStringLiteral("TILEWRIGHT_CA_BUNDLE"));

@@ -8,7 +8,7 @@
 //
 //   TILEWRIGHT_OSM_TILE_URL          standard tile server (scheme, host, optional port)
 //   TILEWRIGHT_SEAMARK_TILE_URL      seamark tile server
-//   TILEWRIGHT_SRTM_URL              elevation archive server
+//   TILEWRIGHT_SRTM_URL              elevation archive base, up to the region folders
 //   TILEWRIGHT_INTERNAL_TILE_SERVER  IPv4 text whose presence in a source address
 //                                    makes each request wait 50 ms
 //   TILEWRIGHT_CA_BUNDLE             extra CA file trusted for HTTPS transfers

@@ -185,7 +185,7 @@ int main(int argc, char **argv)
         return 1;
     }
     qputenv("TILEWRIGHT_OSM_TILE_URL", nginx.httpUrl().toUtf8());
-    qputenv("TILEWRIGHT_SRTM_URL", nginx.httpsUrl().toUtf8());
+    qputenv("TILEWRIGHT_SRTM_URL", (nginx.httpsUrl() + QStringLiteral("/SRTM3")).toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", nginx.caFile().toUtf8());
     qputenv("TILEWRIGHT_ROOT_D", work.filePath(QStringLiteral("D")).toUtf8());
     qputenv("TILEWRIGHT_ROOT_C", work.filePath(QStringLiteral("C")).toUtf8());

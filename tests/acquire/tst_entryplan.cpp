@@ -116,7 +116,7 @@ void TestEntryPlan::elevationStatusNamesTheRegion()
     QCOMPARE(plan.transport, Transport::Https);
     QCOMPARE(plan.statusText(), QStringLiteral("Download SRTM (North_America):"));
     QCOMPARE(plan.target.path(), QStringLiteral("/dest/North_America/N40W100.hgt.zip"));
-    QVERIFY(plan.address.text.endsWith(QLatin1String("/srtm/version2_1/SRTM3/North_America/N40W100.hgt.zip")));
+    QVERIFY(plan.address.text.endsWith(QLatin1String("/North_America/N40W100.hgt.zip")));
 
     // A region outside the table gives no request at all.
     const EntryPlan nowhere = EntryPlan::plan(source, Dest, TileId{0, 0, 7});

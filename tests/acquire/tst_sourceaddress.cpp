@@ -53,6 +53,8 @@ private slots:
     void addresses();
     void regions_data();
     void regions();
+    void elevationBases_data();
+    void elevationBases();
     void addressRules_data();
     void addressRules();
 };
@@ -61,7 +63,7 @@ void TestSourceAddress::initTestCase()
 {
     qputenv("TILEWRIGHT_OSM_TILE_URL", "https://osm.test");
     qputenv("TILEWRIGHT_SEAMARK_TILE_URL", "http://seamarks.test:8081/");
-    qputenv("TILEWRIGHT_SRTM_URL", "https://srtm.test");
+    qputenv("TILEWRIGHT_SRTM_URL", "https://srtm.test/SRTM3");
     qputenv("TILEWRIGHT_INTERNAL_TILE_SERVER", "10.1.2.3");
     AppConfig::reload();
 }
@@ -77,15 +79,15 @@ void TestSourceAddress::addresses_data()
     QTest::newRow("seamarks keep the configured port")
         << kind(1) << tile12 << QStringLiteral("http://seamarks.test:8081/seamark/12/2176/1436.png");
     QTest::newRow("srtm origin") << kind(2) << TileId{0, 0, 1}
-                                 << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Africa/N00E000.hgt.zip");
+                                 << QStringLiteral("https://srtm.test/SRTM3/Africa/N00E000.hgt.zip");
     QTest::newRow("srtm west") << kind(2) << TileId{-100, 40, 5}
-                               << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/North_America/N40W100.hgt.zip");
+                               << QStringLiteral("https://srtm.test/SRTM3/North_America/N40W100.hgt.zip");
     QTest::newRow("srtm padding") << kind(2) << TileId{11, 47, 3}
-                                  << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Eurasia/N47E011.hgt.zip");
+                                  << QStringLiteral("https://srtm.test/SRTM3/Eurasia/N47E011.hgt.zip");
     QTest::newRow("srtm south west") << kind(2) << TileId{-5, -3, 1}
-                                     << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Africa/S03W005.hgt.zip");
+                                     << QStringLiteral("https://srtm.test/SRTM3/Africa/S03W005.hgt.zip");
     QTest::newRow("srtm south east wide") << kind(2) << TileId{150, -30, 2}
-                                          << QStringLiteral("https://srtm.test/srtm/version2_1/SRTM3/Australia/S30E150.hgt.zip");
+                                          << QStringLiteral("https://srtm.test/SRTM3/Australia/S30E150.hgt.zip");
     QTest::newRow("srtm region 0 gives no request") << kind(2) << TileId{1, 1, 0} << QString();
     QTest::newRow("srtm region 7 gives no request") << kind(2) << TileId{1, 1, 7} << QString();
 
@@ -185,6 +187,51 @@ void TestSourceAddress::regions()
     QFETCH(QString, folder);
     QCOMPARE(SourceAddress::srtmContinent(lon, lat), region);
     QCOMPARE(SourceAddress::srtmRegionFolder(region), folder);
+}
+
+// The archive base reaches up to the region folders; the server's region 4
+// is "Islands" while the local folder stays "Islandes".
+void TestSourceAddress::elevationBases_data()
+{
+    QTest::addColumn<QByteArray>("configured");
+    QTest::addColumn<TileId>("entry");
+    QTest::addColumn<QString>("text");
+    const QByteArray standard; // not set: the program's default mirror
+    const QString mirror = QStringLiteral("https://srtm.kurviger.de/SRTM3/");
+    QTest::newRow("default, Africa") << standard << TileId{0, 0, 1} << mirror + QStringLiteral("Africa/N00E000.hgt.zip");
+    QTest::newRow("default, Australia") << standard << TileId{150, -30, 2} << mirror + QStringLiteral("Australia/S30E150.hgt.zip");
+    QTest::newRow("default, Eurasia") << standard << TileId{11, 47, 3} << mirror + QStringLiteral("Eurasia/N47E011.hgt.zip");
+    QTest::newRow("default, Islands") << standard << TileId{-30, 70, 4} << mirror + QStringLiteral("Islands/N70W030.hgt.zip");
+    QTest::newRow("default, North America") << standard << TileId{-100, 40, 5} << mirror + QStringLiteral("North_America/N40W100.hgt.zip");
+    QTest::newRow("default, South America") << standard << TileId{-60, -10, 6} << mirror + QStringLiteral("South_America/S10W060.hgt.zip");
+    QTest::newRow("old base, trailing slash") << QByteArray("https://dds.cr.usgs.gov/srtm/version2_1/SRTM3/")
+                                              << TileId{-30, 70, 4}
+                                              << QStringLiteral("https://dds.cr.usgs.gov/srtm/version2_1/SRTM3/Islands/N70W030.hgt.zip");
+    QTest::newRow("port kept, query dropped") << QByteArray("https://127.0.0.1:8443/mirror/SRTM3?x=1")
+                                              << TileId{11, 47, 3}
+                                              << QStringLiteral("https://127.0.0.1:8443/mirror/SRTM3/Eurasia/N47E011.hgt.zip");
+    QTest::newRow("no scheme means https") << QByteArray("srtm.test/SRTM3") << TileId{0, 0, 1}
+                                           << QStringLiteral("https://srtm.test/SRTM3/Africa/N00E000.hgt.zip");
+}
+
+void TestSourceAddress::elevationBases()
+{
+    QFETCH(QByteArray, configured);
+    QFETCH(TileId, entry);
+    QFETCH(QString, text);
+    if (configured.isEmpty())
+        qunsetenv("TILEWRIGHT_SRTM_URL");
+    else
+        qputenv("TILEWRIGHT_SRTM_URL", configured);
+    AppConfig::reload();
+    const SourceAddress::Address address = SourceAddress::downloadAddress(kind(2), entry);
+    qputenv("TILEWRIGHT_SRTM_URL", "https://srtm.test/SRTM3");
+    AppConfig::reload();
+    QCOMPARE(address.text, text);
+    QVERIFY(address.isValid());
+    // The local tree keeps the region names it always had.
+    QCOMPARE(SourceAddress::srtmRegionFolder(4), QStringLiteral("Islandes"));
+    QCOMPARE(SourceAddress::srtmServerFolder(4), QStringLiteral("Islands"));
 }
 
 void TestSourceAddress::addressRules_data()

@@ -47,6 +47,7 @@ private slots:
     void toolBar();
     void positionLabelsFollowTheMap();
     void zoomRuleOnTheSpinBox();
+    void spinBoxTakesTheFinishedValue();
     void paintRaisesDownloadZoom();
     void helpOpensTheManual();
     void aboutBox();
@@ -260,6 +261,36 @@ void TestMainWindow::zoomRuleOnTheSpinBox()
     window.downloadMode = false;
     type(QStringLiteral("18"));
     QCOMPARE(form(&window).zoomTo->value(), 18);
+}
+
+// Typed digits are one value: at map zoom 12 the "1" of "14" is not raised
+// to 12 on its way; the rule applies to what Enter takes.
+void TestMainWindow::spinBoxTakesTheFinishedValue()
+{
+    CvTilewright window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    CvMapWidget *map = window.mapWidget;
+    map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 12);
+    QTRY_COMPARE(window.currentZoom, 12);
+    QTRY_COMPARE(form(&window).zoomTo->value(), 12);
+    QVERIFY(!form(&window).zoomTo->keyboardTracking());
+
+    QSignalSpy changes(form(&window).zoomTo, QOverload<int>::of(&QSpinBox::valueChanged));
+    form(&window).zoomTo->setFocus();
+    form(&window).zoomTo->selectAll();
+    QTest::keyClicks(form(&window).zoomTo, QStringLiteral("14"));
+    QCOMPARE(form(&window).zoomTo->value(), 12); // nothing taken while typing
+    QTest::keyClick(form(&window).zoomTo, Qt::Key_Enter);
+    QCOMPARE(form(&window).zoomTo->value(), 14);
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(changes.first().at(0).toInt(), 14);
+
+    // Past the limit for zoom 12 the finished value is cut to 15.
+    form(&window).zoomTo->selectAll();
+    QTest::keyClicks(form(&window).zoomTo, QStringLiteral("17"));
+    QTest::keyClick(form(&window).zoomTo, Qt::Key_Enter);
+    QCOMPARE(form(&window).zoomTo->value(), 15);
 }
 
 void TestMainWindow::paintRaisesDownloadZoom()

@@ -131,7 +131,7 @@ void TestProxyWindow::initTestCase()
     QVERIFY(writeFile(m_root.filePath(QStringLiteral("7/63/42.png")), NginxFixture::tilePng(63, 42, 7)));
     for (const QString &cell : {QStringLiteral("S01W001"), QStringLiteral("S01E000"), QStringLiteral("N00W001"),
                                 QStringLiteral("N00E000")})
-        QVERIFY(writeFile(m_root.filePath(QStringLiteral("srtm/version2_1/SRTM3/Africa/%1.hgt.zip").arg(cell)),
+        QVERIFY(writeFile(m_root.filePath(QStringLiteral("SRTM3/Africa/%1.hgt.zip").arg(cell)),
                           NginxFixture::zipBytes(cell.toUtf8() + QByteArray(3000, 'z'))));
     QVERIFY(NginxFixture::writeTileTree(m_slowRoot.path(), 1, 3));
     QVERIFY(writeFile(m_slowRoot.filePath(QStringLiteral("7/63/42.png")),
@@ -141,7 +141,7 @@ void TestProxyWindow::initTestCase()
              qPrintable(m_slowTiles.errorString()));
     QVERIFY2(m_squid.start({{User, Secret}}), qPrintable(m_squid.errorString()));
 
-    qputenv("TILEWRIGHT_SRTM_URL", m_tiles.httpsUrl().toUtf8());
+    qputenv("TILEWRIGHT_SRTM_URL", (m_tiles.httpsUrl() + QStringLiteral("/SRTM3")).toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", m_tiles.caFile().toUtf8());
     qputenv("TILEWRIGHT_ROOT_D", m_work.filePath(QStringLiteral("D")).toUtf8());
     qputenv("TILEWRIGHT_ROOT_C", m_work.filePath(QStringLiteral("C")).toUtf8());

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 // Budget that holds `tiles` stored entries of `bytes` each.
@@ -69,6 +71,14 @@ void TestTileStore::removeAndPinKeepTheCount()
     QCOMPARE(store.setBudget(0), QList<TileId>{c});
     QCOMPARE(store.find(b), kilo);
     QCOMPARE(store.count(), 1);
+    // Sizes are of the tiles that may leave, the pinned ones left out.
+    QVERIFY(store.entrySizes().empty());
+    store.setBudget(budgetFor(2, 1000));
+    store.insert(a, QByteArray(300, 'a'));
+    store.insert(c, kilo);
+    std::vector<qint64> sizes = store.entrySizes();
+    std::sort(sizes.begin(), sizes.end());
+    QCOMPARE(sizes, (std::vector<qint64>{300, 1000}));
 
     store.clear();
     QCOMPARE(store.count(), 0);
