@@ -14,7 +14,6 @@
 #include "app/StatusThrottle.h"
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
-#include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
 #include "settings/ProxyDetection.h"
@@ -124,6 +123,8 @@ void CvTilewright::setJobRunning(bool running)
     ui->downloadButton->setEnabled(!running);
     ui->browseButton->setEnabled(!running);
     ui->cancleButton->setEnabled(running);
+    if (!running)
+        ui->progLab->setToolTip(QString()); // the size of the job that ran
 }
 
 // ---- paint step and the download-zoom rule ---------------------------------
@@ -166,15 +167,7 @@ void CvTilewright::setZoomTo(int iZoom)
 
 void CvTilewright::about()
 {
-    QMessageBox::about(this, tr("About Tilewright"),
-                       tr("<h3>Tilewright %1</h3>"
-                          "<p>Fills a local map tile folder for offline use: OpenStreetMap "
-                          "tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile "
-                          "servers of your own list.</p>"
-                          "<p>Map data &copy; OpenStreetMap contributors.</p>"
-                          "<p>&copy; Corvane &mdash; "
-                          "<a href=\"https://www.corvane.com/\">www.corvane.com</a></p>")
-                           .arg(ProgramVersion::text()));
+    QMessageBox::about(this, tr("About Tilewright"), ProgramFiles::aboutText(ProgramVersion::text()));
 }
 
 void CvTilewright::help()
@@ -359,21 +352,6 @@ bool CvTilewright::parseDgml(const QString &fileName)
 
 int CvTilewright::listLimit = TileEnumerator::ListLimit;
 
-int CvTilewright::lonToTileX(double lon, int zoom)
-{
-    return TileGeometry::lonToTileX(lon, zoom);
-}
-
-int CvTilewright::latToTileY(double lat, int zoom)
-{
-    return TileGeometry::latToTileY(lat, zoom);
-}
-
-int CvTilewright::srtmContinent(int lon, int lat)
-{
-    return SourceAddress::srtmContinent(lon, lat);
-}
-
 void CvTilewright::slot_download()
 {
     if (!mapWidget || !tileList.empty())
@@ -470,17 +448,8 @@ void CvTilewright::startChunk()
 // progress bar for the chunk starting at fromZoom.
 void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
 {
-    TileEnumerator::EntrySink copyQueue;
-    if (!downloadMode && copyThread) {
-        copyThread->clearQueue();
-        CopyThread *worker = copyThread;
-        copyQueue = [worker](const TileId &tile) { worker->addTile(tile.x, tile.y, tile.zoom); };
-    }
-    TileEnumerator::Result result;
-    if (sourceKind == SourceKind::ElevationArchives)
-        result = TileEnumerator::enumerateElevation(downloadArea, tileList, copyQueue);
-    else
-        result = TileEnumerator::enumerateTiles(downloadArea, fromZoom, toZoom, tileList, listLimit, copyQueue);
+    const TileEnumerator::Result result = JobSteps::enumerateChunk(downloadArea, fromZoom, toZoom, sourceKind, tileList,
+                                                                   listLimit, downloadMode ? nullptr : copyThread);
     restartZoom = result.restartZoom;
 
     ui->progressBar->setMinimum(1);
@@ -589,7 +558,6 @@ void CvTilewright::endJob(const QString &status)
 {
     jobRate.finish(downloadMode ? jobEntries : copyOutcome.entries());
     statusThrottle->clear();
-    ui->progLab->setToolTip(QString());
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
     ui->progressBar->setMinimum(0);

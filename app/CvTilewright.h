@@ -4,6 +4,7 @@
 #include "acquire/SourceAddress.h"
 #include "app/JobRate.h"
 #include "mapview/GeoArea.h"
+#include "mapview/TileGeometry.h"
 #include "mapview/TileId.h"
 #include "settings/ProxySettings.h"
 
@@ -42,9 +43,9 @@ public:
 
     // Download-mode tile conversions of the job (west edge / north edge inverses
     // are the map geometry's tileXToLon / tileYToLat).
-    static int lonToTileX(double lon, int zoom);
-    static int latToTileY(double lat, int zoom);
-    static int srtmContinent(int lon, int lat);
+    static int lonToTileX(double lon, int zoom) { return TileGeometry::lonToTileX(lon, zoom); }
+    static int latToTileY(double lat, int zoom) { return TileGeometry::latToTileY(lat, zoom); }
+    static int srtmContinent(int lon, int lat) { return SourceAddress::srtmContinent(lon, lat); }
 
 signals:
     void nextDownload();

@@ -1,5 +1,6 @@
 #include "app/JobSteps.h"
 
+#include "acquire/CopyThread.h"
 #include "settings/SourceKind.h"
 
 #include <climits>
@@ -16,6 +17,19 @@ Next afterEntry(bool listEmpty, int restartZoom)
 bool chunkRemains(int fromZoom, int toZoom, int sourceKind)
 {
     return fromZoom <= toZoom && sourceKind != SourceKind::ElevationArchives;
+}
+
+TileEnumerator::Result enumerateChunk(const GeoArea &area, int fromZoom, int toZoom, int sourceKind,
+                                      std::deque<TileId> &list, int listLimit, CopyThread *copyWorker)
+{
+    TileEnumerator::EntrySink copyQueue;
+    if (copyWorker) {
+        copyWorker->clearQueue();
+        copyQueue = [copyWorker](const TileId &tile) { copyWorker->addTile(tile.x, tile.y, tile.zoom); };
+    }
+    if (sourceKind == SourceKind::ElevationArchives)
+        return TileEnumerator::enumerateElevation(area, list, copyQueue);
+    return TileEnumerator::enumerateTiles(area, fromZoom, toZoom, list, listLimit, copyQueue);
 }
 
 int barMaximum(qint64 listed)

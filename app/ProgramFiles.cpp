@@ -73,4 +73,17 @@ QString installTranslations(const QString &programFolder, const QString &qtTrans
     return language;
 }
 
+QString aboutText(const QString &version)
+{
+    return QCoreApplication::translate("CvTilewright",
+                                       "<h3>Tilewright %1</h3>"
+                                       "<p>Fills a local map tile folder for offline use: OpenStreetMap "
+                                       "tiles, OpenSeaMap seamarks, SRTM elevation archives and the tile "
+                                       "servers of your own list.</p>"
+                                       "<p>Map data &copy; OpenStreetMap contributors.</p>"
+                                       "<p>&copy; Corvane &mdash; "
+                                       "<a href=\"https://www.corvane.com/\">www.corvane.com</a></p>")
+        .arg(version);
+}
+
 } // namespace ProgramFiles

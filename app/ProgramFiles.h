@@ -23,6 +23,9 @@ QString qtCatalogue(const QString &language, const QString &qtTranslationsFolder
 // Returns the language installed (empty: none, the program speaks English).
 QString installTranslations(const QString &programFolder, const QString &qtTranslationsFolder);
 
+// The about box's rich text for the program version.
+QString aboutText(const QString &version);
+
 // The user manual below the program folder, as a file address.
 QUrl manualUrl(const QString &programFolder);
 

@@ -206,6 +206,7 @@ void TestJobGuard::otherServerRunsTheSameJob()
     QVERIFY(m_nginx.waitForAccessLog(3).size() >= 3);
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);
+    QVERIFY(form(w).progLab->toolTip().isEmpty());
 }
 
 void TestJobGuard::largeJobAsksFirst_data()
