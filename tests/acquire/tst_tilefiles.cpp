@@ -67,11 +67,15 @@ void TestTileFiles::target_data()
                                             << QStringLiteral("http://h:80/a") << QStringLiteral("/d/12/2176/")
                                             << QStringLiteral("1436.x");
     QTest::newRow("elevation") << kind(2) << TileId{11, 47, 3}
-                               << QStringLiteral("https://srtm.example/srtm/version2_1/SRTM3/Eurasia/N47E011.hgt.zip")
+                               << QStringLiteral("https://srtm.example/SRTM3/Eurasia/N47E011.hgt.zip")
                                << QStringLiteral("/d/Eurasia/") << QStringLiteral("N47E011.hgt.zip");
     QTest::newRow("elevation south-west") << kind(2) << TileId{-5, -3, 1}
-                                          << QStringLiteral("https://s/srtm/version2_1/SRTM3/Africa/S03W005.hgt.zip")
+                                          << QStringLiteral("https://s/SRTM3/Africa/S03W005.hgt.zip")
                                           << QStringLiteral("/d/Africa/") << QStringLiteral("S03W005.hgt.zip");
+    // The server's "Islands" archives go to the local "Islandes" folder.
+    QTest::newRow("elevation islands") << kind(2) << TileId{-30, 70, 4}
+                                       << QStringLiteral("https://s/SRTM3/Islands/N70W030.hgt.zip")
+                                       << QStringLiteral("/d/Islandes/") << QStringLiteral("N70W030.hgt.zip");
     QTest::newRow("elevation bad region") << kind(2) << TileId{1, 1, 9} << QStringLiteral("https://s/x.zip")
                                           << QString() << QString();
 }
