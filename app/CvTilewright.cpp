@@ -123,8 +123,10 @@ void CvTilewright::setJobRunning(bool running)
     ui->downloadButton->setEnabled(!running);
     ui->browseButton->setEnabled(!running);
     ui->cancleButton->setEnabled(running);
-    if (!running)
-        ui->progLab->setToolTip(QString()); // the size of the job that ran
+    if (!running) { // the size of the job that ran
+        ui->progLab->setToolTip(QString());
+        ui->progressBar->setToolTip(QString());
+    }
 }
 
 // ---- paint step and the download-zoom rule ---------------------------------
@@ -393,8 +395,10 @@ bool CvTilewright::admitJob()
         ui->progLab->setText(admission.notStartedText());
         return false;
     }
-    statusThrottle->show(admission.countText());
+    // The first entry's text follows at once; the size stays in the tips.
+    ui->progLab->setText(admission.countText());
     ui->progLab->setToolTip(admission.countText());
+    ui->progressBar->setToolTip(admission.countText());
     jobRate.start(downloadMode);
     jobEntries = 0;
     return true;

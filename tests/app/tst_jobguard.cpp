@@ -202,6 +202,7 @@ void TestJobGuard::otherServerRunsTheSameJob()
         QVERIFY(answers.texts.isEmpty());
     }
     QCOMPARE(form(w).progLab->toolTip(), countText(w->mapWidget->visibleArea(), 7));
+    QCOMPARE(form(w).progressBar->toolTip(), form(w).progLab->toolTip());
     QVERIFY(!form(w).downloadButton->isEnabled());
     QVERIFY(m_nginx.waitForAccessLog(3).size() >= 3);
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
