@@ -82,6 +82,17 @@ private:
     bool m_ok = false;
 };
 
+// The tile is complete on disk; a time that cannot be set costs nothing but
+// a later unconditional request.
+void setModified(const QString &path, const QDateTime &modified)
+{
+    if (!modified.isValid())
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        file.setFileTime(modified, QFileDevice::FileModificationTime);
+}
+
 } // namespace
 
 QString TileWriter::WriteResult::reason() const
@@ -131,11 +142,12 @@ TileWriter::~TileWriter()
     m_thread.join();
 }
 
-void TileWriter::write(const QString &path, const QByteArray &body)
+void TileWriter::write(const QString &path, const QByteArray &body, const QDateTime &modified)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(Job{path, body});
+        m_queue.push_back(Job{path, body, modified});
+        m_pendingBytes += body.size();
     }
     m_wake.notify_all();
 }
@@ -150,6 +162,12 @@ int TileWriter::pending() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return int(m_queue.size()) + (m_busy ? 1 : 0);
+}
+
+qint64 TileWriter::pendingBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pendingBytes;
 }
 
 int TileWriter::takeFailures()
@@ -171,6 +189,12 @@ bool TileWriter::diskFull() const
     return m_tally.diskFull.diskFull();
 }
 
+TileWriter::WriteResult TileWriter::diskFullResult() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tally.diskFull;
+}
+
 void TileWriter::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -182,10 +206,12 @@ void TileWriter::run()
         m_queue.pop_front();
         m_busy = true;
         lock.unlock();
-        const WriteResult result = store(job.path, job.body);
+        const WriteResult result = store(job.path, job.body, job.modified);
+        const qint64 bytes = job.body.size();
         job = Job(); // the body is released off the lock too
         lock.lock();
         m_busy = false;
+        m_pendingBytes -= bytes;
         switch (result.outcome) {
         case WriteResult::Outcome::Stored:
             ++m_tally.stored;
@@ -196,8 +222,11 @@ void TileWriter::run()
         case WriteResult::Outcome::Failed:
             if (m_tally.failed++ == 0)
                 m_tally.firstFailure = result;
-            if (result.diskFull() && !m_tally.diskFull.diskFull())
-                m_tally.diskFull = result;
+            if (result.diskFull()) {
+                ++m_tally.diskFullFailures;
+                if (!m_tally.diskFull.diskFull())
+                    m_tally.diskFull = result;
+            }
             break;
         }
         if (m_queue.empty())
@@ -213,7 +242,7 @@ bool TileWriter::writeTile(const QString &path, const QByteArray &body, QString 
     return result.ok();
 }
 
-TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray &body)
+TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray &body, const QDateTime &modified)
 {
     const QFileInfo info(path);
     if (info.exists()) {
@@ -243,6 +272,7 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
         }
         WriteResult stored;
         stored.path = path;
+        setModified(path, modified);
         return stored;
     }
 
@@ -271,6 +301,7 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
             result = fileFailure(path, WriteResult::Failure::Flush, file, savedErrno);
         else {
             result.path = path;
+            setModified(path, modified);
             return result;
         }
     }

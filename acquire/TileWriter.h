@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -54,6 +55,7 @@ public:
         int stored = 0;
         int unchanged = 0;
         int failed = 0;
+        int diskFullFailures = 0; // of failed: the disk was full
         WriteResult firstFailure; // the first failed write, if any
         WriteResult diskFull;     // the first write that found the disk full, if any
     };
@@ -62,19 +64,25 @@ public:
     // Writes what is queued, then ends the thread.
     ~TileWriter() override;
 
-    void write(const QString &path, const QByteArray &body);
+    // modified: when valid, the time the stored file gets (the server's
+    // Last-Modified), so a later conditional request asks about that time.
+    void write(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
     // Blocks until every queued body is on disk (or failed).
     void waitForIdle();
     int pending() const;
+    // Bytes of the bodies not yet written.
+    qint64 pendingBytes() const;
     // Writes that failed since the last call (resets the whole tally).
     int takeFailures();
     Tally takeTally();
     // True once a write found the disk full, until the next takeTally().
     bool diskFull() const;
+    // The first write that found the disk full since the last takeTally().
+    WriteResult diskFullResult() const;
 
     // The write itself, on the calling thread.
     static bool writeTile(const QString &path, const QByteArray &body, QString *error = nullptr);
-    static WriteResult store(const QString &path, const QByteArray &body);
+    static WriteResult store(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
     // Makes the folder (with its parents) and writes and removes a probe file
     // in it: the destination can take tiles.
     static WriteResult probeFolder(const QString &folder);
@@ -84,6 +92,7 @@ private:
     {
         QString path;
         QByteArray body;
+        QDateTime modified;
     };
     void run();
 
@@ -93,6 +102,7 @@ private:
     std::condition_variable m_idle;
     std::deque<Job> m_queue;
     bool m_busy = false;
+    qint64 m_pendingBytes = 0;
     bool m_stop = false;
     Tally m_tally;
     std::thread m_thread;

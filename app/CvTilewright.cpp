@@ -403,8 +403,12 @@ void CvTilewright::beginDownloadJob()
         connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
         connect(downloadJob, &DownloadJob::tileFinished, this, &CvTilewright::finished);
         connect(downloadJob, &DownloadJob::archiveFinished, this, &CvTilewright::httpRequestFinished);
+        connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
+            statusThrottle->clear();
+            ui->progLab->setText(text);
+        });
     }
-    downloadJob->begin(proxySettings());
+    downloadJob->begin(proxySettings(), destFolder);
 }
 
 ProxySettings CvTilewright::proxySettings() const
@@ -536,6 +540,9 @@ void CvTilewright::httpRequestFinished(int requestId, bool error)
 // The step after every entry: the next entry, the next chunk, or the end.
 void CvTilewright::goOnAfterEntry()
 {
+    // Disk full, a server that keeps refusing, a destination that takes no file.
+    if (downloadJob && downloadJob->mustStop())
+        return endDownloadJob();
     switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
     case JobSteps::Next::Entry:
         emit nextDownload();
@@ -551,8 +558,9 @@ void CvTilewright::goOnAfterEntry()
 
 void CvTilewright::endDownloadJob()
 {
-    const JobOutcome outcome = downloadJob ? downloadJob->finish() : JobOutcome();
-    endJob(outcome.downloadEndText(destFolder));
+    tileList.clear();
+    restartZoom = 0;
+    endJob(downloadJob ? downloadJob->endText(destFolder) : JobOutcome().downloadEndText(destFolder));
 }
 
 void CvTilewright::endJob(const QString &status)
