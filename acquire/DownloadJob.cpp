@@ -53,7 +53,13 @@ JobOutcome::Reason failureOf(CurlTransfer::Status status)
 
 JobOutcome::Reason failureOf(TileContent::Reason reason)
 {
-    return reason == TileContent::Reason::Document ? JobOutcome::Reason::NotATile : JobOutcome::Reason::Incomplete;
+    switch (reason) {
+    case TileContent::Reason::Document:
+    case TileContent::Reason::NotItsType:
+        return JobOutcome::Reason::NotATile;
+    default:
+        return JobOutcome::Reason::Incomplete;
+    }
 }
 
 QByteArray httpDate(const QDateTime &time)

@@ -94,6 +94,8 @@ QString JobOutcome::reasonText(Reason reason, int httpStatus)
         return QStringLiteral("incomplete body");
     case Reason::DiskFull:
         return QStringLiteral("disk full");
+    case Reason::Missing:
+        return QStringLiteral("no source tile");
     }
     return QString();
 }

@@ -25,7 +25,8 @@ public:
         TooLarge,      // the body passed the size bound while it arrived
         TimedOut,      // no answer in time, or the answer came too slowly
         Incomplete,    // the body was cut short or is not what its type says
-        DiskFull       // no space, quota or file-size limit left on the destination
+        DiskFull,      // no space, quota or file-size limit left on the destination
+        Missing        // (copy) the source tree has no such tile
     };
 
     void addStored(int count = 1) { m_stored += count; }
