@@ -168,6 +168,13 @@ bool DownloadJob::start(const EntryPlan &plan)
     if (plan.pauseFirst)
         QThread::msleep(SourceAddress::InternalServerPauseMs);
     if (plan.transport == EntryPlan::Transport::Https) {
+        // The transfer writes into the folder; it is taken back if nothing came.
+        bool made = false;
+        m_archiveFolders = TileWriter::makeFolder(plan.target.folder, &made);
+        if (!made) {
+            m_outcome.addFailed(JobOutcome::Reason::Unwritable);
+            return false;
+        }
         sendArchive(plan);
         return true;
     }
@@ -440,9 +447,12 @@ void DownloadJob::archiveEnded(int id, int status, const QString &error)
         return; // a transfer of a stopped job
     m_archiveId = 0;
     const auto result = CurlTransfer::Status(status);
+    if (!CurlTransfer::Result{result, 0, QString()}.ok())
+        TileWriter::removeMadeFolders(m_archiveFolders);
+    m_archiveFolders.clear();
     int httpStatus = 0;
     if (result == CurlTransfer::Status::HttpError) {
-        const auto match = QRegularExpression(QStringLiteral("HTTP status (\\d{3})")).match(error);
+        const auto match = QRegularExpression(QStringLiteral("\\b([1-5]\\d\\d)\\b")).match(error);
         httpStatus = match.hasMatch() ? match.captured(1).toInt() : 0;
     }
     if (!refusal(httpStatus))

@@ -170,6 +170,7 @@ private:
     bool m_pendingEnd = false; // an entry of a stopped job reports its end
     quint32 m_generation = 0;  // bumped by abort(): late reports are dropped
     int m_archiveId = 0;       // transfer waited for; 0 = none
+    QStringList m_archiveFolders; // made for it, taken back when nothing came
     JobOutcome m_outcome;
 
     Q_DISABLE_COPY(DownloadJob)

@@ -59,27 +59,15 @@ class FolderMaker
 {
 public:
     explicit FolderMaker(const QString &folder)
+        : m_made(TileWriter::makeFolder(folder, &m_ok))
     {
-        QString missing = QDir::cleanPath(folder);
-        while (!missing.isEmpty() && !QFileInfo::exists(missing)) {
-            m_made.prepend(missing);
-            const QString parent = QFileInfo(missing).path();
-            if (parent == missing)
-                break;
-            missing = parent;
-        }
-        m_ok = m_made.isEmpty() ? QFileInfo(folder).isDir() : QDir().mkpath(folder);
     }
     bool ok() const { return m_ok; }
-    void undo() const
-    {
-        for (auto it = m_made.crbegin(); it != m_made.crend(); ++it)
-            QDir().rmdir(*it); // only empty folders go
-    }
+    void undo() const { TileWriter::removeMadeFolders(m_made); }
 
 private:
-    QStringList m_made;
     bool m_ok = false;
+    QStringList m_made;
 };
 
 // The tile is complete on disk; a time that cannot be set costs nothing but
@@ -309,6 +297,27 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
     file.remove();
     folder.undo();
     return result;
+}
+
+QStringList TileWriter::makeFolder(const QString &folder, bool *ok)
+{
+    QStringList made;
+    QString missing = QDir::cleanPath(folder);
+    while (!missing.isEmpty() && !QFileInfo::exists(missing)) {
+        made.prepend(missing);
+        const QString parent = QFileInfo(missing).path();
+        if (parent == missing)
+            break;
+        missing = parent;
+    }
+    *ok = made.isEmpty() ? QFileInfo(folder).isDir() : QDir().mkpath(folder);
+    return made;
+}
+
+void TileWriter::removeMadeFolders(const QStringList &made)
+{
+    for (auto it = made.crbegin(); it != made.crend(); ++it)
+        QDir().rmdir(*it); // only empty folders go
 }
 
 TileWriter::WriteResult TileWriter::probeFolder(const QString &folder)

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <condition_variable>
 #include <deque>
@@ -86,6 +87,11 @@ public:
     // Makes the folder (with its parents) and writes and removes a probe file
     // in it: the destination can take tiles.
     static WriteResult probeFolder(const QString &folder);
+    // Makes the folder with its parents for a file written elsewhere (an
+    // HTTPS transfer); returns the folders it made, outermost first, or
+    // *ok false. removeMadeFolders takes them back when no file went in.
+    static QStringList makeFolder(const QString &folder, bool *ok);
+    static void removeMadeFolders(const QStringList &made);
 
 private:
     struct Job
