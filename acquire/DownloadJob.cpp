@@ -71,7 +71,10 @@ QByteArray httpDate(const QDateTime &time)
 // servers that block a program say why there, hostile ones may say anything.
 QString firstLine(const QByteArray &contentType, const QByteArray &head)
 {
-    if (!contentType.trimmed().toLower().startsWith("text/"))
+    // Servers label error texts by the extension asked for, too; binary
+    // bodies are left out.
+    const bool text = contentType.trimmed().toLower().startsWith("text/");
+    if (!text && (TileContent::hasImageSignature(head) || head.contains('\0')))
         return QString();
     const QString line = QString::fromUtf8(head.left(head.indexOf('\n'))).left(200);
     QString printable;

@@ -68,6 +68,7 @@ private slots:
     void failedTilesAreSkipped_data();
     void failedTilesAreSkipped();
     void unwritableDestination();
+    void serverPushback();
     void emptyJobEnds();
     void restartAboveLoweredZoomEnds();
     void rejectedHostSendsNothing();
@@ -131,7 +132,10 @@ void TestDownloadJob::initTestCase()
     QVERIFY2(m_nginx.start(root, QStringLiteral(
                                      "location /wmserror/ { default_type application/vnd.ogc.se_xml;"
                                      " return 200 '<?xml version=\"1.0\"?><ServiceExceptionReport/>'; }\n"
-                                     "location /looping/ { return 302 $uri; }\n")),
+                                     "location /looping/ { return 302 $uri; }\n"
+                                     "location /refuse/ { default_type text/plain;"
+                                     " return 403 'Blocked: see the tile usage policy\\n'; }\n"
+                                     "location /busy/ { add_header Retry-After 120 always; return 503; }\n")),
              qPrintable(m_nginx.errorString()));
 
     // No request may leave the machine: the map view and the standard source
@@ -480,6 +484,32 @@ void TestDownloadJob::unwritableDestination()
         if (t.x != tiles.front().x)
             QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
     }
+}
+
+// A server that asks to wait: the status line shows the wait and Stop ends
+// it at once. A server that refuses the program: the job stops after three
+// refusals and says why.
+void TestDownloadJob::serverPushback()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/busy/");
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(),
+                              QStringLiteral("The server asked to wait: asking again in 120 s (HTTP 503)"), 20000);
+    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+    QCOMPARE(form(w).progLab->text(), Canceled);
+    QVERIFY(!w->downloadJob->busy());
+    QVERIFY(form(w).downloadButton->isEnabled());
+    QCOMPARE(jobRequests().size(), 1);
+
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/refuse/");
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403): "
+                                                     "Blocked: see the tile usage policy"));
+    QCOMPARE(jobRequests().filter(QStringLiteral("/refuse/")).size(), 3);
+    QVERIFY(filesBelow(m_dest).isEmpty());
 }
 
 // A view entirely west of the grid: nothing to fetch, the job still ends.
