@@ -625,6 +625,11 @@ void CvTilewright::slot_update(int iZoom, int iTile)
         ui->progressBar->setValue(ui->progressBar->value() + 1);
         return;
     }
+    if (copyThread) {
+        const CopyThread::Failures failed = copyThread->runFailures();
+        copyOutcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
+        copyOutcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
+    }
     tileList.clear();
     // The enumeration stopped at its list limit: the job goes on with the
     // next levels (slotRestartDownload ends it itself if none are left).
