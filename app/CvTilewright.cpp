@@ -406,6 +406,7 @@ void CvTilewright::beginDownloadJob()
         connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
             statusThrottle->clear();
             ui->progLab->setText(text);
+            ui->progLab->setToolTip(text); // the label may be narrower than the text
         });
     }
     downloadJob->begin(proxySettings(), destFolder);
@@ -561,6 +562,7 @@ void CvTilewright::endDownloadJob()
     tileList.clear();
     restartZoom = 0;
     endJob(downloadJob ? downloadJob->endText(destFolder) : JobOutcome().downloadEndText(destFolder));
+    ui->progLab->setToolTip(ui->progLab->text()); // the label may be narrower than the text
 }
 
 void CvTilewright::endJob(const QString &status)

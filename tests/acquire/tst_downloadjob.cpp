@@ -498,6 +498,9 @@ void TestDownloadJob::serverPushback()
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(),
                               QStringLiteral("The server asked to wait: asking again in 120 s (HTTP 503)"), 20000);
+    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-server-asks-to-wait.png"));
+    QVERIFY(w->grab().save(shot));
+    qInfo("window while the server asks to wait: %s", qPrintable(shot));
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);
     QVERIFY(!w->downloadJob->busy());
