@@ -11,7 +11,7 @@
 #include "acquire/TileWriter.h"
 #include "mapview/TileContent.h"
 
-#include <QGuiApplication>
+#include <QColor>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -28,6 +28,14 @@ namespace {
 
 const char ChildSwitch[] = "--job-under-file-size-limit";
 constexpr int FileSizeLimit = 3000;
+
+// A complete PNG of its own for each number (no painting: no GUI application).
+QByteArray pngOf(int n)
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(QColor::fromRgb(QRgb(0x102030u * uint(n + 1))));
+    return NginxFixture::pngBytes(image);
+}
 
 QByteArray readFile(const QString &path)
 {
@@ -398,7 +406,7 @@ void TestHostileJob::conditionalRequests()
     QTemporaryDir root;
     QFile::setPermissions(root.path(), QFile::permissions(root.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
     for (int y = 0; y < 3; ++y)
-        QVERIFY(writeFile(root.filePath(tileName(y)), NginxFixture::tilePng(1, y, 12)));
+        QVERIFY(writeFile(root.filePath(tileName(y)), pngOf(y)));
     NginxFixture nginx;
     QVERIFY2(nginx.start(root.path()), qPrintable(nginx.errorString()));
     QVector<EntryPlan> plans;
@@ -421,7 +429,7 @@ void TestHostileJob::conditionalRequests()
     run(QStringLiteral("Download finished: 0 of 3 tiles stored, 3 unchanged"));
 
     // The server's tile 0 changes; the local tile 1 was cut short.
-    const QByteArray changed = NginxFixture::tilePng(9, 9, 12);
+    const QByteArray changed = pngOf(99);
     QVERIFY(writeFile(root.filePath(tileName(0)), changed));
     QFile server0(root.filePath(tileName(0)));
     QVERIFY(server0.open(QIODevice::ReadWrite));
@@ -526,7 +534,7 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         return runChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     }
-    QGuiApplication app(argc, argv); // the test tiles are painted
+    QCoreApplication app(argc, argv);
     TestHostileJob test;
     return QTest::qExec(&test, argc, argv);
 }
