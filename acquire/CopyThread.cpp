@@ -109,6 +109,7 @@ bool CopyThread::startCopy(const QString &source, const QString &destination)
     wait();
     StopLock lock(stopMutex);
     reports.clear();
+    failures = Failures();
     ++runNumber;
     stopFlag = false;
     sourceDir = source;
@@ -185,24 +186,34 @@ void CopyThread::deliverReports()
     }
 }
 
-bool CopyThread::copyTile(const QString &sourceFile, const QString &targetFolder,
-                          const QString &targetFile)
+CopyThread::Copy CopyThread::copyTile(const QString &sourceFile, const QString &targetFolder,
+                                      const QString &targetFile)
 {
     QFile source(sourceFile);
     if (!source.open(QIODevice::ReadOnly))
-        return false;
+        return Copy::Missing;
     if (!QDir(targetFolder).exists() && !QDir().mkpath(targetFolder))
-        return false;
+        return Copy::Unwritable;
     // The old tile is replaced only once the new one is complete on disk.
     QSaveFile target(targetFile);
     if (!target.open(QIODevice::WriteOnly))
-        return false;
+        return Copy::Unwritable;
     const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError || target.write(bytes) != bytes.size()) {
+    if (source.error() != QFileDevice::NoError) {
         target.cancelWriting();
-        return false;
+        return Copy::Missing;
     }
-    return target.commit();
+    if (target.write(bytes) != bytes.size()) {
+        target.cancelWriting();
+        return Copy::Unwritable;
+    }
+    return target.commit() ? Copy::Copied : Copy::Unwritable;
+}
+
+CopyThread::Failures CopyThread::runFailures() const
+{
+    StopLock lock(stopMutex);
+    return failures;
 }
 
 void CopyThread::run()
@@ -228,8 +239,21 @@ void CopyThread::run()
         const QString sourceFile = TileFiles::tileFile(sourceDir + QLatin1Char('/'), tile);
         const QString targetFolder = TileFiles::tileFolder(targetDir, tile);
         const QString targetFile = TileFiles::tileFile(targetDir, tile);
-        if (copyTile(sourceFile, targetFolder, targetFile))
+        switch (copyTile(sourceFile, targetFolder, targetFile)) {
+        case Copy::Copied:
             postReport(tile.zoom, tile.y);
+            break;
+        case Copy::Missing: {
+            StopLock lock(stopMutex);
+            ++failures.missing;
+            break;
+        }
+        case Copy::Unwritable: {
+            StopLock lock(stopMutex);
+            ++failures.unwritable;
+            break;
+        }
+        }
         if (queueEmptyOrStopped())
             break;
     }

@@ -36,6 +36,15 @@ public:
     // none is queued. A stopped run still finishing its tile is waited for.
     bool startCopy(const QString &source, const QString &destination);
 
+    // Tiles of the last run that were not copied, by why; read when the
+    // run's end is reported (every count is made before that report).
+    struct Failures
+    {
+        int missing = 0;    // no readable tile in the source tree
+        int unwritable = 0; // the target could not be written
+    };
+    Failures runFailures() const;
+
     // Tiles start at least this far apart, so a copy never floods the disk.
     static constexpr int PauseMs = 10;
 
@@ -62,8 +71,8 @@ private:
     bool queueEmptyOrStopped();
     bool pauseUntil(qint64 deadlineNs);
     void postReport(int zoom, int tile);
-    static bool copyTile(const QString &sourceFile, const QString &targetFolder,
-                         const QString &targetFile);
+    enum class Copy { Copied, Missing, Unwritable };
+    static Copy copyTile(const QString &sourceFile, const QString &targetFolder, const QString &targetFile);
 
     std::atomic_bool stopFlag{false};
     // Guards tileQueue and the reports not yet delivered: a new job may be
@@ -74,6 +83,7 @@ private:
     QString targetDir;
     std::deque<TileId> tileQueue;
     std::vector<Report> reports;
+    Failures failures; // of the current run
     // Counts the runs started; a delivery stops when a newer run has begun.
     quint32 runNumber = 0;
 

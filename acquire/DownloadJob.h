@@ -1,37 +1,49 @@
 #pragma once
 
 #include "acquire/EntryPlan.h"
+#include "acquire/JobLimits.h"
 #include "acquire/JobOutcome.h"
+#include "mapview/TileContent.h"
 #include "settings/ProxySettings.h"
 
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class ArchiveTransfer;
 class QNetworkAccessManager;
+class QTimer;
 class TileWriter;
 
 // The road of one tile, from the Download button to its file:
 //   CvTilewright::slot_download  enumerates the visible area into the window's
-//                                tile list and begins a job here
+//                                tile list and begins a job here, which checks
+//                                once that the destination takes files
 //   CvTilewright::downloadFile   takes the front entry, lets EntryPlan decide
 //                                its address, file and transport, and hands
 //                                the plan to start()
-//   DownloadJob::start           makes sure the zoom/x folder can be written
-//                                (once per folder and job), then sends a GET
-//                                through Qt, or queues the HTTPS transfer on
-//                                ArchiveTransfer's thread (libcurl)
-//   DownloadJob::replyFinished   a 2xx answer that is not a document goes to
-//                                the TileWriter's thread, which replaces the
-//                                old file only with the complete new one
+//   DownloadJob::start           sends a GET through Qt (conditional when a
+//                                sound tile is already there), or queues the
+//                                HTTPS transfer on ArchiveTransfer's thread
+//   DownloadJob::readBody        the body arrives piece by piece, bounded in
+//                                size and judged by TileContent::Checker
+//   DownloadJob::replyFinished   a complete body that is a tile goes to the
+//                                TileWriter's thread, which replaces the old
+//                                file only with the complete new one; a server
+//                                that asks to wait is asked again later
 //   tileFinished / archiveFinished reach CvTilewright::finished /
-//                                httpRequestFinished, which go on with the
-//                                next entry, the next chunk, or the end
-//   DownloadJob::finish          waits for the writer and hands back the
-//                                JobOutcome whose end text the status line shows
+//                                httpRequestFinished, which ask mustStop() and
+//                                go on with the next entry, the next chunk, or
+//                                the end
+//   DownloadJob::endText         waits for the writer and gives the status
+//                                line's text for the job's end
 // Strictly one request is in flight at a time; every entry lands in the
-// outcome's counts, stored or failed with its reason.
+// outcome's counts: stored, unchanged, failed with its reason, or skipped.
 class DownloadJob : public QObject
 {
     Q_OBJECT
@@ -40,25 +52,53 @@ public:
     // The request id every archive completion carries.
     static constexpr int ArchiveRequestId = 1001;
 
+    // The bounds of the job's requests; tests shorten them.
+    struct Limits
+    {
+        int connectTimeoutSeconds = JobLimits::ConnectTimeoutSeconds;
+        int lowSpeedSeconds = JobLimits::LowSpeedSeconds;
+        int lowSpeedBytes = JobLimits::LowSpeedBytesPerSecond;
+        qint64 tileBodyLimit = JobLimits::TileBodyLimit;
+        qint64 archiveBodyLimit = JobLimits::ArchiveBodyLimit;
+        int maxRetryWaitMs = JobLimits::MaxRetryWaitMs;
+    };
+
     explicit DownloadJob(QObject *parent = nullptr);
     // Ends the request in flight; writes what is queued.
     ~DownloadJob() override;
 
-    // A new job: what a stopped job still had to write is written first,
-    // the counts start from zero and folders are checked anew.
-    void begin(const ProxySettings &proxy);
+    void setLimits(const Limits &limits) { m_limits = limits; }
+    const Limits &limits() const { return m_limits; }
+
+    // A new job for the destination folder: what a stopped job still had to
+    // write is written first, the counts start from zero, and the folder is
+    // made and probed once. A destination that takes no file stops the job
+    // before its first request.
+    void begin(const ProxySettings &proxy, const QString &destFolder);
     // The proxy for the requests from now on (plain HTTP and HTTPS).
     void setProxy(const ProxySettings &proxy);
     // Sends the entry's request. False when the entry ended at once (no
-    // address, nothing writable, no tile server); it is counted then.
+    // address, no file name, no tile server); it is counted then. A job that
+    // must stop sends nothing and reports the entry's end from the event loop.
     bool start(const EntryPlan &plan);
-    // Stop: the request in flight is ended and reports nothing; its old tile stays.
+    // Stop: the request in flight (or the wait before asking again) ends and
+    // reports nothing; its old tile stays.
     void abort();
     // Waits for the writer and gives the job's outcome.
     JobOutcome finish();
+    // The status line's text at the job's end: why it stopped, or the
+    // outcome's end text.
+    QString endText(const QString &destFolder);
 
-    bool busy() const { return m_reply || m_archiveId != 0; }
+    // The job may not go on: the destination takes no files, the disk is
+    // full, or the server keeps refusing. stopText() says why.
+    bool mustStop() const { return !m_stopText.isEmpty(); }
+    QString stopText() const { return m_stopText; }
+
+    bool busy() const { return m_reply || m_archiveId != 0 || m_waiting || m_pendingEnd; }
     bool archiveInFlight() const { return m_archiveId != 0; }
+    // Waiting before the same tile is asked for again.
+    bool waitingToRetry() const { return m_waiting; }
     QNetworkAccessManager *networkManager() const { return m_network; }
     QNetworkReply *reply() const { return m_reply; }
     const JobOutcome &outcome() const { return m_outcome; }
@@ -70,24 +110,67 @@ signals:
     void tileFinished();
     // The HTTPS entry in flight has ended; error: nothing was stored.
     void archiveFinished(int requestId, bool error);
+    // A text for the status line while the job waits for the server.
+    void statusText(const QString &text);
 
 private:
-    bool folderWritable(const QString &folder);
-    void sendRequest(const EntryPlan &plan);
+    // Why the job ended a reply itself.
+    enum class Cut { None, TooLarge, TimedOut, Broken };
+
+    void sendRequest();
     void sendArchive(const EntryPlan &plan);
+    void readHeaders();
+    void readBody();
+    void watch();
+    void cut(Cut why);
     void replyFinished(QNetworkReply *done);
     void recordAnswer(QNetworkReply *done);
-    void archiveEnded(int id, int status);
+    bool answerStatus(QNetworkReply *done, int status);
+    void retryLater(qint64 waitMs, int status);
+    void showWait(int status);
+    void countRefusal(int status, const QString &text);
+    void archiveEnded(int id, int status, const QString &error);
+    void checkDisk();
+    void endEntryLater();
     void releaseReply();
+    QDateTime conditionalTime(const QString &path, qint64 limit) const;
 
+    Limits m_limits;
     QNetworkAccessManager *m_network = nullptr;
     TileWriter *m_writer = nullptr;
     ArchiveTransfer *m_archives = nullptr; // made for the first HTTPS entry
     ProxySettings m_proxy;
+    QString m_destFolder;
+    QString m_stopText;
+
+    // The plain-HTTP entry in flight.
+    EntryPlan m_plan;
     QNetworkReply *m_reply = nullptr;
-    QString m_replyPath;     // where the answer in flight goes
-    int m_archiveId = 0;     // transfer waited for; 0 = none
-    QString m_checkedFolder; // created and writable in this job
+    QDateTime m_ifModifiedSince;
+    int m_retries = 0;
+    int m_status = 0;           // of the answer being read
+    QByteArray m_body;          // a 2xx body, up to the size bound
+    QByteArray m_errorHead;     // the start of an error answer's body
+    std::unique_ptr<TileContent::Checker> m_checker;
+    Cut m_cut = Cut::None;
+    QTimer *m_watchdog = nullptr;
+    QElapsedTimer m_sinceStart;  // of the request
+    QElapsedTimer m_window;      // of the low-speed measure
+    qint64 m_received = 0;       // bytes of the answer so far, headers counted as one
+    qint64 m_windowStart = 0;
+    bool m_answered = false;
+
+    // Waiting for the server before asking again.
+    QTimer *m_retryTimer = nullptr;
+    QTimer *m_countdown = nullptr;
+    bool m_waiting = false;
+    int m_waitStatus = 0;
+
+    int m_refusals = 0;       // 401/403 answers in a row
+    bool m_pendingEnd = false; // an entry of a stopped job reports its end
+    quint32 m_generation = 0;  // bumped by abort(): late reports are dropped
+    int m_archiveId = 0;       // transfer waited for; 0 = none
+    QStringList m_archiveFolders; // made for it, taken back when nothing came
     JobOutcome m_outcome;
 
     Q_DISABLE_COPY(DownloadJob)

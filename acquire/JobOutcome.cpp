@@ -1,23 +1,17 @@
 #include "acquire/JobOutcome.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 
-void JobOutcome::addFailed(Reason reason, int httpStatus)
+void JobOutcome::addFailed(Reason reason, int httpStatus, int count)
 {
-    ++m_failed[Key(int(reason), reason == Reason::HttpStatus ? httpStatus : 0)];
+    if (count > 0)
+        m_failed[Key(int(reason), reason == Reason::HttpStatus ? httpStatus : 0)] += count;
 }
 
 void JobOutcome::addSkipped(Reason reason)
 {
     ++m_skipped[int(reason)];
-}
-
-void JobOutcome::storedButNotWritten(int count)
-{
-    count = qBound(0, count, m_stored);
-    m_stored -= count;
-    if (count > 0)
-        m_failed[Key(int(Reason::Unwritable), 0)] += count;
 }
 
 void JobOutcome::noteFormat(const QString &format, const QString &extension)
@@ -92,6 +86,16 @@ QString JobOutcome::reasonText(Reason reason, int httpStatus)
         return QStringLiteral("not a tile");
     case Reason::Transfer:
         return QStringLiteral("transfer failed");
+    case Reason::TooLarge:
+        return QStringLiteral("too large");
+    case Reason::TimedOut:
+        return QStringLiteral("timed out");
+    case Reason::Incomplete:
+        return QStringLiteral("incomplete body");
+    case Reason::DiskFull:
+        return QStringLiteral("disk full");
+    case Reason::Missing:
+        return QStringLiteral("no source tile");
     }
     return QString();
 }
@@ -103,12 +107,43 @@ QString JobOutcome::downloadEndText(const QString &destFolder) const
     if (addressed > 0 && failed(Reason::Unwritable) == addressed)
         return QCoreApplication::translate("CvTilewright", "Download failed: no tile could be written to %1")
             .arg(destFolder);
-    if (!m_formatNote.isEmpty())
-        return m_formatNote;
-    return QCoreApplication::translate("CvTilewright", "Download finished!");
+    if (m_stored == entries()) {
+        if (!m_formatNote.isEmpty())
+            return m_formatNote;
+        return QCoreApplication::translate("CvTilewright", "Download finished!");
+    }
+    return partialText(QCoreApplication::translate("CvTilewright", "Download finished: %1 of %2 tiles stored"));
 }
 
 QString JobOutcome::copyEndText() const
 {
-    return QCoreApplication::translate("CvTilewright", "Copy finished!");
+    if (m_stored == entries())
+        return QCoreApplication::translate("CvTilewright", "Copy finished!");
+    return partialText(QCoreApplication::translate("CvTilewright", "Copy finished: %1 of %2 tiles copied"));
+}
+
+// The counts that are not stored, each with its most frequent reason.
+QString JobOutcome::partialText(const QString &finished) const
+{
+    const QLocale locale;
+    QString text = finished.arg(locale.toString(m_stored), locale.toString(entries()));
+    if (m_unchanged > 0)
+        text += QCoreApplication::translate("CvTilewright", ", %1 unchanged").arg(locale.toString(m_unchanged));
+    if (failed() > 0) {
+        const auto most = mostFrequentFailure();
+        text += QCoreApplication::translate("CvTilewright", ", %1 failed (%2)")
+                    .arg(locale.toString(failed()), reasonText(most.first, most.second));
+    }
+    if (skipped() > 0) {
+        int mostReason = 0, mostCount = 0;
+        for (auto it = m_skipped.cbegin(); it != m_skipped.cend(); ++it) {
+            if (it.value() > mostCount) {
+                mostCount = it.value();
+                mostReason = it.key();
+            }
+        }
+        text += QCoreApplication::translate("CvTilewright", ", %1 skipped (%2)")
+                    .arg(locale.toString(skipped()), reasonText(Reason(mostReason)));
+    }
+    return text;
 }

@@ -21,17 +21,19 @@ public:
         Network,       // connection, name, TLS, redirect loop
         HttpStatus,    // the server answered with a status outside 2xx
         NotATile,      // a document (error page, service exception) instead of a tile
-        Transfer       // an HTTPS transfer ended without an answer
+        Transfer,      // an HTTPS transfer ended without an answer
+        TooLarge,      // the body passed the size bound while it arrived
+        TimedOut,      // no answer in time, or the answer came too slowly
+        Incomplete,    // the body was cut short or is not what its type says
+        DiskFull,      // no space, quota or file-size limit left on the destination
+        Missing        // (copy) the source tree has no such tile
     };
 
     void addStored(int count = 1) { m_stored += count; }
     void addUnchanged(int count = 1) { m_unchanged += count; }
     // httpStatus is kept with HttpStatus failures, so the text can name it.
-    void addFailed(Reason reason, int httpStatus = 0);
+    void addFailed(Reason reason, int httpStatus = 0, int count = 1);
     void addSkipped(Reason reason);
-    // Bodies handed to the writer were counted as stored; count of them the
-    // writer could not put on disk.
-    void storedButNotWritten(int count);
     // A theme format that is no file extension: tiles are saved as .extension.
     void noteFormat(const QString &format, const QString &extension);
 
@@ -48,11 +50,17 @@ public:
     // Plain words for a reason, for the end text and for test messages.
     static QString reasonText(Reason reason, int httpStatus = 0);
 
-    // "Download finished!", or what went wrong when nothing could be kept.
+    // "Download finished!" exactly when every entry was stored; otherwise how
+    // many of how many were stored and the most frequent reason of the
+    // failures, e.g. "Download finished: 1,204 of 1,300 tiles stored, 96
+    // failed (HTTP 404)"; "Download failed: ..." when nothing could be kept.
     QString downloadEndText(const QString &destFolder) const;
+    // "Copy finished!" exactly when every entry was copied (stored).
     QString copyEndText() const;
 
 private:
+    QString partialText(const QString &finished) const;
+
     using Key = QPair<int, int>; // reason, HTTP status
     int m_stored = 0;
     int m_unchanged = 0;

@@ -59,28 +59,27 @@ class FolderMaker
 {
 public:
     explicit FolderMaker(const QString &folder)
+        : m_made(TileWriter::makeFolder(folder, &m_ok))
     {
-        QString missing = QDir::cleanPath(folder);
-        while (!missing.isEmpty() && !QFileInfo::exists(missing)) {
-            m_made.prepend(missing);
-            const QString parent = QFileInfo(missing).path();
-            if (parent == missing)
-                break;
-            missing = parent;
-        }
-        m_ok = m_made.isEmpty() ? QFileInfo(folder).isDir() : QDir().mkpath(folder);
     }
     bool ok() const { return m_ok; }
-    void undo() const
-    {
-        for (auto it = m_made.crbegin(); it != m_made.crend(); ++it)
-            QDir().rmdir(*it); // only empty folders go
-    }
+    void undo() const { TileWriter::removeMadeFolders(m_made); }
 
 private:
-    QStringList m_made;
     bool m_ok = false;
+    QStringList m_made;
 };
+
+// The tile is complete on disk; a time that cannot be set costs nothing but
+// a later unconditional request.
+void setModified(const QString &path, const QDateTime &modified)
+{
+    if (!modified.isValid())
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        file.setFileTime(modified, QFileDevice::FileModificationTime);
+}
 
 } // namespace
 
@@ -131,11 +130,12 @@ TileWriter::~TileWriter()
     m_thread.join();
 }
 
-void TileWriter::write(const QString &path, const QByteArray &body)
+void TileWriter::write(const QString &path, const QByteArray &body, const QDateTime &modified)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(Job{path, body});
+        m_queue.push_back(Job{path, body, modified});
+        m_pendingBytes += body.size();
     }
     m_wake.notify_all();
 }
@@ -150,6 +150,12 @@ int TileWriter::pending() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return int(m_queue.size()) + (m_busy ? 1 : 0);
+}
+
+qint64 TileWriter::pendingBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pendingBytes;
 }
 
 int TileWriter::takeFailures()
@@ -171,6 +177,12 @@ bool TileWriter::diskFull() const
     return m_tally.diskFull.diskFull();
 }
 
+TileWriter::WriteResult TileWriter::diskFullResult() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tally.diskFull;
+}
+
 void TileWriter::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -182,10 +194,12 @@ void TileWriter::run()
         m_queue.pop_front();
         m_busy = true;
         lock.unlock();
-        const WriteResult result = store(job.path, job.body);
+        const WriteResult result = store(job.path, job.body, job.modified);
+        const qint64 bytes = job.body.size();
         job = Job(); // the body is released off the lock too
         lock.lock();
         m_busy = false;
+        m_pendingBytes -= bytes;
         switch (result.outcome) {
         case WriteResult::Outcome::Stored:
             ++m_tally.stored;
@@ -196,8 +210,11 @@ void TileWriter::run()
         case WriteResult::Outcome::Failed:
             if (m_tally.failed++ == 0)
                 m_tally.firstFailure = result;
-            if (result.diskFull() && !m_tally.diskFull.diskFull())
-                m_tally.diskFull = result;
+            if (result.diskFull()) {
+                ++m_tally.diskFullFailures;
+                if (!m_tally.diskFull.diskFull())
+                    m_tally.diskFull = result;
+            }
             break;
         }
         if (m_queue.empty())
@@ -213,7 +230,7 @@ bool TileWriter::writeTile(const QString &path, const QByteArray &body, QString 
     return result.ok();
 }
 
-TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray &body)
+TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray &body, const QDateTime &modified)
 {
     const QFileInfo info(path);
     if (info.exists()) {
@@ -243,6 +260,7 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
         }
         WriteResult stored;
         stored.path = path;
+        setModified(path, modified);
         return stored;
     }
 
@@ -271,6 +289,7 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
             result = fileFailure(path, WriteResult::Failure::Flush, file, savedErrno);
         else {
             result.path = path;
+            setModified(path, modified);
             return result;
         }
     }
@@ -278,6 +297,27 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
     file.remove();
     folder.undo();
     return result;
+}
+
+QStringList TileWriter::makeFolder(const QString &folder, bool *ok)
+{
+    QStringList made;
+    QString missing = QDir::cleanPath(folder);
+    while (!missing.isEmpty() && !QFileInfo::exists(missing)) {
+        made.prepend(missing);
+        const QString parent = QFileInfo(missing).path();
+        if (parent == missing)
+            break;
+        missing = parent;
+    }
+    *ok = made.isEmpty() ? QFileInfo(folder).isDir() : QDir().mkpath(folder);
+    return made;
+}
+
+void TileWriter::removeMadeFolders(const QStringList &made)
+{
+    for (auto it = made.crbegin(); it != made.crend(); ++it)
+        QDir().rmdir(*it); // only empty folders go
 }
 
 TileWriter::WriteResult TileWriter::probeFolder(const QString &folder)

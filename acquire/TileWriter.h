@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <condition_variable>
 #include <deque>
@@ -54,6 +56,7 @@ public:
         int stored = 0;
         int unchanged = 0;
         int failed = 0;
+        int diskFullFailures = 0; // of failed: the disk was full
         WriteResult firstFailure; // the first failed write, if any
         WriteResult diskFull;     // the first write that found the disk full, if any
     };
@@ -62,28 +65,40 @@ public:
     // Writes what is queued, then ends the thread.
     ~TileWriter() override;
 
-    void write(const QString &path, const QByteArray &body);
+    // modified: when valid, the time the stored file gets (the server's
+    // Last-Modified), so a later conditional request asks about that time.
+    void write(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
     // Blocks until every queued body is on disk (or failed).
     void waitForIdle();
     int pending() const;
+    // Bytes of the bodies not yet written.
+    qint64 pendingBytes() const;
     // Writes that failed since the last call (resets the whole tally).
     int takeFailures();
     Tally takeTally();
     // True once a write found the disk full, until the next takeTally().
     bool diskFull() const;
+    // The first write that found the disk full since the last takeTally().
+    WriteResult diskFullResult() const;
 
     // The write itself, on the calling thread.
     static bool writeTile(const QString &path, const QByteArray &body, QString *error = nullptr);
-    static WriteResult store(const QString &path, const QByteArray &body);
+    static WriteResult store(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
     // Makes the folder (with its parents) and writes and removes a probe file
     // in it: the destination can take tiles.
     static WriteResult probeFolder(const QString &folder);
+    // Makes the folder with its parents for a file written elsewhere (an
+    // HTTPS transfer); returns the folders it made, outermost first, or
+    // *ok false. removeMadeFolders takes them back when no file went in.
+    static QStringList makeFolder(const QString &folder, bool *ok);
+    static void removeMadeFolders(const QStringList &made);
 
 private:
     struct Job
     {
         QString path;
         QByteArray body;
+        QDateTime modified;
     };
     void run();
 
@@ -93,6 +108,7 @@ private:
     std::condition_variable m_idle;
     std::deque<Job> m_queue;
     bool m_busy = false;
+    qint64 m_pendingBytes = 0;
     bool m_stop = false;
     Tally m_tally;
     std::thread m_thread;

@@ -415,8 +415,13 @@ void CvTilewright::beginDownloadJob()
         connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
         connect(downloadJob, &DownloadJob::tileFinished, this, &CvTilewright::finished);
         connect(downloadJob, &DownloadJob::archiveFinished, this, &CvTilewright::httpRequestFinished);
+        connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
+            statusThrottle->clear();
+            ui->progLab->setText(text);
+            ui->progLab->setToolTip(text); // the label may be narrower than the text
+        });
     }
-    downloadJob->begin(proxySettings());
+    downloadJob->begin(proxySettings(), destFolder);
 }
 
 ProxySettings CvTilewright::proxySettings() const
@@ -539,6 +544,9 @@ void CvTilewright::httpRequestFinished(int requestId, bool error)
 // The step after every entry: the next entry, the next chunk, or the end.
 void CvTilewright::goOnAfterEntry()
 {
+    // Disk full, a server that keeps refusing, a destination that takes no file.
+    if (downloadJob && downloadJob->mustStop())
+        return endDownloadJob();
     switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
     case JobSteps::Next::Entry:
         emit nextDownload();
@@ -554,8 +562,10 @@ void CvTilewright::goOnAfterEntry()
 
 void CvTilewright::endDownloadJob()
 {
-    const JobOutcome outcome = downloadJob ? downloadJob->finish() : JobOutcome();
-    endJob(outcome.downloadEndText(destFolder));
+    tileList.clear();
+    restartZoom = 0;
+    endJob(downloadJob ? downloadJob->endText(destFolder) : JobOutcome().downloadEndText(destFolder));
+    ui->progLab->setToolTip(ui->progLab->text()); // the label may be narrower than the text
 }
 
 void CvTilewright::endJob(const QString &status)
@@ -620,6 +630,11 @@ void CvTilewright::slot_update(int iZoom, int iTile)
         ui->progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
         ui->progressBar->setValue(ui->progressBar->value() + 1);
         return;
+    }
+    if (copyThread) {
+        const CopyThread::Failures failed = copyThread->runFailures();
+        copyOutcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
+        copyOutcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
     }
     tileList.clear();
     // The enumeration stopped at its list limit: the job goes on with the

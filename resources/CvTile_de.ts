@@ -184,6 +184,42 @@
         <source>Not started: %1.</source>
         <translation>Nicht gestartet: %1.</translation>
     </message>
+    <message>
+        <source>Download stopped: cannot write to %1 (%2)</source>
+        <translation>Download angehalten: in %1 kann nicht geschrieben werden (%2)</translation>
+    </message>
+    <message>
+        <source>The server asked to wait: asking again in %1 s (HTTP %2)</source>
+        <translation>Der Server bittet zu warten: neue Anfrage in %1 s (HTTP %2)</translation>
+    </message>
+    <message>
+        <source>Download stopped: the server refused %1 requests in a row (HTTP %2)</source>
+        <translation>Download angehalten: der Server hat %1 Anfragen nacheinander abgelehnt (HTTP %2)</translation>
+    </message>
+    <message>
+        <source>Download stopped: the server refused %1 requests in a row (HTTP %2): %3</source>
+        <translation>Download angehalten: der Server hat %1 Anfragen nacheinander abgelehnt (HTTP %2): %3</translation>
+    </message>
+    <message>
+        <source>Download finished: %1 of %2 tiles stored</source>
+        <translation>Download beendet: %1 von %2 Kacheln gespeichert</translation>
+    </message>
+    <message>
+        <source>Copy finished: %1 of %2 tiles copied</source>
+        <translation>Kopieren beendet: %1 von %2 Kacheln kopiert</translation>
+    </message>
+    <message>
+        <source>, %1 unchanged</source>
+        <translation>, %1 unverändert</translation>
+    </message>
+    <message>
+        <source>, %1 failed (%2)</source>
+        <translation>, %1 fehlgeschlagen (%2)</translation>
+    </message>
+    <message>
+        <source>, %1 skipped (%2)</source>
+        <translation>, %1 übersprungen (%2)</translation>
+    </message>
 </context>
 <context>
     <name>CvTilewrightClass</name>

@@ -189,6 +189,9 @@ void TestCopyThread::copyJob()
     for (const TileId &t : absent)
         QCOMPARE(readTile(dst, t), tileBytes(t, "old "));
     QCOMPARE(worker.queuedTiles(), 0);
+    // Every tile not reported is counted, by why.
+    QCOMPARE(worker.runFailures().missing, absent.size());
+    QCOMPARE(worker.runFailures().unwritable, blocked.size());
 
     // Only finished tiles in the destination, no temporary leftovers.
     for (const QString &file : filesBelow(dst))

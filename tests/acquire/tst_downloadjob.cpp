@@ -23,6 +23,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -41,6 +42,12 @@ const QString JobAgent = QStringLiteral("Corvane Tilewright 5.15");
 const QByteArray Old = QByteArrayLiteral("old tile kept from an earlier run");
 
 const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
+
+// The end text of a job that did not store every entry.
+QString partly(int stored, int entries, int failed, const QString &why)
+{
+    return QStringLiteral("Download finished: %1 of %2 tiles stored, %3 failed (%4)").arg(stored).arg(entries).arg(failed).arg(why);
+}
 
 } // namespace
 
@@ -61,6 +68,7 @@ private slots:
     void failedTilesAreSkipped_data();
     void failedTilesAreSkipped();
     void unwritableDestination();
+    void serverPushback();
     void emptyJobEnds();
     void restartAboveLoweredZoomEnds();
     void rejectedHostSendsNothing();
@@ -124,7 +132,10 @@ void TestDownloadJob::initTestCase()
     QVERIFY2(m_nginx.start(root, QStringLiteral(
                                      "location /wmserror/ { default_type application/vnd.ogc.se_xml;"
                                      " return 200 '<?xml version=\"1.0\"?><ServiceExceptionReport/>'; }\n"
-                                     "location /looping/ { return 302 $uri; }\n")),
+                                     "location /looping/ { return 302 $uri; }\n"
+                                     "location /refuse/ { default_type text/plain;"
+                                     " return 403 'Blocked: see the tile usage policy\\n'; }\n"
+                                     "location /busy/ { add_header Retry-After 120 always; return 503; }\n")),
              qPrintable(m_nginx.errorString()));
 
     // No request may leave the machine: the map view and the standard source
@@ -295,7 +306,6 @@ void TestDownloadJob::httpsTileServer()
     for (const TileId &t : tiles)
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(form(w).progLab->text(), Finished);
     QStringList expectedRequests;
     int missing = 0;
     for (const TileId &t : tiles) {
@@ -306,6 +316,7 @@ void TestDownloadJob::httpsTileServer()
         QCOMPARE(readFile(m_dest + tilePath(t)), there ? readFile(source) : Old);
     }
     QVERIFY(missing > 0);
+    QCOMPARE(form(w).progLab->text(), partly(int(tiles.size()) - missing, int(tiles.size()), missing, QStringLiteral("HTTP 404")));
     QCOMPARE(jobRequests(), expectedRequests);
     QCOMPARE(filesBelow(m_dest).size(), int(tiles.size()));
 }
@@ -350,7 +361,9 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     const QString secondStatus = QStringLiteral("Download Level 12/Tile %1.png :").arg(tiles[1].y);
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), secondStatus, 60000);
     // The second tile is coming in: part of its body is there.
-    QTRY_VERIFY_WITH_TIMEOUT(w->reply && w->reply->bytesAvailable() > 0, 20000);
+    qint64 received = 0;
+    connect(w->downloadJob, &DownloadJob::downloadProgress, this, [&received](qint64 bytes, qint64) { received = bytes; });
+    QTRY_VERIFY_WITH_TIMEOUT(w->reply && received > 0, 20000);
 
     // What the user sees while a job runs.
     const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
@@ -378,13 +391,17 @@ void TestDownloadJob::failedTilesAreSkipped_data()
     QTest::addColumn<QString>("served"); // the tree that answers, or empty: none
     QTest::addColumn<bool>("emptyBodies");
     QTest::addColumn<int>("requestsPerTile"); // 0: not counted
+    QTest::addColumn<QString>("why"); // what the end text gives for the tiles not stored
 
-    QTest::newRow("missing tiles (404)") << QStringLiteral("/holes/") << QStringLiteral("holes/") << false << 1;
-    QTest::newRow("server error") << QStringLiteral("/e500/") << QString() << false << 1;
-    QTest::newRow("redirect followed") << QStringLiteral("/redirect/") << QStringLiteral("") << false << 2;
-    QTest::newRow("redirect loop") << QStringLiteral("/looping/") << QString() << false << 0;
-    QTest::newRow("WMS exception with status 200") << QStringLiteral("/wmserror/") << QString() << false << 1;
-    QTest::newRow("empty bodies") << QStringLiteral("/empty/") << QString() << true << 1;
+    QTest::newRow("missing tiles (404)") << QStringLiteral("/holes/") << QStringLiteral("holes/") << false << 1
+                                         << QStringLiteral("failed (HTTP 404)");
+    QTest::newRow("server error") << QStringLiteral("/e500/") << QString() << false << 1 << QStringLiteral("failed (HTTP 500)");
+    QTest::newRow("redirect followed") << QStringLiteral("/redirect/") << QStringLiteral("") << false << 2 << QString();
+    QTest::newRow("redirect loop") << QStringLiteral("/looping/") << QString() << false << 0
+                                   << QStringLiteral("failed (network error)");
+    QTest::newRow("WMS exception with status 200") << QStringLiteral("/wmserror/") << QString() << false << 1
+                                                   << QStringLiteral("failed (not a tile)");
+    QTest::newRow("empty bodies") << QStringLiteral("/empty/") << QString() << true << 1 << QStringLiteral("unchanged");
 }
 
 void TestDownloadJob::failedTilesAreSkipped()
@@ -393,6 +410,7 @@ void TestDownloadJob::failedTilesAreSkipped()
     QFETCH(QString, served);
     QFETCH(bool, emptyBodies);
     QFETCH(int, requestsPerTile);
+    QFETCH(QString, why);
 
     auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
     QVERIFY(w);
@@ -403,7 +421,6 @@ void TestDownloadJob::failedTilesAreSkipped()
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
 
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(form(w).progLab->text(), Finished);
     if (requestsPerTile) // every tile asked once, no retry
         QCOMPARE(jobRequests().size(), requestsPerTile * int(tiles.size()));
     else
@@ -422,6 +439,14 @@ void TestDownloadJob::failedTilesAreSkipped()
     QCOMPARE(filesBelow(m_dest).size(), int(tiles.size())); // nothing partial beside them
     if (!served.isNull())
         QVERIFY(fresh > 0);
+    // The end text says how many were stored and why the others were not.
+    const QString text = form(w).progLab->text();
+    if (fresh == int(tiles.size()))
+        QCOMPARE(text, Finished);
+    else
+        QVERIFY2(text.startsWith(QStringLiteral("Download finished: %1 of %2 tiles stored, ").arg(fresh).arg(tiles.size())) &&
+                     text.endsWith(QStringLiteral(" %1 %2").arg(int(tiles.size()) - fresh).arg(why)),
+                 qPrintable(text));
     if (emptyBodies) {
         // Where there was no tile, an empty answer still gives an empty file.
         const TileId first = tiles.first();
@@ -452,11 +477,42 @@ void TestDownloadJob::unwritableDestination()
     QVERIFY(writeFile(m_dest + QStringLiteral("12/%1").arg(tiles.front().x), "blocks the first column"));
     w->destFolder = m_dest;
     QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(form(w).progLab->text(), Finished);
+    const int blocked = int(std::count_if(tiles.begin(), tiles.end(), [&tiles](const TileId &t) { return t.x == tiles.front().x; }));
+    QCOMPARE(form(w).progLab->text(),
+             partly(int(tiles.size()) - blocked, int(tiles.size()), blocked, QStringLiteral("not writable")));
     for (const TileId &t : tiles) {
         if (t.x != tiles.front().x)
             QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
     }
+}
+
+// A server that asks to wait: the status line shows the wait and Stop ends
+// it at once. A server that refuses the program: the job stops after three
+// refusals and says why.
+void TestDownloadJob::serverPushback()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    w->sourceKind = 3;
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/busy/");
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(),
+                              QStringLiteral("The server asked to wait: asking again in 120 s (HTTP 503)"), 20000);
+    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-server-asks-to-wait.png"));
+    QVERIFY(w->grab().save(shot));
+    qInfo("window while the server asks to wait: %s", qPrintable(shot));
+    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+    QCOMPARE(form(w).progLab->text(), Canceled);
+    QVERIFY(!w->downloadJob->busy());
+    QVERIFY(form(w).downloadButton->isEnabled());
+    QCOMPARE(jobRequests().size(), 1);
+
+    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/refuse/");
+    QVERIFY(pressDownloadAndWait(w.get()));
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403): "
+                                                     "Blocked: see the tile usage policy"));
+    QCOMPARE(jobRequests().filter(QStringLiteral("/refuse/")).size(), 3);
+    QVERIFY(filesBelow(m_dest).isEmpty());
 }
 
 // A view entirely west of the grid: nothing to fetch, the job still ends.
@@ -604,7 +660,8 @@ void TestDownloadJob::elevationArchives()
     watch.start(1);
     QVERIFY(pressDownloadAndWait(w.get()));
     watch.stop();
-    QCOMPARE(form(w).progLab->text(), Finished);
+    QCOMPARE(form(w).progLab->text(), stored.size() == cells.size() ? Finished
+                                      : partly(stored.size(), cells.size(), cells.size() - stored.size(), QStringLiteral("HTTP 404")));
 
     QStringList requests;
     for (const QString &cell : cells)

@@ -13,7 +13,7 @@ class TestJobOutcome : public QObject
 private slots:
     void endText_data();
     void endText();
-    void writerFailuresMoveFromStored();
+    void unchangedAndCopyCounts();
     void mostFrequentFailure();
     void copyEndText();
 };
@@ -37,14 +37,22 @@ void TestJobOutcome::endText_data()
     QTest::newRow("empty job") << 0 << 0 << 0 << 0 << 0 << false << Finished;
     QTest::newRow("all stored") << 5 << 0 << 0 << 0 << 0 << false << Finished;
     QTest::newRow("all unwritable") << 0 << 4 << 0 << 0 << 0 << false << NothingWritten;
-    QTest::newRow("one stored among unwritable") << 1 << 4 << 0 << 0 << 0 << false << Finished;
-    // Server failures are no reason to blame the destination.
-    QTest::newRow("unwritable and HTTP failures") << 0 << 2 << 3 << 0 << 0 << false << Finished;
-    QTest::newRow("only server failures") << 0 << 0 << 3 << 0 << 0 << false << Finished;
+    QTest::newRow("one stored among unwritable")
+        << 1 << 4 << 0 << 0 << 0 << false << QStringLiteral("Download finished: 1 of 5 tiles stored, 4 failed (not writable)");
+    // Server failures are no reason to blame the destination; the most frequent reason is named.
+    QTest::newRow("unwritable and HTTP failures")
+        << 0 << 2 << 3 << 0 << 0 << false << QStringLiteral("Download finished: 0 of 5 tiles stored, 5 failed (HTTP 404)");
+    QTest::newRow("the example") << 1204 << 0 << 96 << 0 << 0 << false
+                                 << QStringLiteral("Download finished: 1,204 of 1,300 tiles stored, 96 failed (HTTP 404)");
     // Entries without an address were never meant for the destination.
     QTest::newRow("unwritable beside entries without address") << 0 << 3 << 0 << 2 << 0 << false << NothingWritten;
-    QTest::newRow("only entries without address") << 0 << 0 << 0 << 3 << 0 << false << Finished;
-    QTest::newRow("refused scheme counts as an entry") << 0 << 3 << 0 << 0 << 1 << false << Finished;
+    QTest::newRow("only entries without address")
+        << 0 << 0 << 0 << 3 << 0 << false << QStringLiteral("Download finished: 0 of 3 tiles stored, 3 skipped (no address)");
+    QTest::newRow("refused scheme counts as an entry")
+        << 0 << 3 << 0 << 0 << 1 << false
+        << QStringLiteral("Download finished: 0 of 4 tiles stored, 3 failed (not writable), 1 skipped (not a tile server)");
+    QTest::newRow("format note with a failure")
+        << 4 << 0 << 1 << 0 << 0 << true << QStringLiteral("Download finished: 4 of 5 tiles stored, 1 failed (HTTP 404)");
     QTest::newRow("format note") << 5 << 0 << 0 << 0 << 0 << true
                                  << QStringLiteral("Download finished! The tile format \"image/png\" is no file "
                                                    "extension; tiles were saved as .png");
@@ -79,23 +87,20 @@ void TestJobOutcome::endText()
     QCOMPARE(outcome.downloadEndText(Dest), text);
 }
 
-// Bodies handed to the writer count as stored until the writer says otherwise;
-// a job whose every body failed on disk wrote nothing.
-void TestJobOutcome::writerFailuresMoveFromStored()
+// Tiles the server did not change are no failure, but not stored either;
+// the copy job counts the same way.
+void TestJobOutcome::unchangedAndCopyCounts()
 {
     JobOutcome outcome;
-    outcome.addStored(3);
-    outcome.addFailed(Reason::Unwritable);
-    outcome.storedButNotWritten(2);
-    QCOMPARE(outcome.stored(), 1);
-    QCOMPARE(outcome.failed(Reason::Unwritable), 3);
-    QCOMPARE(outcome.entries(), 4);
-    QCOMPARE(outcome.downloadEndText(Dest), Finished);
-
-    outcome.storedButNotWritten(5); // never more than were stored
-    QCOMPARE(outcome.stored(), 0);
-    QCOMPARE(outcome.failed(), 4);
-    QCOMPARE(outcome.downloadEndText(Dest), NothingWritten);
+    outcome.addStored(2);
+    outcome.addUnchanged(3);
+    QCOMPARE(outcome.downloadEndText(Dest), QStringLiteral("Download finished: 2 of 5 tiles stored, 3 unchanged"));
+    outcome.addFailed(Reason::DiskFull, 0, 2);
+    outcome.addFailed(Reason::TimedOut);
+    QCOMPARE(outcome.failed(), 3);
+    QCOMPARE(outcome.downloadEndText(Dest),
+             QStringLiteral("Download finished: 2 of 8 tiles stored, 3 unchanged, 3 failed (disk full)"));
+    QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished: 2 of 8 tiles copied, 3 unchanged, 3 failed (disk full)"));
 }
 
 void TestJobOutcome::mostFrequentFailure()
@@ -124,7 +129,15 @@ void TestJobOutcome::copyEndText()
     QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished!"));
     outcome.addStored(3);
     QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished!"));
+    outcome.addFailed(Reason::Missing);
+    QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished: 3 of 4 tiles copied, 1 failed (no source tile)"));
 }
 
-QTEST_APPLESS_MAIN(TestJobOutcome)
+int main(int argc, char **argv)
+{
+    // Numbers as the English texts write them.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestJobOutcome test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_joboutcome.moc"

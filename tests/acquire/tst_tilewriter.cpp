@@ -54,6 +54,7 @@ private slots:
     void foldersAreMadeOnlyForWrittenTiles();
     void probeFolder();
     void tallyCountsOutcomes();
+    void storedTileTakesTheServersTime();
 
 private:
     QTemporaryDir m_dir;
@@ -216,6 +217,27 @@ void TestTileWriter::tallyCountsOutcomes()
     QCOMPARE(tally.firstFailure.path, m_dir.filePath(QStringLiteral("tallyblocker/1.png")));
     QCOMPARE(readFile(folder + QStringLiteral("/old.png")), QByteArray("old"));
     QCOMPARE(writer.takeTally().stored, 0);
+}
+
+// A new tile and a replaced one both carry the time given with the body (a
+// later conditional request asks about it); without one, the time is now.
+void TestTileWriter::storedTileTakesTheServersTime()
+{
+    const QDateTime served = QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    const QString folder = m_dir.filePath(QStringLiteral("times"));
+    putFile(folder + QStringLiteral("/old.png"), "old");
+    TileWriter writer;
+    writer.write(folder + QStringLiteral("/new.png"), "new", served);
+    writer.write(folder + QStringLiteral("/old.png"), "replaced", served);
+    writer.write(folder + QStringLiteral("/untimed.png"), "now");
+    QVERIFY(writer.pendingBytes() <= 14);
+    writer.waitForIdle();
+    QCOMPARE(writer.pendingBytes(), qint64(0));
+    QCOMPARE(writer.takeTally().stored, 3);
+    QCOMPARE(QFileInfo(folder + QStringLiteral("/new.png")).lastModified().toUTC(), served);
+    QCOMPARE(QFileInfo(folder + QStringLiteral("/old.png")).lastModified().toUTC(), served);
+    QCOMPARE(readFile(folder + QStringLiteral("/old.png")), QByteArray("replaced"));
+    QVERIFY(QFileInfo(folder + QStringLiteral("/untimed.png")).lastModified().toUTC() > served.addYears(1));
 }
 
 QTEST_GUILESS_MAIN(TestTileWriter)

@@ -7,7 +7,7 @@
 // e.g. /ok/12/2161/1432.png (a complete PNG of its own for every path),
 // /reset/..., /short/..., /chunkcut/..., /trickle/..., /silent/...,
 // /429/...?after=2&times=1, /503/...?date=1, /403/..., /html/..., /xml/...,
-// /empty/..., /huge/...?size=N, /loop/..., /gzip/..., /gzipbad/..., /random/...,
+// /empty/..., /huge/...?size=N, /hugenolength/...?size=N&raw=1, /loop/..., /gzip/..., /gzipbad/..., /random/...,
 // /halfpng/... (the script lists them all). It ends with the fixture, or after
 // half an hour at the latest.
 class HostileServer : public ServerFixture

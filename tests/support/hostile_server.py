@@ -15,7 +15,8 @@ The first path segment picks the fault, the rest names the tile:
     /htmlpng/...           200 with an HTML page labelled image/png
     /empty/...             200 with an empty body
     /huge/...              200 image/png, ?size=N bytes (default 400 MiB), announced;
-    /hugenolength/...      the same without Content-Length (ended by closing)
+    /hugenolength/...      the same without Content-Length (ended by closing);
+                           ?raw=1 sends plain bytes as application/octet-stream
     /loop/...              302 to itself
     /gzip/...              the PNG gzip-encoded; /gzipbad/... a broken gzip stream
     /random/...            random bytes as image/png
@@ -127,15 +128,17 @@ async def answer(fault, rest, query, writer, log):
         return True
     if fault in ('huge', 'hugenolength'):
         size = int(query.get('size', [str(400 * 1024 * 1024)])[0])
-        headers = png + ([('Content-Length', size)] if fault == 'huge' else [('Connection', 'close')])
+        raw = 'raw' in query
+        kind = [('Content-Type', 'application/octet-stream')] if raw else png
+        headers = kind + ([('Content-Length', size)] if fault == 'huge' else [('Connection', 'close')])
         await send(head(200, 'OK', headers))
-        block = body[:8] + b'\0' * (HALF_BLOCK - 8)
+        block = b'x' * HALF_BLOCK if raw else body[:8] + b'\0' * (HALF_BLOCK - 8)
         sent = 0
         while sent < size:
             piece = block[:min(len(block), size - sent)]
             await send(piece)
             sent += len(piece)
-            block = b'\0' * HALF_BLOCK
+            block = b'x' * HALF_BLOCK if raw else b'\0' * HALF_BLOCK
         return fault == 'huge'
     if fault == 'loop':
         await send(head(302, 'Found', [('Location', '/loop' + target), ('Content-Length', 0)]))

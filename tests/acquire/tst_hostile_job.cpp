@@ -1,0 +1,542 @@
+// The download job against a server that misbehaves in every way it can, and
+// against a disk that fills up. Every run starts from a destination holding
+// old tiles; afterwards each tile is the old one or a complete new image,
+// never a partial one, no temporary file is left, and the end text says what
+// happened.
+
+#include "HostileServer.h"
+#include "NginxFixture.h"
+
+#include "acquire/DownloadJob.h"
+#include "acquire/TileWriter.h"
+#include "mapview/TileContent.h"
+
+#include <QColor>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(JobOutcome::Reason)
+
+using Reason = JobOutcome::Reason;
+
+namespace {
+
+const char ChildSwitch[] = "--job-under-file-size-limit";
+constexpr int FileSizeLimit = 3000;
+
+// A complete PNG of its own for each number (no painting: no GUI application).
+QByteArray pngOf(int n)
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(QColor::fromRgb(QRgb(0x102030u * uint(n + 1))));
+    return NginxFixture::pngBytes(image);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QStringList allFiles(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+bool completeImage(const QByteArray &bytes)
+{
+    return TileContent::check("image/png", bytes).ok() && !QImage::fromData(bytes).isNull();
+}
+
+QString tileName(int y)
+{
+    return QStringLiteral("12/1/%1.png").arg(y);
+}
+
+// The plan of tile (1, y, 12) asked for at base + "/12/1/y.png" + query.
+EntryPlan planFor(const QString &base, const QString &dest, int y, const QString &query = QString())
+{
+    EntryPlan p;
+    p.entry = TileId{1, y, 12};
+    p.address.text = QStringLiteral("%1/12/1/%2.png%3").arg(base).arg(y).arg(query);
+    p.address.url = QUrl(p.address.text);
+    p.target.folder = dest + QStringLiteral("12/1/");
+    p.target.fileName = QStringLiteral("%1.png").arg(y);
+    p.transport = base.startsWith(QLatin1String("https")) ? EntryPlan::Transport::Https : EntryPlan::Transport::Http;
+    return p;
+}
+
+// Works the plans off as the window does: one at a time, each started when
+// the previous one has ended, until the job must stop.
+bool runEntries(DownloadJob &job, const QVector<EntryPlan> &plans)
+{
+    QSignalSpy tiles(&job, &DownloadJob::tileFinished);
+    QSignalSpy archives(&job, &DownloadJob::archiveFinished);
+    for (const EntryPlan &plan : plans) {
+        if (job.mustStop())
+            break;
+        const int before = tiles.count() + archives.count();
+        if (!job.start(plan))
+            continue;
+        if (!QTest::qWaitFor([&] { return tiles.count() + archives.count() > before; }, 120000))
+            return false;
+    }
+    return true;
+}
+
+DownloadJob::Limits shortLimits()
+{
+    DownloadJob::Limits limits;
+    // Short, so the trickling and silent servers end within the test.
+    limits.connectTimeoutSeconds = 2;
+    limits.lowSpeedSeconds = 2;
+    return limits;
+}
+
+} // namespace
+
+class TestHostileJob : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void hostile_data();
+    void hostile();
+    void retryAfter_data();
+    void retryAfter();
+    void stopWhileWaiting();
+    void refusalStreak();
+    void stopAtRandomMoments_data();
+    void stopAtRandomMoments();
+    void unwritableDestination();
+    void conditionalRequests();
+    void diskFullStopsTheJob();
+    void fullTmpfsStopsTheJob();
+
+private:
+    // Old tiles at y = 0 and 1 of column 1; y = 2 is new.
+    void prefill(int count = 2);
+    // Every file is an expected tile: old, or (where allowed) a complete image.
+    void checkTiles(int tiles, bool emptyAllowed = false);
+
+    HostileServer m_server;
+    QTemporaryDir m_work;
+    QString m_dest;
+    QByteArray m_old;
+};
+
+void TestHostileJob::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    qputenv("TILEWRIGHT_CA_BUNDLE", m_server.caFile().toUtf8());
+    m_old = NginxFixture::pngBytes(QImage(32, 32, QImage::Format_RGB32));
+    QVERIFY(completeImage(m_old));
+}
+
+void TestHostileJob::init()
+{
+    static int run = 0;
+    m_dest = m_work.filePath(QStringLiteral("dest%1/").arg(++run));
+    QVERIFY(QDir().mkpath(m_dest));
+}
+
+void TestHostileJob::prefill(int count)
+{
+    for (int y = 0; y < count; ++y)
+        QVERIFY(writeFile(m_dest + tileName(y), m_old));
+}
+
+void TestHostileJob::checkTiles(int tiles, bool emptyAllowed)
+{
+    QStringList names;
+    for (int y = 0; y < tiles; ++y)
+        names << tileName(y);
+    for (const QString &file : allFiles(m_dest)) {
+        QVERIFY2(names.contains(file), qPrintable(QStringLiteral("left behind: ") + file));
+        const QByteArray bytes = readFile(m_dest + file);
+        QVERIFY2(bytes == m_old || completeImage(bytes) || (emptyAllowed && bytes.isEmpty()),
+                 qPrintable(QStringLiteral("%1: %2 bytes, neither old nor complete").arg(file).arg(bytes.size())));
+    }
+}
+
+void TestHostileJob::hostile_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<Reason>("reason"); // of the failures
+    QTest::addColumn<QString>("endText");
+
+    const QString Finished = QStringLiteral("Download finished!");
+    auto failed = [](const QString &why) {
+        return QStringLiteral("Download finished: 0 of 3 tiles stored, 3 failed (%1)").arg(why);
+    };
+    QTest::newRow("complete tiles") << "ok" << 3 << Reason::None << Finished;
+    QTest::newRow("gzip, decoded") << "gzip" << 3 << Reason::None << Finished;
+    QTest::newRow("broken gzip") << "gzipbad" << 0 << Reason::Incomplete << failed(QStringLiteral("incomplete body"));
+    QTest::newRow("reset mid-body") << "reset" << 0 << Reason::Incomplete << failed(QStringLiteral("incomplete body"));
+    QTest::newRow("short body") << "short" << 0 << Reason::Incomplete << failed(QStringLiteral("incomplete body"));
+    QTest::newRow("cut chunked body") << "chunkcut" << 0 << Reason::Incomplete << failed(QStringLiteral("incomplete body"));
+    QTest::newRow("half PNG, matching length") << "halfpng" << 0 << Reason::Incomplete << failed(QStringLiteral("incomplete body"));
+    QTest::newRow("random bytes as image/png") << "random" << 0 << Reason::NotATile << failed(QStringLiteral("not a tile"));
+    QTest::newRow("1 byte a second") << "trickle" << 0 << Reason::TimedOut << failed(QStringLiteral("timed out"));
+    QTest::newRow("never answers") << "silent" << 0 << Reason::TimedOut << failed(QStringLiteral("timed out"));
+    QTest::newRow("HTML with 200") << "html" << 0 << Reason::NotATile << failed(QStringLiteral("not a tile"));
+    QTest::newRow("HTML labelled image/png") << "htmlpng" << 0 << Reason::NotATile << failed(QStringLiteral("not a tile"));
+    QTest::newRow("WMS exception with 200") << "xml" << 0 << Reason::NotATile << failed(QStringLiteral("not a tile"));
+    QTest::newRow("400 MB body, announced") << "huge" << 0 << Reason::TooLarge << failed(QStringLiteral("too large"));
+    // Refused by its size while it arrives (a PNG that turns to zeros is
+    // refused earlier, at its first broken chunk).
+    QTest::newRow("40 MB body, no length") << "hugenolength?size=41943040&raw=1" << 0 << Reason::TooLarge
+                                           << failed(QStringLiteral("too large"));
+    QTest::newRow("40 MB broken PNG, no length") << "hugenolength?size=41943040" << 0 << Reason::Incomplete
+                                                 << failed(QStringLiteral("incomplete body"));
+    QTest::newRow("redirect loop") << "loop" << 0 << Reason::Network << failed(QStringLiteral("network error"));
+    QTest::newRow("not found") << "nosuchfault" << 0 << Reason::HttpStatus << failed(QStringLiteral("HTTP 404"));
+    // An empty answer keeps the old tiles and gives an empty file for the new one.
+    QTest::newRow("empty 200") << "empty" << 1 << Reason::None
+                               << QStringLiteral("Download finished: 1 of 3 tiles stored, 2 unchanged");
+}
+
+void TestHostileJob::hostile()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, stored);
+    QFETCH(Reason, reason);
+    QFETCH(QString, endText);
+
+    prefill();
+    const QString query = fault.contains(QLatin1Char('?')) ? QLatin1Char('?') + fault.section(QLatin1Char('?'), 1) : QString();
+    const QString base = m_server.httpUrl() + QLatin1Char('/') + fault.section(QLatin1Char('?'), 0, 0);
+    DownloadJob job;
+    job.setLimits(shortLimits());
+    job.begin(ProxySettings(), m_dest);
+    QVERIFY(!job.mustStop());
+    QVector<EntryPlan> plans;
+    for (int y = 0; y < 3; ++y)
+        plans << planFor(base, m_dest, y, query);
+    QVERIFY(runEntries(job, plans));
+    const JobOutcome outcome = job.finish();
+    QCOMPARE(outcome.entries(), 3);
+    QCOMPARE(outcome.stored(), stored);
+    const auto most = outcome.mostFrequentFailure();
+    if (reason != Reason::None)
+        QVERIFY2(outcome.failed(reason) == 3, qPrintable(JobOutcome::reasonText(most.first, most.second)));
+    QCOMPARE(job.endText(m_dest), endText);
+    checkTiles(3, fault == QLatin1String("empty"));
+    if (stored == 3) {
+        for (int y = 0; y < 3; ++y)
+            QVERIFY(readFile(m_dest + tileName(y)) != m_old);
+    }
+}
+
+void TestHostileJob::retryAfter_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("requestsPerTile");
+    QTest::addColumn<qint64>("atLeastMs"); // the waits asked for, summed
+
+    QTest::newRow("429, seconds, twice") << "429?after=1&times=2" << 2 << 3 << qint64(2 * 2 * 1000);
+    // An HTTP date has whole seconds: the wait is up to one second.
+    QTest::newRow("503, HTTP date, once") << "503?after=1&date=1&times=1" << 2 << 2 << qint64(0);
+    // Asked again three times at most, then counted as failed.
+    QTest::newRow("429 for good") << "429?after=0" << 0 << 4 << qint64(0);
+}
+
+void TestHostileJob::retryAfter()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, stored);
+    QFETCH(int, requestsPerTile);
+    QFETCH(qint64, atLeastMs);
+
+    prefill(1);
+    const QString path = fault.section(QLatin1Char('?'), 0, 0);
+    static int unique = 0;
+    const QString prefix = QStringLiteral("/%1/w%2").arg(path).arg(++unique);
+    const QString base = m_server.httpUrl() + prefix;
+    const QString query = QLatin1Char('?') + fault.section(QLatin1Char('?'), 1);
+    DownloadJob job;
+    job.begin(ProxySettings(), m_dest);
+    QStringList texts;
+    connect(&job, &DownloadJob::statusText, this, [&texts](const QString &text) { texts << text; });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(runEntries(job, {planFor(base, m_dest, 0, query), planFor(base, m_dest, 1, query)}));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= atLeastMs - 100, qPrintable(QString::number(elapsed)));
+    QCOMPARE(m_server.requestCount(prefix + QLatin1Char('/')), 2 * requestsPerTile);
+    const JobOutcome outcome = job.finish();
+    QCOMPARE(outcome.stored(), stored);
+    QCOMPARE(outcome.failed(Reason::HttpStatus), 2 - stored);
+    QVERIFY(!texts.isEmpty());
+    QVERIFY2(texts.first().startsWith(QStringLiteral("The server asked to wait: asking again in ")) &&
+                 texts.first().endsWith(QStringLiteral(" s (HTTP %1)").arg(path)),
+             qPrintable(texts.first()));
+    checkTiles(2);
+}
+
+// Stop while the job waits for the server: it ends at once and asks nothing more.
+void TestHostileJob::stopWhileWaiting()
+{
+    DownloadJob job;
+    job.begin(ProxySettings(), m_dest);
+    QSignalSpy texts(&job, &DownloadJob::statusText);
+    QVERIFY(job.start(planFor(m_server.httpUrl() + QStringLiteral("/429/stop"), m_dest, 0, QStringLiteral("?after=300"))));
+    QTRY_VERIFY_WITH_TIMEOUT(job.waitingToRetry(), 20000);
+    QVERIFY(texts.last().at(0).toString().contains(QLatin1String("in 300 s")));
+    job.abort();
+    QVERIFY(!job.busy());
+    QVERIFY(!job.waitingToRetry());
+    QCOMPARE(m_server.requestCount(QStringLiteral("/429/stop/")), 1);
+    QVERIFY(allFiles(m_dest).isEmpty());
+}
+
+// Three refusals in a row stop the job with the server's reason; refusals
+// with other answers between them do not.
+void TestHostileJob::refusalStreak()
+{
+    prefill();
+    DownloadJob job;
+    job.begin(ProxySettings(), m_dest);
+    QVector<EntryPlan> plans;
+    for (int y = 0; y < 6; ++y)
+        plans << planFor(m_server.httpUrl() + QStringLiteral("/403/s"), m_dest, y);
+    QVERIFY(runEntries(job, plans));
+    QVERIFY(job.mustStop());
+    QCOMPARE(m_server.requestCount(QStringLiteral("/403/s/")), 3);
+    QCOMPARE(job.endText(m_dest), QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403): "
+                                                 "Access blocked: this program sent too many requests."));
+    checkTiles(2);
+    QCOMPARE(readFile(m_dest + tileName(0)), m_old);
+
+    DownloadJob mixed;
+    mixed.begin(ProxySettings(), m_dest);
+    plans.clear();
+    for (int y = 0; y < 6; ++y)
+        plans << planFor(m_server.httpUrl() + (y % 3 == 2 ? QStringLiteral("/ok/m") : QStringLiteral("/401/m")), m_dest, y);
+    QVERIFY(runEntries(mixed, plans));
+    QVERIFY(!mixed.mustStop());
+    QCOMPARE(mixed.endText(m_dest), QStringLiteral("Download finished: 2 of 6 tiles stored, 4 failed (HTTP 401)"));
+}
+
+void TestHostileJob::stopAtRandomMoments_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("plain HTTP") << false;
+    QTest::newRow("HTTPS") << true;
+}
+
+// Stop at seeded random moments: whatever was in flight, every tile is old or
+// complete and nothing temporary stays.
+void TestHostileJob::stopAtRandomMoments()
+{
+    QFETCH(bool, https);
+    QRandomGenerator random(https ? 4711 : 815);
+    for (int run = 0; run < 20; ++run) {
+        init();
+        prefill(4);
+        const QString base = (https ? m_server.httpsUrl() : m_server.httpUrl()) + QStringLiteral("/ok/r%1").arg(run);
+        QVector<EntryPlan> plans;
+        for (int y = 0; y < 8; ++y)
+            plans << planFor(base, m_dest, y);
+        {
+            DownloadJob job;
+            job.begin(ProxySettings(), m_dest);
+            bool stopped = false;
+            QTimer::singleShot(int(random.bounded(https ? 400 : 60)), &job, [&job, &stopped] {
+                job.abort();
+                stopped = true;
+            });
+            QSignalSpy tiles(&job, &DownloadJob::tileFinished);
+            QSignalSpy archives(&job, &DownloadJob::archiveFinished);
+            for (const EntryPlan &plan : plans) {
+                if (stopped)
+                    break;
+                const int before = tiles.count() + archives.count();
+                QVERIFY(job.start(plan));
+                QVERIFY(QTest::qWaitFor([&] { return stopped || tiles.count() + archives.count() > before; }, 30000));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(stopped, 30000);
+            QVERIFY(!job.busy());
+            job.finish();
+        } // the job's threads end with it: the HTTPS transfer in flight has cleaned up
+        checkTiles(8);
+    }
+}
+
+// A destination that takes no files: the job stops before its first request.
+void TestHostileJob::unwritableDestination()
+{
+    QVERIFY(writeFile(m_dest + QStringLiteral("blocked"), "a file, not a folder"));
+    const QString dest = m_dest + QStringLiteral("blocked/");
+    DownloadJob job;
+    job.begin(ProxySettings(), dest);
+    QVERIFY(job.mustStop());
+    QSignalSpy tiles(&job, &DownloadJob::tileFinished);
+    QVERIFY(job.start(planFor(m_server.httpUrl() + QStringLiteral("/ok/u"), dest, 0)));
+    QVERIFY(tiles.wait(5000)); // from the event loop, not from start()
+    QCOMPARE(m_server.requestCount(QStringLiteral("/ok/u/")), 0);
+    QCOMPARE(job.endText(dest), QStringLiteral("Download failed: no tile could be written to %1").arg(dest));
+}
+
+// A tile already there is asked about: 304 keeps it, a changed tile replaces
+// it; a tile cut short by an earlier run is fetched again whatever its time.
+void TestHostileJob::conditionalRequests()
+{
+    QTemporaryDir root;
+    QFile::setPermissions(root.path(), QFile::permissions(root.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    for (int y = 0; y < 3; ++y)
+        QVERIFY(writeFile(root.filePath(tileName(y)), pngOf(y)));
+    NginxFixture nginx;
+    QVERIFY2(nginx.start(root.path()), qPrintable(nginx.errorString()));
+    QVector<EntryPlan> plans;
+    for (int y = 0; y < 3; ++y)
+        plans << planFor(nginx.httpUrl(), m_dest, y);
+    auto run = [&](const QString &expectedEnd) {
+        DownloadJob job;
+        job.begin(ProxySettings(), m_dest);
+        QVERIFY(runEntries(job, plans));
+        QCOMPARE(job.endText(m_dest), expectedEnd);
+    };
+
+    run(QStringLiteral("Download finished!"));
+    for (int y = 0; y < 3; ++y) {
+        QCOMPARE(readFile(m_dest + tileName(y)), readFile(root.filePath(tileName(y))));
+        // The stored tile carries the server's time.
+        QCOMPARE(QFileInfo(m_dest + tileName(y)).lastModified().toSecsSinceEpoch(),
+                 QFileInfo(root.filePath(tileName(y))).lastModified().toSecsSinceEpoch());
+    }
+    run(QStringLiteral("Download finished: 0 of 3 tiles stored, 3 unchanged"));
+
+    // The server's tile 0 changes; the local tile 1 was cut short.
+    const QByteArray changed = pngOf(99);
+    QVERIFY(writeFile(root.filePath(tileName(0)), changed));
+    QFile server0(root.filePath(tileName(0)));
+    QVERIFY(server0.open(QIODevice::ReadWrite));
+    QVERIFY(server0.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60), QFileDevice::FileModificationTime));
+    server0.close();
+    const QDateTime kept = QFileInfo(m_dest + tileName(1)).lastModified();
+    QVERIFY(writeFile(m_dest + tileName(1), readFile(m_dest + tileName(1)).left(100)));
+    QFile local1(m_dest + tileName(1));
+    QVERIFY(local1.open(QIODevice::ReadWrite));
+    QVERIFY(local1.setFileTime(kept, QFileDevice::FileModificationTime));
+    local1.close();
+    run(QStringLiteral("Download finished: 2 of 3 tiles stored, 1 unchanged"));
+    QCOMPARE(readFile(m_dest + tileName(0)), changed);
+    QCOMPARE(readFile(m_dest + tileName(1)), readFile(root.filePath(tileName(1))));
+
+    QStringList statuses;
+    for (const QString &line : nginx.completeAccessLog())
+        statuses << line.section(QLatin1Char(' '), 2, 2);
+    QCOMPARE(statuses, (QStringList{QStringLiteral("200"), QStringLiteral("200"), QStringLiteral("200"),
+                                    QStringLiteral("304"), QStringLiteral("304"), QStringLiteral("304"),
+                                    QStringLiteral("200"), QStringLiteral("200"), QStringLiteral("304")}));
+}
+
+// A child process whose files may not grow past a few kilobytes: the first
+// tile that does not fit stops the job, naming the folder and the reason.
+void TestHostileJob::diskFullStopsTheJob()
+{
+    prefill(3);
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments({QString::fromLatin1(ChildSwitch), m_dest, m_server.httpUrl() + QStringLiteral("/ok/full")});
+    child.start();
+    QVERIFY(child.waitForFinished(120000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    const QString out = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(out.startsWith(QStringLiteral("Download stopped: cannot write to %1 (disk full").arg(m_dest)), qPrintable(out));
+    QVERIFY2(m_server.requestCount(QStringLiteral("/ok/full/")) <= 2, qPrintable(m_server.requests().join(QLatin1Char('|'))));
+    checkTiles(10);
+    for (int y = 0; y < 3; ++y)
+        QCOMPARE(readFile(m_dest + tileName(y)), m_old);
+}
+
+// As root: a small tmpfs fills in the middle of the job.
+void TestHostileJob::fullTmpfsStopsTheJob()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=96k"), QStringLiteral("tmpfs"), dir.path()});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        QSKIP(qPrintable(QStringLiteral("no tmpfs here: %1").arg(QString::fromLocal8Bit(mount.readAllStandardError()))));
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{dir.path()};
+    m_dest = dir.path() + QLatin1Char('/');
+    prefill(3);
+    QVector<EntryPlan> plans;
+    for (int y = 0; y < 40; ++y)
+        plans << planFor(m_server.httpUrl() + QStringLiteral("/ok/tmpfs"), m_dest, y);
+    DownloadJob job;
+    job.begin(ProxySettings(), m_dest);
+    QVERIFY(!job.mustStop());
+    QVERIFY(runEntries(job, plans));
+    QVERIFY(job.mustStop());
+    const QString text = job.endText(m_dest);
+    QVERIFY2(text.startsWith(QStringLiteral("Download stopped: cannot write to %1 (disk full").arg(m_dest)), qPrintable(text));
+    const int asked = m_server.requestCount(QStringLiteral("/ok/tmpfs/"));
+    QVERIFY2(asked < 40, qPrintable(QString::number(asked)));
+    checkTiles(40);
+}
+
+namespace {
+
+// The child: a job of ten tiles under a file-size limit; prints its end text.
+int runChild(const QString &dest, const QString &base)
+{
+    signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = FileSizeLimit;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    DownloadJob job;
+    job.begin(ProxySettings(), dest);
+    QVector<EntryPlan> plans;
+    for (int y = 0; y < 10; ++y)
+        plans << planFor(base, dest, y);
+    if (!runEntries(job, plans))
+        return 2;
+    QTextStream(stdout) << job.endText(dest) << '\n';
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], ChildSwitch) == 0) {
+        QCoreApplication app(argc, argv);
+        return runChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    QCoreApplication app(argc, argv);
+    TestHostileJob test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_hostile_job.moc"
