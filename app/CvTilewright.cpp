@@ -12,6 +12,7 @@
 #include "app/ProgramFiles.h"
 #include "app/StatusThrottle.h"
 #include "mapview/CvMapWidget.h"
+#include "mapview/SourcePolicy.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
@@ -291,6 +292,9 @@ void CvTilewright::pointMapAt(const MapTarget &map)
         mapWidget->setMapServer(map.host, map.path, map.query, map.storageMode, map.format, map.port, map.mode);
     }
     mapWidget->reloadMap();
+    mapWidget->setAttribution(SourcePolicy::forSource(sourceKind, QUrl(AppConfig::instance().osmTileUrl),
+                                                      themeActive, themeLicense)
+                                  .attribution);
     startProxyTimer();
 }
 
@@ -344,6 +348,8 @@ bool CvTilewright::parseDgml(const QString &fileName)
         QMessageBox::critical(this, title, QStringLiteral("Couldn't open %1").arg(fileName));
         return false;
     }
+    // The credit is shown once the map is pointed at the theme's server.
+    themeLicense = reader.theme().license;
     takeSourceState(SourceChoice::importTheme(sourceState(), reader.theme(), SourceDestination::mapDataRoots()));
     if (!reader.theme().sourceDirs.isEmpty())
         ui->tilesFolder->setText(destFolder);
