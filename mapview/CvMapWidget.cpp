@@ -241,7 +241,8 @@ QRect CvMapWidget::attributionRect() const
     const int room = right - 2 * kAttributionPadding;
     if (room < metrics.averageCharWidth() * 4)
         return QRect(); // too narrow a map for any credit
-    const int textWidth = qMin(metrics.horizontalAdvance(attributionText), room);
+    // Two pixels more than the advance: the letters' bearings may reach out.
+    const int textWidth = qMin(metrics.horizontalAdvance(attributionText) + 2, room);
     const int boxWidth = textWidth + 2 * kAttributionPadding;
     const int boxHeight = metrics.height() + 2;
     return QRect(right - boxWidth, height() - boxHeight, boxWidth, boxHeight);
@@ -261,8 +262,10 @@ void CvMapWidget::paintAttribution(QPainter &painter) const
     painter.setFont(attributionFont());
     painter.setPen(kAttributionInk);
     const QRect textArea = box.adjusted(kAttributionPadding, 0, -kAttributionPadding, 0);
-    const QString shown =
-        painter.fontMetrics().elidedText(attributionText, Qt::ElideRight, textArea.width());
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QString shown = metrics.horizontalAdvance(attributionText) <= textArea.width()
+                              ? attributionText
+                              : metrics.elidedText(attributionText, Qt::ElideRight, textArea.width());
     painter.drawText(textArea, Qt::AlignRight | Qt::AlignVCenter, shown);
     painter.restore();
 }
