@@ -238,7 +238,7 @@ void CvMapCache::startNextRequest()
 #endif
     // A tile kept from an earlier start is shown without asking while the
     // server's caching headers call it fresh; a stale one is revalidated.
-    // (The preference for the cache may hand out stale entries.)
+    // Preferring the cache instead may hand out stale tiles unasked.
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
     ++startedRequests;
     tileReply = tileNetwork.get(request);

@@ -10,9 +10,9 @@
 #include <QSettings>
 #include <QWidget>
 
-class QPainter;
-
 #include <memory>
+
+class QPainter;
 
 // The interactive slippy map of the main window. What it shows is the area a
 // download covers. Drag with the left button; zoom with the wheel, the middle
