@@ -14,6 +14,8 @@
 #include "app/StatusThrottle.h"
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
+#include "mapview/SourcePolicy.h"
+#include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
 #include "settings/ProxyDetection.h"
@@ -289,6 +291,9 @@ void CvTilewright::pointMapAt(const MapTarget &map)
         mapWidget->setMapServer(map.host, map.path, map.query, map.storageMode, map.format, map.port, map.mode);
     }
     mapWidget->reloadMap();
+    mapWidget->setAttribution(SourcePolicy::forSource(sourceKind, QUrl(AppConfig::instance().osmTileUrl),
+                                                      themeActive, themeLicense)
+                                  .attribution);
     startProxyTimer();
 }
 
@@ -342,6 +347,8 @@ bool CvTilewright::parseDgml(const QString &fileName)
         QMessageBox::critical(this, title, QStringLiteral("Couldn't open %1").arg(fileName));
         return false;
     }
+    // The credit is shown once the map is pointed at the theme's server.
+    themeLicense = reader.theme().license;
     takeSourceState(SourceChoice::importTheme(sourceState(), reader.theme(), SourceDestination::mapDataRoots()));
     if (!reader.theme().sourceDirs.isEmpty())
         ui->tilesFolder->setText(destFolder);

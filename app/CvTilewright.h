@@ -135,6 +135,7 @@ private:
     QString themeName;
     QString themeFormat;
     QString themeSourceDir;
+    QString themeLicense; // the imported theme's credit for the map
     bool themeActive = false;
 
     // ---- jobs: state and steps beyond the members above --------------------

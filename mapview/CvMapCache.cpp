@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QNetworkDiskCache>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QWidget>
@@ -73,6 +74,7 @@ CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
     standardBase = QUrl(TileTemplate::serverBase(AppConfig::instance().osmTileUrl));
     serverConfig.serverHost = standardBase.host();
     applySslConfiguration();
+    setUpDiskCache();
     loadOverviewImages();
 }
 
@@ -234,6 +236,10 @@ void CvMapCache::startNextRequest()
 #ifndef QT_NO_SSL
     request.setSslConfiguration(sslConfig);
 #endif
+    // A tile kept from an earlier start is shown without asking while the
+    // server's caching headers call it fresh; a stale one is revalidated.
+    // Preferring the cache instead may hand out stale tiles unasked.
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
     ++startedRequests;
     tileReply = tileNetwork.get(request);
     connect(tileReply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
@@ -412,6 +418,24 @@ void CvMapCache::setExactStorage(bool exact)
 qint64 CvMapCache::decodedMemoryUsed() const
 {
     return qint64(decodedTiles.totalCost()) + decodedPreviews.totalCost();
+}
+
+void CvMapCache::setUpDiskCache()
+{
+    const QString folder = AppConfig::instance().mapCacheDir;
+    // A folder that cannot be made only means every tile comes from the
+    // server, as without the cache.
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return;
+    diskCache = new QNetworkDiskCache(&tileNetwork);
+    diskCache->setCacheDirectory(folder);
+    diskCache->setMaximumCacheSize(DiskCacheBytes);
+    tileNetwork.setCache(diskCache);
+}
+
+QString CvMapCache::diskCacheFolder() const
+{
+    return diskCache ? diskCache->cacheDirectory() : QString();
 }
 
 void CvMapCache::applySslConfiguration()

@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVector>
 
+class QNetworkDiskCache;
 class QWidget;
 
 // The program's single in-memory store of map tiles. Fetches missing tiles one
@@ -36,6 +37,9 @@ public:
     // decodes them all again.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
     static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 2;
+    // What the map view keeps on disk between starts (AppConfig::mapCacheDir);
+    // the oldest entries go first beyond it.
+    static constexpr qint64 DiskCacheBytes = 256LL * 1024 * 1024;
 
     explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
     ~CvMapCache() override;
@@ -90,6 +94,8 @@ public:
     TileId keyInFlight() const { return currentKey; }
     int requestsStarted() const { return startedRequests; }
     MapTileAddress::MapServer server() const { return serverConfig; }
+    // The folder of the disk cache; empty when the map view has none.
+    QString diskCacheFolder() const;
 
     // Where the overview images are looked for: beside the executable, then
     // in the working directory.
@@ -115,6 +121,7 @@ private:
     void forgetDecoded(const QList<TileId> &keys);
     void releaseReply();
     void applySslConfiguration();
+    void setUpDiskCache();
 
     TileStore tiles;
     TileStore scaledTiles;
@@ -125,6 +132,7 @@ private:
 
     QVector<TileId> requestQueue;
     QNetworkAccessManager tileNetwork;
+    QNetworkDiskCache *diskCache = nullptr; // owned by tileNetwork
     QPointer<QNetworkReply> tileReply;
     TileId currentKey;
     bool requestPending = false;

@@ -1,10 +1,14 @@
 #include "mapview/CvMapWidget.h"
 
 #include "mapview/CvMapCache.h"
+#include "mapview/SourcePolicy.h"
 #include "mapview/TileGeometry.h"
+#include "settings/AppConfig.h"
 #include "settings/SettingsKeys.h"
+#include "settings/SourceKind.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -17,6 +21,14 @@ namespace {
 
 // Zoom buttons: drawn squares and the click zones beside them.
 constexpr int kButtonSize = 20;
+
+// The credit: small dark text on a half-transparent white box, readable on
+// dark and light tiles alike, ending left of the zoom-in button.
+constexpr int kAttributionPixelSize = 11;
+constexpr int kAttributionPadding = 3;
+constexpr int kAttributionRightGap = kButtonSize + 3;
+const QColor kAttributionBox(255, 255, 255, 190);
+const QColor kAttributionInk(34, 34, 34);
 
 double finiteOr(double value, double fallback)
 {
@@ -46,6 +58,8 @@ CvMapWidget::CvMapWidget(QWidget *parent)
     // Every pixel is painted (white beyond the world), so nothing beneath the
     // map is repainted when a tile arrives.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    attributionText = SourcePolicy::forSource(SourceKind::StandardTiles, QUrl(AppConfig::instance().osmTileUrl), false)
+                          .attribution;
     CvMapCache::ensureInstance()->setView(this);
     resize(500, 400);
 }
@@ -201,6 +215,61 @@ void CvMapWidget::setOpaqueRepaint(bool opaque)
     update();
 }
 
+void CvMapWidget::setAttribution(const QString &text)
+{
+    const QString simplified = text.simplified();
+    if (simplified == attributionText)
+        return;
+    const QRect before = attributionRect();
+    attributionText = simplified;
+    update(before.united(attributionRect()));
+}
+
+QFont CvMapWidget::attributionFont() const
+{
+    QFont small = font();
+    small.setPixelSize(kAttributionPixelSize);
+    return small;
+}
+
+QRect CvMapWidget::attributionRect() const
+{
+    if (attributionText.isEmpty())
+        return QRect();
+    const QFontMetrics metrics(attributionFont());
+    const int right = width() - kAttributionRightGap;
+    const int room = right - 2 * kAttributionPadding;
+    if (room < metrics.averageCharWidth() * 4)
+        return QRect(); // too narrow a map for any credit
+    // Two pixels more than the advance: the letters' bearings may reach out.
+    const int textWidth = qMin(metrics.horizontalAdvance(attributionText) + 2, room);
+    const int boxWidth = textWidth + 2 * kAttributionPadding;
+    const int boxHeight = metrics.height() + 2;
+    return QRect(right - boxWidth, height() - boxHeight, boxWidth, boxHeight);
+}
+
+void CvMapWidget::paintAttribution(QPainter &painter) const
+{
+    const QRect box = attributionRect();
+    if (box.isEmpty())
+        return;
+    // Drawn whole in every paint, clipped to what is repainted, so a tile
+    // repainted beneath part of it gets the same box and letters back.
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kAttributionBox);
+    painter.drawRect(box);
+    painter.setFont(attributionFont());
+    painter.setPen(kAttributionInk);
+    const QRect textArea = box.adjusted(kAttributionPadding, 0, -kAttributionPadding, 0);
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QString shown = metrics.horizontalAdvance(attributionText) <= textArea.width()
+                              ? attributionText
+                              : metrics.elidedText(attributionText, Qt::ElideRight, textArea.width());
+    painter.drawText(textArea, Qt::AlignRight | Qt::AlignVCenter, shown);
+    painter.restore();
+}
+
 void CvMapWidget::queueTile(int x, int y)
 {
     CvMapCache *cache = CvMapCache::instance();
@@ -266,6 +335,8 @@ void CvMapWidget::paintEvent(QPaintEvent *event)
     painter.drawRect(w - 19, 8, 16, 4);       // minus
     painter.drawRect(w - 19, h - 13, 16, 4);  // plus, bar
     painter.drawRect(w - 13, h - 19, 4, 16);  // plus, post
+
+    paintAttribution(painter);
 }
 
 void CvMapWidget::mousePressEvent(QMouseEvent *event)

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+class QPainter;
+
 // The interactive slippy map of the main window. What it shows is the area a
 // download covers. Drag with the left button; zoom with the wheel, the middle
 // (in) and right (out) buttons, or the two buttons drawn in the right-hand
@@ -53,6 +55,14 @@ public:
     // all of it, as the map was first built (for measurements).
     void setOpaqueRepaint(bool opaque);
 
+    // The credit of the source shown, drawn small in the bottom right-hand
+    // corner beside the zoom-in button; empty: none. Starts with the standard
+    // source's credit, the source the map shows first.
+    void setAttribution(const QString &text);
+    QString attribution() const { return attributionText; }
+    // Where the credit is drawn; empty without one.
+    QRect attributionRect() const;
+
 signals:
     // After every mouse press, drag step and wheel event.
     void redraw();
@@ -74,6 +84,8 @@ private:
     // fetching goes on when an arrival changes nothing on screen.
     void queueVisibleTiles();
     void queueTile(int x, int y);
+    void paintAttribution(QPainter &painter) const;
+    QFont attributionFont() const;
 
     std::unique_ptr<QSettings> viewSettings;
     int viewZoom = 1;
@@ -83,4 +95,5 @@ private:
     bool dragging = false;
     bool opaqueRepaint = true;
     bool queueScheduled = false;
+    QString attributionText;
 };

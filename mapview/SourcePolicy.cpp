@@ -30,6 +30,9 @@ SourcePolicy SourcePolicy::forSource(int sourceKind, const QUrl &standardServer,
         break;
     case SourceKind::ElevationArchives:
         policy.name = QStringLiteral("SRTM");
+        // The archives have no map of their own: the map shows the
+        // standard tiles meanwhile, and they keep their credit.
+        policy.attribution = QStringLiteral("\u00a9 OpenStreetMap contributors");
         break;
     default:
         // A listed server's terms are unknown here: nothing is invented.

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 
 namespace {
 
@@ -49,6 +50,14 @@ AppConfig::AppConfig()
 #endif
     rootD = asFolder(value("TILEWRIGHT_ROOT_D", defaultD));
     rootC = asFolder(value("TILEWRIGHT_ROOT_C", defaultC));
+    // "none" keeps the map view off the disk (measurements, tests).
+    const QString userCache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    mapCacheDir = QDir::fromNativeSeparators(
+        value("TILEWRIGHT_MAP_CACHE_DIR", userCache.isEmpty() ? QString() : userCache + QStringLiteral("/map-tiles")));
+    if (mapCacheDir == QLatin1String("none"))
+        mapCacheDir.clear();
+    while (mapCacheDir.size() > 1 && mapCacheDir.endsWith(QLatin1Char('/')))
+        mapCacheDir.chop(1);
     // Anything but a positive number keeps the default.
     bool ok = false;
     const int delay = env.value(QStringLiteral("TILEWRIGHT_PROXY_DELAY_MS")).toInt(&ok);

@@ -13,6 +13,8 @@
 //                                    makes each request wait 50 ms
 //   TILEWRIGHT_CA_BUNDLE             extra CA file trusted for HTTPS transfers
 //   TILEWRIGHT_ROOT_D, _C            the folders that stand for the drives D:/ and C:/
+//   TILEWRIGHT_MAP_CACHE_DIR         folder of the map view's disk cache ("none": no
+//                                    disk cache)
 //   TILEWRIGHT_PROXY_DELAY_MS        time from the window's start to the proxy
 //                                    detection (a positive whole number)
 class AppConfig
@@ -29,6 +31,10 @@ public:
     // Folder paths ending in "/": "D:/" and "C:/" on Windows, the home folder elsewhere.
     QString rootD;
     QString rootC;
+    // Where the map view keeps the tiles it fetched between starts: the
+    // subfolder "map-tiles" of the user's cache folder (without a trailing
+    // slash; empty for none).
+    QString mapCacheDir;
     // The window looks for the system's proxy this long after it started.
     int proxyDelayMs = DefaultProxyDelayMs;
     static constexpr int DefaultProxyDelayMs = 3000;

@@ -32,6 +32,7 @@ DgmlReader::Result DgmlReader::read(QIODevice *device)
     m_xml.clear();
     m_xml.setDevice(device);
     m_xml.setEntityExpansionLimit(EntityExpansionLimit);
+    bool licenseRead = false;
 
     while (!m_xml.atEnd()) {
         if (m_xml.readNext() != QXmlStreamReader::StartElement)
@@ -43,6 +44,16 @@ DgmlReader::Result DgmlReader::read(QIODevice *device)
             m_theme.name = attributes.hasAttribute(QLatin1String("name"))
                                ? attributes.value(QLatin1String("name")).toString()
                                : text;
+        } else if (element == QLatin1String("license")) {
+            // Themes name their credit in the short attribute and explain it
+            // in the text; a theme without the attribute is credited by its
+            // text. Only the first element counts, as it sits in the head.
+            const QString text = readText(element);
+            if (!licenseRead) {
+                licenseRead = true;
+                const QString shortText = attributes.value(QLatin1String("short")).toString().simplified();
+                m_theme.license = shortText.isEmpty() ? text.simplified() : shortText;
+            }
         } else if (element == QLatin1String("sourcedir")) {
             QString text = readText(element);
             text.remove(QLatin1Char(' '));

@@ -8,7 +8,7 @@
 class QIODevice;
 
 // Reads the part of a DGML map theme that an import needs: the elements name,
-// sourcedir, storageLayout and downloadUrl, by local name in any namespace and
+// license, sourcedir, storageLayout and downloadUrl, by local name in any namespace and
 // at any depth; everything else is skipped. The file is read as a stream, and
 // entity expansion and element texts are bounded, so a hostile file ends in an
 // error instead of filling memory.

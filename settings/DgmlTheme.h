@@ -13,6 +13,10 @@ struct DgmlTheme
     bool hasSourceDir = false;
     QString format;         // last sourcedir format attribute
     bool hasFormat = false;
+    // The credit the theme asks to be shown with its map: the first license
+    // element's short attribute, else its text, blanks collapsed; empty when
+    // the file has none.
+    QString license;
 
     // The first downloadUrl element; the file is not read past it.
     bool hasDownloadUrl = false;

@@ -302,6 +302,9 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    // Every figure is of tiles from memory or the network, never from disk
+    // (the child runs inherit it).
+    qputenv("TILEWRIGHT_MAP_CACHE_DIR", "none");
     // Nothing listens here: every tile the benchmark needs is stored directly.
     qputenv("TILEWRIGHT_OSM_TILE_URL", "http://127.0.0.1:9");
     QApplication app(argc, argv);

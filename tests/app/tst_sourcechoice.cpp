@@ -237,6 +237,9 @@ void TestSourceChoice::standardSources()
         QVERIFY(!w->themeActive);
         QVERIFY(w->tileLayout);
         QCOMPARE(CvMapCache::instance()->server().sourceMode, key == 2 ? 0 : key);
+        // The map credits what it shows: the standard map under the archives too.
+        QCOMPARE(w->mapWidget->attribution(), key == 1 ? QStringLiteral("\u00a9 OpenStreetMap contributors, \u00a9 OpenSeaMap")
+                                                       : QStringLiteral("\u00a9 OpenStreetMap contributors"));
         QCOMPARE(CvMapCache::instance()->server().serverHost, QStringLiteral("127.0.0.1"));
         QVERIFY(w->proxyTimer->isActive()); // the proxy is looked at again for the new source
         w->proxyTimer->stop();
@@ -277,6 +280,7 @@ void TestSourceChoice::listedTileServer()
         QCOMPARE(w->sourceFolder, server);
         QCOMPARE(w->destFolder, m_dest);
         QCOMPARE(CvMapCache::instance()->server().serverHost, server);
+        QVERIFY(w->mapWidget->attribution().isEmpty()); // nothing is invented for it
         QVERIFY(mapFills(w.get()));
         QVERIFY(pressDownloadAndWait(w.get(), QStringLiteral("Download finished!")));
         const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), Zoom, Zoom);
@@ -333,6 +337,7 @@ void TestSourceChoice::themeImport()
     const QString file = earth + QStringLiteral("themeone.dgml");
     QVERIFY(writeText(file, "<?xml version=\"1.0\"?>\n<dgml xmlns=\"http://example.org/dgml/2.0\">\n"
                             "<!-- test theme --><document><head><name>Theme One</name>"
+                            "<license short=\"&#169; Theme One makers\">Free for tests.</license>"
                             "<description><![CDATA[<b>x</b>]]></description></head>"
                             "<map><layer><texture><sourcedir format=\"png\"> earth/theme one </sourcedir>"
                             "<storageLayout mode=\"" + mode + "\"/>"
@@ -349,6 +354,8 @@ void TestSourceChoice::themeImport()
     const QString themeFolder = earth + QStringLiteral("themeone/");
     QCOMPARE(w->destFolder, themeFolder);
     QCOMPARE(form(w).tilesFolder->text(), themeFolder);
+    // The map still shows the standard source until the theme is chosen.
+    QCOMPARE(w->mapWidget->attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors"));
 
     int themeIndex = -1;
     chooseSource(w.get(), [&](QUrlLan *d) {
@@ -364,6 +371,7 @@ void TestSourceChoice::themeImport()
     const auto mapServer = CvMapCache::instance()->server();
     QCOMPARE(mapServer.serverPort, int(port));
     QCOMPARE(mapServer.tileServerMode, !wms);
+    QCOMPARE(w->mapWidget->attribution(), QStringLiteral("\u00a9 Theme One makers"));
     QVERIFY(mapFills(w.get()));
 
     QVERIFY(pressDownloadAndWait(w.get(), QStringLiteral("Download finished!")));
@@ -383,6 +391,7 @@ void TestSourceChoice::themeImport()
     });
     QVERIFY(!w->themeActive);
     QCOMPARE(w->sourceKind, 0);
+    QCOMPARE(w->mapWidget->attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors"));
 }
 
 void TestSourceChoice::importFailures()

@@ -8,6 +8,7 @@
 #include "mapview/CvMapWidget.h"
 #include "settings/SettingsKeys.h"
 
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTranslator>
@@ -172,6 +173,9 @@ private slots:
     void arrivalsRepaintOnlyTheirTiles();
     void offScreenArrivalKeepsFetching();
     void viewChangedFollowsTheView();
+    void attributionIsDrawn();
+    void attributionFitsTheMap();
+    void attributionSurvivesPartialRepaints();
 
 private:
     std::unique_ptr<CvMapWidget> showWidget(int w, int h);
@@ -598,6 +602,103 @@ void TestMapWidget::viewChangedFollowsTheView()
     QCOMPARE(changed.count(), 4);
     widget->reloadMap(); // same view, new tiles
     QCOMPARE(changed.count(), 4);
+}
+
+void TestMapWidget::attributionIsDrawn()
+{
+    // Zoom 1 around (1, 1): the bottom right-hand corner shows tile (1, 1).
+    CvMapWidget widget;
+    QCOMPARE(widget.attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors")); // what the map shows first
+    widget.setAttribution(QString());
+    QVERIFY(widget.attributionRect().isEmpty());
+    const QImage plain = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+    widget.setAttribution(QStringLiteral("  \u00a9 OpenStreetMap contributors,\n  \u00a9 OpenSeaMap "));
+    QCOMPARE(widget.attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors, \u00a9 OpenSeaMap"));
+    const QImage credited = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage png = credited.copy();
+    const QByteArray shotPath = qgetenv("TW_ATTRIBUTION_SCREENSHOT");
+    if (!shotPath.isEmpty())
+        png.save(QString::fromLocal8Bit(shotPath));
+
+    // Bottom right, left of the zoom-in button, small.
+    const QRect box = widget.attributionRect();
+    QCOMPARE(box.bottom(), widget.height() - 1);
+    QVERIFY(box.right() < widget.width() - 21);
+    QVERIFY(box.height() <= 20);
+    QVERIFY(box.width() > 100);
+
+    // The box lightens every pixel it covers and nothing else changes.
+    int dark = 0;
+    for (int x = 0; x < widget.width(); ++x) {
+        for (int y = 0; y < widget.height(); ++y) {
+            const QRgb before = plain.pixel(x, y);
+            const QRgb after = credited.pixel(x, y);
+            if (!box.contains(x, y)) {
+                QVERIFY2(before == after, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                continue;
+            }
+            QVERIFY2(before != after, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            dark += qGray(after) < 90 ? 1 : 0;
+        }
+    }
+    QVERIFY(qGray(credited.pixel(box.left() + 1, box.top() + 1)) > qGray(plain.pixel(box.left() + 1, box.top() + 1)));
+    QVERIFY2(dark > 40, qPrintable(QString::number(dark))); // the letters
+    // All of them: the text ends in "OpenSeaMap", not in an ellipsis, whose
+    // three dots leave the box's right-hand part with hardly any ink.
+    int inkAtTheEnd = 0;
+    for (int x = box.right() - 14; x < box.right() - 2; ++x)
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            inkAtTheEnd += qGray(credited.pixel(x, y)) < 90 ? 1 : 0;
+    QVERIFY2(inkAtTheEnd > 8, qPrintable(QString::number(inkAtTheEnd)));
+
+    // Taking the credit away gives the plain map back.
+    widget.setAttribution(QString());
+    QCOMPARE(widget.grab().toImage().convertToFormat(QImage::Format_RGB32), plain);
+}
+
+void TestMapWidget::attributionFitsTheMap()
+{
+    CvMapWidget widget;
+    widget.resize(300, 200);
+    widget.setAttribution(QStringLiteral("\u00a9 ") + QString(400, QLatin1Char('x'))); // a theme's long licence
+    const QRect box = widget.attributionRect();
+    QVERIFY(!box.isEmpty());
+    QVERIFY(box.left() >= 0);
+    QVERIFY(box.right() < widget.width() - 21);
+    QCOMPARE(box.bottom(), widget.height() - 1);
+
+    // A map too narrow for any text shows none rather than a sliver.
+    widget.resize(30, 200);
+    QVERIFY(widget.attributionRect().isEmpty());
+    const QImage narrow = widget.grab().toImage();
+    QCOMPARE(narrow.size(), QSize(30, 200));
+}
+
+void TestMapWidget::attributionSurvivesPartialRepaints()
+{
+    // Tiles arrive beneath the credit one by one and repaint only their
+    // part of it; what is on screen at the end must be what a whole paint
+    // draws.
+    storeView(4.0, 3.0, 3);
+    auto widget = showWidget(800, 560);
+    QVERIFY(widget);
+    widget->setAttribution(QStringLiteral("\u00a9 OpenStreetMap contributors, \u00a9 OpenSeaMap"));
+    CvMapCache *cache = CvMapCache::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(allHeld(cache, tilesOf(2, 5, 1, 4, 3)), 30000);
+    QTRY_VERIFY(!cache->isRequestPending());
+
+    // And a repaint of half of it, as a tile edge through it would cause.
+    const QRect box = widget->attributionRect();
+    widget->repaint(QRect(box.center().x(), box.top() - 10, box.width(), 30));
+
+    QScreen *screen = widget->screen();
+    QVERIFY(screen);
+    const QImage onScreen = screen->grabWindow(widget->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage whole = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(onScreen.size(), whole.size());
+    const QRect around = box.adjusted(-4, -4, 0, 0);
+    QCOMPARE(onScreen.copy(around), whole.copy(around));
 }
 
 QTEST_MAIN(TestMapWidget)

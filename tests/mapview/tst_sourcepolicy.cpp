@@ -57,12 +57,18 @@ void TestSourcePolicy::policies()
     QVERIFY(p.allowsJob(10000000));
     QCOMPARE(p.attribution, QStringLiteral("\u00a9 OpenStreetMap contributors, \u00a9 OpenSeaMap"));
 
+    // Elevation archives have no map: the standard map beneath keeps its credit.
+    p = SourcePolicy::forSource(SourceKind::ElevationArchives, publicOsm, false);
+    QCOMPARE(p.attribution, QStringLiteral("\u00a9 OpenStreetMap contributors"));
+
     // Listed servers get no invented credit; a theme shows its own licence.
     p = SourcePolicy::forSource(SourceKind::FirstListedServer, publicOsm, false);
     QVERIFY(p.attribution.isEmpty());
     QVERIFY(p.allowsJob(10000000));
     p = SourcePolicy::forSource(4, publicOsm, true, QStringLiteral("  \u00a9 Example Maps "));
     QCOMPARE(p.attribution, QStringLiteral("\u00a9 Example Maps"));
+    p = SourcePolicy::forSource(4, publicOsm, true, QString()); // a theme without one
+    QVERIFY(p.attribution.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestSourcePolicy)

@@ -90,6 +90,8 @@ private slots:
     void shapes();
     void ports_data();
     void ports();
+    void license_data();
+    void license();
     void damaged_data();
     void damaged();
     void entityBombStaysSmall();
@@ -199,6 +201,47 @@ void TestDgmlReader::ports()
     DgmlReader reader;
     QCOMPARE(readBytes(reader, withDownloadUrl("host=\"h\" " + attribute)), DgmlReader::Result::Read);
     QCOMPARE(reader.theme().port, port);
+}
+
+void TestDgmlReader::license_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<DgmlReader::Result>("result");
+    QTest::addColumn<QString>("license");
+    const auto Read = DgmlReader::Result::Read;
+
+    QTest::newRow("short attribute and long text")
+        << QByteArray("<license short=\"&#169; OpenStreetMap contributors\">Source: &#169; OpenStreetMap "
+                      "contributors, License: Creative Commons Attribution-ShareAlike 2.0 (CC BY-SA)</license>")
+        << Read << "\u00a9 OpenStreetMap contributors";
+    QTest::newRow("text only, blanks collapsed")
+        << QByteArray("<license>\n   &#169; Example Maps\n   and friends  </license>") << Read
+        << "\u00a9 Example Maps and friends";
+    QTest::newRow("blank short attribute")
+        << QByteArray("<license short=\"  \">&#169; Example Maps</license>") << Read << "\u00a9 Example Maps";
+    QTest::newRow("escaped text in the attribute")
+        << QByteArray("<license short=\"&#169; A &amp; B &lt;maps&gt;\"/>") << Read << "\u00a9 A & B <maps>";
+    QTest::newRow("first of two")
+        << QByteArray("<license short=\"first\"/><license short=\"second\"/>") << Read << "first";
+    QTest::newRow("none") << QByteArray("<description>no licence</description>") << Read << "";
+    QTest::newRow("kept when the file breaks later")
+        << QByteArray("<license short=\"kept\"/><broken></head>") << DgmlReader::Result::Error << "kept";
+}
+
+// The credit a theme asks for, from its head, in the shapes it comes in.
+void TestDgmlReader::license()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(DgmlReader::Result, result);
+    QFETCH(QString, license);
+    DgmlReader reader;
+    const QByteArray file = "<dgml xmlns=\"http://example.org/dgml/2.0\"><document><head><name>t</name>" + head
+                            + "</head><map><layer><texture><downloadUrl host=\"h\"/></texture></layer></map>"
+                              "</document></dgml>";
+    QCOMPARE(readBytes(reader, file), result);
+    QCOMPARE(reader.theme().license, license);
+    if (result == DgmlReader::Result::Read)
+        QCOMPARE(reader.theme().host, QStringLiteral("h"));
 }
 
 void TestDgmlReader::damaged_data()
