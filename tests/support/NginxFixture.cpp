@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QSet>
 #include <QThread>
 
 #include <unistd.h>
@@ -44,6 +45,8 @@ events { worker_connections 256; }
 http {
     log_format tw '$request_method $request_uri $status $http_user_agent';
     access_log %2/access.log tw;
+    log_format twconn '$connection $connection_requests $request_uri';
+    access_log %2/connections.log twconn;
     client_body_temp_path %2/tmp/body;
     proxy_temp_path %2/tmp/proxy;
     fastcgi_temp_path %2/tmp/fastcgi;
@@ -103,6 +106,22 @@ QStringList NginxFixture::accessLog() const
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList NginxFixture::connectionLog() const
+{
+    QFile log(workDir() + QStringLiteral("/connections.log"));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int NginxFixture::connectionsUsed(const QStringList &connectionLines)
+{
+    QSet<QString> connections;
+    for (const QString &line : connectionLines)
+        connections.insert(line.section(QLatin1Char(' '), 0, 0));
+    return connections.size();
 }
 
 QStringList NginxFixture::settledAccessLog(int quietMs) const

@@ -29,6 +29,11 @@ public:
     // The same once no new line has come for quietMs: nginx writes a line
     // after it answered, so a client can be ahead of the log.
     QStringList settledAccessLog(int quietMs = 150) const;
+    // The same requests, one line each: "CONNECTION REQUEST-ON-IT URI", where
+    // CONNECTION is nginx's serial number of the TCP connection.
+    QStringList connectionLog() const;
+    // How many TCP connections carried these lines of connectionLog().
+    static int connectionsUsed(const QStringList &connectionLines);
 
     // Writes a generated tile tree z/x/y.png for every tile of zoom levels
     // minZoom..maxZoom; every tile gets a colour of its own and its numbers.
