@@ -1,5 +1,7 @@
 #include "acquire/CurlTransfer.h"
 
+#include "acquire/CurlEngine.h"
+
 #include "mapview/TileContent.h"
 
 #include <QFile>
@@ -9,8 +11,6 @@
 #include <curl/curl.h>
 
 #include <cerrno>
-
-#include <mutex>
 
 namespace CurlTransfer {
 
@@ -25,14 +25,22 @@ struct GlobalInit
 // What the callbacks of one transfer work on.
 struct Sink
 {
+    CURL *curl = nullptr;
     QSaveFile *file = nullptr;
-    QByteArray head; // first bytes of the body, for the content check
     const AbortTest *shouldAbort = nullptr;
     bool aborted = false;
     TileContent::Checker checker; // the whole body, as it streams
     qint64 limit = 0;             // 0: none
     bool tooLarge = false;
+    // The answer is an error status; its body is read past, not kept, so the
+    // connection stays open for the next transfer.
+    bool refused = false;
+    bool statusChecked = false;
+    qint64 skipped = 0;
 };
+
+// An error page longer than this ends the transfer instead of being read past.
+constexpr qint64 MaxSkippedBytes = 256 * 1024;
 
 // Bodies arrive decoded (libcurl announces and undoes the encodings it knows),
 // and a body above the limit is refused: at once when its length is
@@ -95,33 +103,6 @@ int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_of
     return 0;
 }
 
-// The system's CA store plus the extra file, as one PEM blob: CURLOPT_CAINFO
-// alone would replace the system store instead of adding to it.
-QByteArray caBlob(const QString &extraFile)
-{
-    static std::mutex mutex;
-    static QString cachedFor;
-    static QByteArray cached;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (cachedFor == extraFile && !cached.isEmpty())
-        return cached;
-    QByteArray blob;
-    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
-    const char *systemFile = info && info->cainfo ? info->cainfo : "/etc/ssl/certs/ca-certificates.crt";
-    QFile system(QString::fromLocal8Bit(systemFile));
-    if (system.open(QIODevice::ReadOnly))
-        blob = system.readAll();
-    QFile extra(extraFile);
-    if (extra.open(QIODevice::ReadOnly)) {
-        if (!blob.isEmpty() && !blob.endsWith('\n'))
-            blob += '\n';
-        blob += extra.readAll();
-    }
-    cachedFor = extraFile;
-    cached = blob;
-    return blob;
-}
-
 Result failure(Status status, const QString &error, long httpCode = 0)
 {
     Result r;
@@ -142,8 +123,16 @@ size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
 {
     Sink *sink = static_cast<Sink *>(userData);
     const qint64 bytes = qint64(size * count);
-    if (sink->head.size() < TileContent::HeadBytes)
-        sink->head.append(data, int(qMin<qint64>(bytes, TileContent::HeadBytes - sink->head.size())));
+    if (!sink->statusChecked && sink->curl) {
+        long httpCode = 0;
+        curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &httpCode);
+        sink->refused = httpCode >= 400;
+        sink->statusChecked = true;
+    }
+    if (sink->refused) {
+        sink->skipped += bytes;
+        return sink->skipped > MaxSkippedBytes ? 0 : count;
+    }
     if (bytes == 0)
         return count;
     if (!takeBytes(sink, data, bytes))
@@ -157,6 +146,13 @@ size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
 Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
                    const AbortTest &shouldAbort)
 {
+    CurlEngine engine;
+    return fetchToFile(engine, url, localPath, options, shouldAbort);
+}
+
+Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localPath,
+                   const Options &options, const AbortTest &shouldAbort)
+{
     ensureGlobalInit();
 
     // The temporary file lives beside the tile; it replaces the old one at
@@ -167,19 +163,20 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure(Status::WriteError, file.errorString());
 
-    CURL *curl = curl_easy_init();
+    // Every option is set anew: nothing of the last transfer (its proxy, its
+    // abort test) may carry over; only its open connection does.
+    CURL *curl = static_cast<CURL *>(engine.freshHandle());
     if (!curl)
         return failure(Status::TransportError, QStringLiteral("libcurl could not be initialised"));
 
     Sink sink;
+    sink.curl = curl;
     sink.file = &file;
     sink.shouldAbort = &shouldAbort;
     sink.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
 
     const QByteArray urlBytes = url.toUtf8();
-    const QByteArray blob = options.caBundle.isEmpty() ? QByteArray() : caBlob(options.caBundle);
-    curl_blob caInfo{const_cast<char *>(blob.constData()), size_t(blob.size()), CURL_BLOB_COPY};
     const QByteArray proxy = QStringLiteral("%1:%2").arg(options.proxy.host).arg(options.proxy.port).toUtf8();
     const QByteArray proxyUser = options.proxy.user.toUtf8();
     const QByteArray proxyPassword = options.proxy.password.toUtf8();
@@ -207,11 +204,9 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(options.maxRedirects));
     curl_easy_setopt(curl, CURLOPT_HEADER, 0L);
-    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!blob.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &caInfo);
+    CurlEngine::trustCertificates(curl, options.caBundle);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));
@@ -229,15 +224,18 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentTypeText);
     const QByteArray contentType(contentTypeText);
     const QString curlError = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
-    curl_easy_cleanup(curl);
+    // The kept handle must not point at this call's buffer and sink once it
+    // returns (closing an idle connection later may report into them).
+    curl_easy_reset(curl);
 
     if (sink.aborted || code == CURLE_ABORTED_BY_CALLBACK)
         return failure(Status::Aborted, QStringLiteral("aborted"), httpCode);
+    // An error status wins over what its page did to the size bound.
+    if (sink.refused || httpCode >= 400)
+        return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return failure(Status::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes),
                        httpCode);
-    if (code == CURLE_HTTP_RETURNED_ERROR)
-        return failure(Status::HttpError, curlError, httpCode);
     if (code == CURLE_WRITE_ERROR)
         return failure(writeFailure(file), file.errorString(), httpCode);
     if (code != CURLE_OK)
