@@ -1,8 +1,9 @@
 #include "NginxFixture.h"
+#include "TcpRelay.h"
+#include "TestTiming.h"
 
 #include <QColor>
 #include <QImage>
-#include "TestTiming.h"
 
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/CurlTransfer.h"
@@ -249,8 +250,11 @@ void TestCurlTransfer::workerReportsInOrderAndAborts()
     // transfer started afterwards runs normally. Both reports may come in
     // the same turn of the event loop.
     spy.clear();
-    const int slow = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), m_out.filePath(QStringLiteral("big.zip")), options());
-    QTRY_VERIFY_WITH_TIMEOUT(m_nginx.openClientConnections() > 0, 20000); // under way
+    TcpRelay relay; // tells when the slow transfer has reached the server
+    QVERIFY(relay.start(m_nginx.httpsPort()));
+    const QString slowUrl = QStringLiteral("https://127.0.0.1:%1/slow/srtm/big.zip").arg(relay.port());
+    const int slow = transfer.start(slowUrl, m_out.filePath(QStringLiteral("big.zip")), options());
+    QTRY_VERIFY_WITH_TIMEOUT(relay.connections() > 0, 20000);
     QElapsedTimer clock;
     clock.start();
     transfer.abortAll();
@@ -267,10 +271,13 @@ void TestCurlTransfer::workerReportsInOrderAndAborts()
 
 void TestCurlTransfer::destructionDuringTransfer()
 {
+    TcpRelay relay; // tells when the transfer has reached the server
+    QVERIFY(relay.start(m_nginx.httpsPort()));
     QElapsedTimer clock;
     auto *transfer = new ArchiveTransfer;
-    transfer->start(m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), m_out.filePath(QStringLiteral("big.zip")), options());
-    QTRY_VERIFY_WITH_TIMEOUT(m_nginx.openClientConnections() > 0, 20000); // under way
+    transfer->start(QStringLiteral("https://127.0.0.1:%1/slow/srtm/big.zip").arg(relay.port()),
+                    m_out.filePath(QStringLiteral("big.zip")), options());
+    QTRY_VERIFY_WITH_TIMEOUT(relay.connections() > 0, 20000);
     clock.start();
     delete transfer;
     QVERIFY2(TestTiming::within(clock.elapsed(), AbortBoundMs), qPrintable(QString::number(clock.elapsed())));

@@ -178,28 +178,6 @@ QStringList NginxFixture::completeAccessLog(int timeoutMs) const
     return log;
 }
 
-int NginxFixture::openClientConnections() const
-{
-    // Lines "sl local rem st ...": addresses are HEXIP:HEXPORT, state 01 is
-    // ESTABLISHED. A client's end has the server's port as its remote port.
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return 0;
-    int open = 0;
-    const QList<QByteArray> lines = table.readAll().split('\n');
-    for (int i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
-        if (fields.size() < 4 || fields.at(3) != "01")
-            continue;
-        bool ok = false;
-        const QByteArray &remote = fields.at(2);
-        const uint remotePort = remote.mid(remote.indexOf(':') + 1).toUInt(&ok, 16);
-        if (ok && (remotePort == m_httpPort || remotePort == m_httpsPort))
-            ++open;
-    }
-    return open;
-}
-
 QByteArray NginxFixture::tilePng(int x, int y, int zoom)
 {
     QImage image(256, 256, QImage::Format_RGB32);
