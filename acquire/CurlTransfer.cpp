@@ -4,6 +4,7 @@
 
 #include "mapview/TileContent.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -211,6 +212,14 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));
     applyBodyOptions(curl, options);
+    // The server's Last-Modified becomes the stored file's time, so that the
+    // next conditional request names exactly the version held.
+    curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+    const bool conditional = options.ifModifiedSince.isValid() && options.ifModifiedSince.toSecsSinceEpoch() > 0;
+    if (conditional) {
+        curl_easy_setopt(curl, CURLOPT_TIMECONDITION, long(CURL_TIMECOND_IFMODSINCE));
+        curl_easy_setopt(curl, CURLOPT_TIMEVALUE_LARGE, curl_off_t(options.ifModifiedSince.toSecsSinceEpoch()));
+    }
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -224,6 +233,12 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentTypeText);
     const QByteArray contentType(contentTypeText);
     const QString curlError = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+    // Also set when the server ignored the condition and sent a version no
+    // newer than ours: libcurl then ends the answer itself.
+    long conditionUnmet = 0;
+    curl_easy_getinfo(curl, CURLINFO_CONDITION_UNMET, &conditionUnmet);
+    curl_off_t serverTime = -1;
+    curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &serverTime);
     // The kept handle must not point at this call's buffer and sink once it
     // returns (closing an idle connection later may report into them).
     curl_easy_reset(curl);
@@ -240,6 +255,10 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         return failure(writeFailure(file), file.errorString(), httpCode);
     if (code != CURLE_OK)
         return failure(Status::TransportError, curlError, httpCode);
+    if (conditional && (conditionUnmet || httpCode == 304)) {
+        file.cancelWriting();
+        return failure(Status::NotModified, QStringLiteral("not modified"), httpCode);
+    }
     if (httpCode < 200 || httpCode > 299)
         return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
     // A document, a cut or broken body, or an empty one over a tile that has
@@ -250,6 +269,11 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         file.cancelWriting();
         return failure(judged, why, httpCode);
     }
+    // Set before the rename, so the tile never shows the time of its
+    // download. Without it the file keeps that time, which is later than the
+    // server's version and so still right for the next condition.
+    if (serverTime >= 0)
+        file.setFileTime(QDateTime::fromSecsSinceEpoch(qint64(serverTime), Qt::UTC), QFileDevice::FileModificationTime);
     if (!file.commit())
         return failure(writeFailure(file), file.errorString(), httpCode);
     Result ok;

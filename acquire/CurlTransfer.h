@@ -33,7 +33,8 @@ struct Options
     // elevation archives).
     qint64 maxBodyBytes = JobLimits::TileBodyLimit;
     // Valid: the request is conditional (If-Modified-Since); a 304 keeps the
-    // local file and ends as NotModified.
+    // local file and ends as NotModified. A stored file always takes the
+    // server's Last-Modified, when there is one, as its modification time.
     QDateTime ifModifiedSince;
 };
 

@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include "acquire/ArchiveTransfer.h"
+#include "acquire/CurlEngine.h"
 #include "acquire/CurlTransfer.h"
 
 #include <QtTest>
@@ -35,6 +36,17 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QDateTime modified(const QString &path)
+{
+    return QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toUTC();
+}
+
+bool setModified(const QString &path, const QDateTime &time)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
 // Stop is checked on every received chunk and at least once a second, so an
 // idle machine ends a stopped transfer within a second.
 constexpr qint64 AbortBoundMs = 5000;
@@ -54,6 +66,7 @@ private slots:
     void verifiesCertificates();
     void noRedirectDownToHttp();
     void unwritableFolder();
+    void conditionalRequest();
     void proxyIsUsed();
     void abortEndsSlowTransferQuickly();
     void workerReportsInOrderAndAborts();
@@ -85,7 +98,10 @@ void TestCurlTransfer::initTestCase()
         "<?xml version=\"1.0\"?><ServiceExceptionReport><ServiceException>bad layer</ServiceException>"
         "</ServiceExceptionReport>");
     put(QStringLiteral("markup.bin"), "<html><body>error</body></html>");
-    QVERIFY2(m_nginx.start(root, QStringLiteral("location = /tohttp { return 302 http://127.0.0.1:$server_port/tiles/a.png; }")),
+    put(QStringLiteral("cond/c.png"), tileImage());
+    QVERIFY2(m_nginx.start(root, QStringLiteral("location = /tohttp { return 302 http://127.0.0.1:$server_port/tiles/a.png; }\n"
+                                                "location /ignorant/ { alias %1/cond/; if_modified_since off; }")
+                                     .arg(root)),
              qPrintable(m_nginx.errorString()));
 }
 
@@ -193,6 +209,86 @@ void TestCurlTransfer::unwritableFolder()
         CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"), blocker + QStringLiteral("/a.png"), options());
     QCOMPARE(result.status, Status::WriteError);
     QCOMPARE(m_nginx.completeAccessLog().size(), before); // no request for a tile that cannot be kept
+}
+
+// A tile the server has not changed since ours stays exactly as it is, bytes
+// and time; a changed one replaces it and takes the server's time.
+void TestCurlTransfer::conditionalRequest()
+{
+    const QString served = m_root.filePath(QStringLiteral("cond/c.png"));
+    const QDateTime t1(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    QVERIFY(setModified(served, t1));
+    const QString url = m_nginx.httpsUrl() + QStringLiteral("/cond/c.png");
+    const QString local = m_out.filePath(QStringLiteral("c.png"));
+    CurlEngine engine;
+
+    QCOMPARE(CurlTransfer::fetchToFile(engine, url + QStringLiteral("?plain"), local, options()).status, Status::Ok);
+    QCOMPARE(modified(local), t1);
+
+    // 304: the bytes we hold are not even looked at.
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Old);
+    }
+    QVERIFY(setModified(local, t1));
+    CurlTransfer::Options conditional = options();
+    conditional.ifModifiedSince = t1;
+    CurlTransfer::Result r = CurlTransfer::fetchToFile(engine, url + QStringLiteral("?same"), local, conditional);
+    QCOMPARE(r.status, Status::NotModified);
+    QVERIFY(r.ok());
+    QCOMPARE(readAll(local), Old);
+    QCOMPARE(modified(local), t1);
+    QCOMPARE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    // The condition belonged to that transfer alone.
+    QCOMPARE(CurlTransfer::fetchToFile(engine, url + QStringLiteral("?again"), local, options()).status, Status::Ok);
+    QCOMPARE(readAll(local), tileImage());
+
+    // A newer version on the server replaces ours.
+    QImage newer(256, 256, QImage::Format_RGB32);
+    newer.fill(QColor(200, 60, 40));
+    const QByteArray newerBytes = NginxFixture::pngBytes(newer);
+    {
+        QFile f(served);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(newerBytes);
+    }
+    const QDateTime t2 = t1.addDays(1);
+    QVERIFY(setModified(served, t2));
+    QVERIFY(setModified(local, t1));
+    r = CurlTransfer::fetchToFile(engine, url + QStringLiteral("?newer"), local, conditional);
+    QCOMPARE(r.status, Status::Ok);
+    QCOMPARE(readAll(local), newerBytes);
+    QCOMPARE(modified(local), t2);
+
+    // A server that ignores the condition and sends a version no newer than
+    // ours: it is not taken either.
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Old);
+    }
+    conditional.ifModifiedSince = t2.addSecs(3600);
+    QVERIFY(setModified(local, conditional.ifModifiedSince));
+    r = CurlTransfer::fetchToFile(engine, m_nginx.httpsUrl() + QStringLiteral("/ignorant/c.png?ignored"), local,
+                                  conditional);
+    QCOMPARE(r.status, Status::NotModified);
+    QCOMPARE(readAll(local), Old);
+    QCOMPARE(modified(local), conditional.ifModifiedSince);
+
+    const QStringList log = m_nginx.completeAccessLog();
+    auto statusOf = [&log](const QString &query) {
+        for (const QString &line : log) {
+            if (line.section(QLatin1Char(' '), 1, 1).endsWith(query))
+                return line.section(QLatin1Char(' '), 2, 2);
+        }
+        return QString();
+    };
+    QCOMPARE(statusOf(QStringLiteral("?same")), QStringLiteral("304"));
+    QCOMPARE(statusOf(QStringLiteral("?again")), QStringLiteral("200"));
+    QCOMPARE(statusOf(QStringLiteral("?newer")), QStringLiteral("200"));
+    QCOMPARE(statusOf(QStringLiteral("?ignored")), QStringLiteral("200"));
 }
 
 void TestCurlTransfer::proxyIsUsed()
