@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <curl/curl.h>
@@ -27,7 +28,7 @@ struct GlobalInit
 struct Sink
 {
     CURL *curl = nullptr;
-    QSaveFile *file = nullptr;
+    QFileDevice *file = nullptr;
     const AbortTest *shouldAbort = nullptr;
     bool aborted = false;
     TileContent::Checker checker; // the whole body, as it streams
@@ -94,6 +95,83 @@ Status judgeBody(Sink &sink, const QByteArray &contentType, const QString &local
     return Status::Ok;
 }
 
+// Where the body goes until it is judged; nothing of it is seen at the
+// tile's path before commit(), and an uncommitted body vanishes with this.
+// A tile that exists is replaced through QSaveFile, synced to disk before the
+// rename, so the old tile stays until the new one is complete. A new tile
+// goes to a temporary name beside it and is renamed without the sync, as the
+// tile writer stores new tiles: a sync per tile costs more than the transfer.
+// Unbuffered both: a buffered flush that writes only part of its buffer (a
+// full disk) still reports success, and the file would be committed short.
+class BodyFile
+{
+public:
+    explicit BodyFile(const QString &path)
+        : m_path(path)
+    {
+    }
+    ~BodyFile()
+    {
+        if (m_created)
+            discard();
+    }
+    BodyFile(const BodyFile &) = delete;
+    BodyFile &operator=(const BodyFile &) = delete;
+
+    bool open()
+    {
+        if (QFileInfo::exists(m_path)) {
+            m_replacing = true;
+            return m_replace.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        }
+        // A name of our own: a file that is there already is never touched.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            m_fresh.setFileName(QStringLiteral("%1.%2.part").arg(m_path).arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                              QLatin1Char('0')));
+            if (m_fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+                m_created = true;
+                return true;
+            }
+            if (m_fresh.error() != QFileDevice::OpenError || !QFileInfo::exists(m_fresh.fileName()))
+                break;
+        }
+        return false;
+    }
+    QFileDevice &device() { return m_replacing ? static_cast<QFileDevice &>(m_replace) : m_fresh; }
+    void discard()
+    {
+        if (m_replacing) {
+            m_replace.cancelWriting();
+            return;
+        }
+        if (!m_created)
+            return;
+        m_fresh.close();
+        m_fresh.remove();
+        m_created = false;
+    }
+    bool commit()
+    {
+        if (m_replacing)
+            return m_replace.commit();
+        m_fresh.close();
+        if (m_fresh.error() != QFileDevice::NoError)
+            return false;
+        // Refuses to overwrite a tile that appeared meanwhile.
+        if (!m_fresh.rename(m_path))
+            return false;
+        m_created = false;
+        return true;
+    }
+
+private:
+    QString m_path;
+    bool m_replacing = false;
+    bool m_created = false; // the temporary file is ours to remove
+    QSaveFile m_replace{m_path};
+    QFile m_fresh;
+};
+
 int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     Sink *sink = static_cast<Sink *>(userData);
@@ -138,9 +216,15 @@ size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
         return count;
     if (!takeBytes(sink, data, bytes))
         return 0;
-    // A short write ends the transfer with a write error.
-    if (sink->file->write(data, bytes) != bytes)
-        return 0;
+    // A short write is tried again for the rest: the file reports why it
+    // failed (a full disk) only on a write that took nothing. Any failure
+    // ends the transfer with a write error.
+    for (qint64 done = 0; done < bytes;) {
+        const qint64 written = sink->file->write(data + done, bytes - done);
+        if (written <= 0)
+            return 0;
+        done += written;
+    }
     return count;
 }
 
@@ -156,13 +240,9 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
 {
     ensureGlobalInit();
 
-    // The temporary file lives beside the tile; it replaces the old one at
-    // commit and vanishes unseen on any failure.
-    // Unbuffered: a buffered flush that writes only part of its buffer (a
-    // full disk) still reports success, and the file would be committed short.
-    QSaveFile file(localPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failure(Status::WriteError, file.errorString());
+    BodyFile body(localPath);
+    if (!body.open())
+        return failure(Status::WriteError, body.device().errorString());
 
     // Every option is set anew: nothing of the last transfer (its proxy, its
     // abort test) may carry over; only its open connection does.
@@ -172,7 +252,7 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
 
     Sink sink;
     sink.curl = curl;
-    sink.file = &file;
+    sink.file = &body.device();
     sink.shouldAbort = &shouldAbort;
     sink.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -252,11 +332,11 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         return failure(Status::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes),
                        httpCode);
     if (code == CURLE_WRITE_ERROR)
-        return failure(writeFailure(file), file.errorString(), httpCode);
+        return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
     if (code != CURLE_OK)
         return failure(Status::TransportError, curlError, httpCode);
     if (conditional && (conditionUnmet || httpCode == 304)) {
-        file.cancelWriting();
+        body.discard();
         return failure(Status::NotModified, QStringLiteral("not modified"), httpCode);
     }
     if (httpCode < 200 || httpCode > 299)
@@ -266,16 +346,16 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     QString why;
     const Status judged = judgeBody(sink, contentType, localPath, &why);
     if (judged != Status::Ok) {
-        file.cancelWriting();
+        body.discard();
         return failure(judged, why, httpCode);
     }
     // Set before the rename, so the tile never shows the time of its
     // download. Without it the file keeps that time, which is later than the
     // server's version and so still right for the next condition.
     if (serverTime >= 0)
-        file.setFileTime(QDateTime::fromSecsSinceEpoch(qint64(serverTime), Qt::UTC), QFileDevice::FileModificationTime);
-    if (!file.commit())
-        return failure(writeFailure(file), file.errorString(), httpCode);
+        body.device().setFileTime(QDateTime::fromSecsSinceEpoch(qint64(serverTime), Qt::UTC), QFileDevice::FileModificationTime);
+    if (!body.commit())
+        return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
     Result ok;
     ok.status = Status::Ok;
     ok.httpCode = httpCode;

@@ -708,7 +708,8 @@ int main(int argc, char **argv)
     }
     const int rounds = argc > 1 ? qMax(1, atoi(argv[1])) : 3;
     const QString parts = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("http,https,rtt,seed,memory");
-    const auto part = [&parts](const char *name) { return parts.contains(QLatin1String(name)); };
+    const QStringList chosen = parts.split(QLatin1Char(','));
+    const auto part = [&chosen](const char *name) { return chosen.contains(QLatin1String(name)); };
 
     QTemporaryDir root;
     QTemporaryDir work(QFileInfo(QStringLiteral("/dev/shm")).isWritable()

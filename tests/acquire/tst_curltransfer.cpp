@@ -11,6 +11,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 using CurlTransfer::Status;
 
 Q_DECLARE_METATYPE(CurlTransfer::Status)
@@ -67,6 +69,7 @@ private slots:
     void noRedirectDownToHttp();
     void unwritableFolder();
     void conditionalRequest();
+    void fullDisk();
     void proxyIsUsed();
     void abortEndsSlowTransferQuickly();
     void workerReportsInOrderAndAborts();
@@ -289,6 +292,47 @@ void TestCurlTransfer::conditionalRequest()
     QCOMPARE(statusOf(QStringLiteral("?again")), QStringLiteral("200"));
     QCOMPARE(statusOf(QStringLiteral("?newer")), QStringLiteral("200"));
     QCOMPARE(statusOf(QStringLiteral("?ignored")), QStringLiteral("200"));
+}
+
+// A body that does not fit: the old tile stays, a new one never appears, and
+// no temporary file is left either way.
+void TestCurlTransfer::fullDisk()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir.path()});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        QSKIP(qPrintable(QStringLiteral("no tmpfs here: %1").arg(QString::fromLocal8Bit(mount.readAllStandardError()))));
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{dir.path()};
+
+    const QString existing = dir.filePath(QStringLiteral("old.zip"));
+    const QByteArray old(20000, 'o');
+    {
+        QFile f(existing);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(old), qint64(old.size()));
+    }
+    const QString url = m_nginx.httpsUrl() + QStringLiteral("/srtm/big.zip");
+    CurlEngine engine;
+    const CurlTransfer::Result full = CurlTransfer::fetchToFile(engine, url, existing, options());
+    QVERIFY2(full.status == Status::DiskFull, qPrintable(QStringLiteral("%1 %2").arg(int(full.status)).arg(full.errorString)));
+    QCOMPARE(readAll(existing), old);
+    const QString fresh = dir.filePath(QStringLiteral("new.zip"));
+    QCOMPARE(CurlTransfer::fetchToFile(engine, url, fresh, options()).status, Status::DiskFull);
+    QVERIFY(!QFileInfo::exists(fresh));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("old.zip")});
+    // What fits is still stored.
+    QCOMPARE(CurlTransfer::fetchToFile(engine, m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"),
+                                       dir.filePath(QStringLiteral("a.png")), options()).status,
+             Status::Ok);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("a.png"))), tileImage());
 }
 
 void TestCurlTransfer::proxyIsUsed()
