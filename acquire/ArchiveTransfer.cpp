@@ -60,7 +60,7 @@ void ArchiveTransfer::run()
         m_done.push_back(Done{job.id, int(result.status), result.errorString});
         // Delivered on the owner's thread; the destructor waits for this
         // thread, so the owner is alive when the call is posted.
-        QMetaObject::invokeMethod(this, [this] { deliverResults(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "deliverResults", Qt::QueuedConnection);
     }
 }
 
