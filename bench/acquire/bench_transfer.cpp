@@ -8,15 +8,17 @@
 //     libcurl over one connection and with a new connection per tile;
 //  3. the same HTTPS comparison over a link with 30 ms round-trip time;
 //  4. peak memory of a 10,922-tile job (HTTP and HTTPS), each in a fresh
-//     process.
+//     process;
+//  5. the HTTPS transfer engine writing to the real disk (the temporary
+//     folder): new tiles, then the same tiles replaced.
 // Every variant's TCP connections are counted in nginx's log. Not a test: it
 // prints the figures and the targets.
 //
-//   bench_transfer [rounds [parts]]    parts: any of http,https,rtt,seed,memory
+//   bench_transfer [rounds [parts]]    parts: any of http,https,disk,rtt,seed,memory
 //
 // Tiles are written to /dev/shm where it is a memory file system, so that a
 // slow or shared disk does not blur the transfer figures; every variant
-// writes into the same place.
+// writes into the same place (part 5 alone writes to the disk).
 
 #include "NginxFixture.h"
 #include "WindowForm.h"
@@ -707,7 +709,7 @@ int main(int argc, char **argv)
         return memoryJob(QString::fromLocal8Bit(argv[2]));
     }
     const int rounds = argc > 1 ? qMax(1, atoi(argv[1])) : 3;
-    const QString parts = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("http,https,rtt,seed,memory");
+    const QString parts = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("http,https,disk,rtt,seed,memory");
     const QStringList chosen = parts.split(QLatin1Char(','));
     const auto part = [&chosen](const char *name) { return chosen.contains(QLatin1String(name)); };
 
@@ -811,7 +813,8 @@ int main(int argc, char **argv)
         };
     };
 
-    Table http, https, rtt;
+    Table http, https, rtt, disk;
+    QTemporaryDir diskWork(QDir::tempPath() + QStringLiteral("/bench_transfer-disk-XXXXXX"));
     const QString testCa = nginx.caFile();
     for (int round = 0; round < rounds; ++round) {
         std::printf("round %d of %d\n", round + 1, rounds);
@@ -857,6 +860,20 @@ int main(int argc, char **argv)
         measure(https, QStringLiteral("libcurl, new connection per tile"), m, loopbackLog, [&](const QString &out) {
             return curlFetch(nginx.httpsUrl(), httpsTiles, out, false, testCa);
         });
+        }
+
+        // The same engine writing to the real disk: new tiles are renamed
+        // into place unsynced, replaced ones go through a synced save.
+        if (part("disk")) {
+            const QString out = diskWork.filePath(QStringLiteral("round%1/").arg(round));
+            Sample fresh, again;
+            fresh.ms = engineDirect(nginx.httpsUrl(), httpsTiles, out, bundlePath);
+            fresh.files = countFiles(out);
+            again.ms = engineDirect(nginx.httpsUrl(), httpsTiles, out, bundlePath);
+            again.files = countFiles(out);
+            disk.add(QStringLiteral("our transfer engine, new tiles"), fresh);
+            disk.add(QStringLiteral("our transfer engine, replacing them"), again);
+            QDir(out).removeRecursively();
         }
 
         const int r = int(rttTiles.size());
@@ -953,6 +970,9 @@ int main(int argc, char **argv)
         http.print("Plain HTTP, loopback", int(httpTiles.size()));
     if (part("https"))
         https.print("HTTPS, loopback", int(httpsTiles.size()));
+    if (part("disk"))
+        disk.print(qPrintable(QStringLiteral("HTTPS, loopback, tiles on the disk of %1").arg(QDir::tempPath())),
+                   int(httpsTiles.size()));
     if (part("rtt"))
         rtt.print(qPrintable(QStringLiteral("HTTPS, 30 ms round trip: ") + rttNote), int(rttTiles.size()));
     const auto ratio = [](const Table &t, const char *a, const char *b) {
