@@ -1,5 +1,7 @@
 #include "acquire/ArchiveTransfer.h"
 
+#include "acquire/CurlEngine.h"
+
 #include <QMetaObject>
 
 ArchiveTransfer::ArchiveTransfer(QObject *parent)
@@ -40,6 +42,9 @@ void ArchiveTransfer::abortAll()
 
 void ArchiveTransfer::run()
 {
+    // One handle for the worker's life: consecutive tiles of one server
+    // travel over one kept-alive connection.
+    CurlEngine engine;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return !m_jobs.empty() || m_stop; });
@@ -49,7 +54,7 @@ void ArchiveTransfer::run()
         m_jobs.pop_front();
         lock.unlock();
         const CurlTransfer::Result result =
-            CurlTransfer::fetchToFile(job.url, job.localPath, job.options,
+            CurlTransfer::fetchToFile(engine, job.url, job.localPath, job.options,
                                       [this, id = job.id]() { return id <= m_abortUpTo.load(); });
         lock.lock();
         m_done.push_back(Done{job.id, int(result.status), result.errorString});

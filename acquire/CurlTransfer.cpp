@@ -1,16 +1,18 @@
 #include "acquire/CurlTransfer.h"
 
+#include "acquire/CurlEngine.h"
+
 #include "mapview/TileContent.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <curl/curl.h>
 
 #include <cerrno>
-
-#include <mutex>
 
 namespace CurlTransfer {
 
@@ -25,14 +27,22 @@ struct GlobalInit
 // What the callbacks of one transfer work on.
 struct Sink
 {
-    QSaveFile *file = nullptr;
-    QByteArray head; // first bytes of the body, for the content check
+    CURL *curl = nullptr;
+    QFileDevice *file = nullptr;
     const AbortTest *shouldAbort = nullptr;
     bool aborted = false;
     TileContent::Checker checker; // the whole body, as it streams
     qint64 limit = 0;             // 0: none
     bool tooLarge = false;
+    // The answer is an error status; its body is read past, not kept, so the
+    // connection stays open for the next transfer.
+    bool refused = false;
+    bool statusChecked = false;
+    qint64 skipped = 0;
 };
+
+// An error page longer than this ends the transfer instead of being read past.
+constexpr qint64 MaxSkippedBytes = 256 * 1024;
 
 // Bodies arrive decoded (libcurl announces and undoes the encodings it knows),
 // and a body above the limit is refused: at once when its length is
@@ -85,6 +95,83 @@ Status judgeBody(Sink &sink, const QByteArray &contentType, const QString &local
     return Status::Ok;
 }
 
+// Where the body goes until it is judged; nothing of it is seen at the
+// tile's path before commit(), and an uncommitted body vanishes with this.
+// A tile that exists is replaced through QSaveFile, synced to disk before the
+// rename, so the old tile stays until the new one is complete. A new tile
+// goes to a temporary name beside it and is renamed without the sync, as the
+// tile writer stores new tiles: a sync per tile costs more than the transfer.
+// Unbuffered both: a buffered flush that writes only part of its buffer (a
+// full disk) still reports success, and the file would be committed short.
+class BodyFile
+{
+public:
+    explicit BodyFile(const QString &path)
+        : m_path(path)
+    {
+    }
+    ~BodyFile()
+    {
+        if (m_created)
+            discard();
+    }
+    BodyFile(const BodyFile &) = delete;
+    BodyFile &operator=(const BodyFile &) = delete;
+
+    bool open()
+    {
+        if (QFileInfo::exists(m_path)) {
+            m_replacing = true;
+            return m_replace.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        }
+        // A name of our own: a file that is there already is never touched.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            m_fresh.setFileName(QStringLiteral("%1.%2.part").arg(m_path).arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                              QLatin1Char('0')));
+            if (m_fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+                m_created = true;
+                return true;
+            }
+            if (m_fresh.error() != QFileDevice::OpenError || !QFileInfo::exists(m_fresh.fileName()))
+                break;
+        }
+        return false;
+    }
+    QFileDevice &device() { return m_replacing ? static_cast<QFileDevice &>(m_replace) : m_fresh; }
+    void discard()
+    {
+        if (m_replacing) {
+            m_replace.cancelWriting();
+            return;
+        }
+        if (!m_created)
+            return;
+        m_fresh.close();
+        m_fresh.remove();
+        m_created = false;
+    }
+    bool commit()
+    {
+        if (m_replacing)
+            return m_replace.commit();
+        m_fresh.close();
+        if (m_fresh.error() != QFileDevice::NoError)
+            return false;
+        // Refuses to overwrite a tile that appeared meanwhile.
+        if (!m_fresh.rename(m_path))
+            return false;
+        m_created = false;
+        return true;
+    }
+
+private:
+    QString m_path;
+    bool m_replacing = false;
+    bool m_created = false; // the temporary file is ours to remove
+    QSaveFile m_replace{m_path};
+    QFile m_fresh;
+};
+
 int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     Sink *sink = static_cast<Sink *>(userData);
@@ -93,33 +180,6 @@ int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_of
         return 1;
     }
     return 0;
-}
-
-// The system's CA store plus the extra file, as one PEM blob: CURLOPT_CAINFO
-// alone would replace the system store instead of adding to it.
-QByteArray caBlob(const QString &extraFile)
-{
-    static std::mutex mutex;
-    static QString cachedFor;
-    static QByteArray cached;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (cachedFor == extraFile && !cached.isEmpty())
-        return cached;
-    QByteArray blob;
-    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
-    const char *systemFile = info && info->cainfo ? info->cainfo : "/etc/ssl/certs/ca-certificates.crt";
-    QFile system(QString::fromLocal8Bit(systemFile));
-    if (system.open(QIODevice::ReadOnly))
-        blob = system.readAll();
-    QFile extra(extraFile);
-    if (extra.open(QIODevice::ReadOnly)) {
-        if (!blob.isEmpty() && !blob.endsWith('\n'))
-            blob += '\n';
-        blob += extra.readAll();
-    }
-    cachedFor = extraFile;
-    cached = blob;
-    return blob;
 }
 
 Result failure(Status status, const QString &error, long httpCode = 0)
@@ -142,44 +202,62 @@ size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
 {
     Sink *sink = static_cast<Sink *>(userData);
     const qint64 bytes = qint64(size * count);
-    if (sink->head.size() < TileContent::HeadBytes)
-        sink->head.append(data, int(qMin<qint64>(bytes, TileContent::HeadBytes - sink->head.size())));
+    if (!sink->statusChecked && sink->curl) {
+        long httpCode = 0;
+        curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &httpCode);
+        sink->refused = httpCode >= 400;
+        sink->statusChecked = true;
+    }
+    if (sink->refused) {
+        sink->skipped += bytes;
+        return sink->skipped > MaxSkippedBytes ? 0 : count;
+    }
     if (bytes == 0)
         return count;
     if (!takeBytes(sink, data, bytes))
         return 0;
-    // A short write ends the transfer with a write error.
-    if (sink->file->write(data, bytes) != bytes)
-        return 0;
+    // A short write is tried again for the rest: the file reports why it
+    // failed (a full disk) only on a write that took nothing. Any failure
+    // ends the transfer with a write error.
+    for (qint64 done = 0; done < bytes;) {
+        const qint64 written = sink->file->write(data + done, bytes - done);
+        if (written <= 0)
+            return 0;
+        done += written;
+    }
     return count;
 }
 
 Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
                    const AbortTest &shouldAbort)
 {
+    CurlEngine engine;
+    return fetchToFile(engine, url, localPath, options, shouldAbort);
+}
+
+Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localPath,
+                   const Options &options, const AbortTest &shouldAbort)
+{
     ensureGlobalInit();
 
-    // The temporary file lives beside the tile; it replaces the old one at
-    // commit and vanishes unseen on any failure.
-    // Unbuffered: a buffered flush that writes only part of its buffer (a
-    // full disk) still reports success, and the file would be committed short.
-    QSaveFile file(localPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failure(Status::WriteError, file.errorString());
+    BodyFile body(localPath);
+    if (!body.open())
+        return failure(Status::WriteError, body.device().errorString());
 
-    CURL *curl = curl_easy_init();
+    // Every option is set anew: nothing of the last transfer (its proxy, its
+    // abort test) may carry over; only its open connection does.
+    CURL *curl = static_cast<CURL *>(engine.freshHandle());
     if (!curl)
         return failure(Status::TransportError, QStringLiteral("libcurl could not be initialised"));
 
     Sink sink;
-    sink.file = &file;
+    sink.curl = curl;
+    sink.file = &body.device();
     sink.shouldAbort = &shouldAbort;
     sink.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
 
     const QByteArray urlBytes = url.toUtf8();
-    const QByteArray blob = options.caBundle.isEmpty() ? QByteArray() : caBlob(options.caBundle);
-    curl_blob caInfo{const_cast<char *>(blob.constData()), size_t(blob.size()), CURL_BLOB_COPY};
     const QByteArray proxy = QStringLiteral("%1:%2").arg(options.proxy.host).arg(options.proxy.port).toUtf8();
     const QByteArray proxyUser = options.proxy.user.toUtf8();
     const QByteArray proxyPassword = options.proxy.password.toUtf8();
@@ -207,15 +285,21 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(options.maxRedirects));
     curl_easy_setopt(curl, CURLOPT_HEADER, 0L);
-    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!blob.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &caInfo);
+    CurlEngine::trustCertificates(curl, options.caBundle);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));
     applyBodyOptions(curl, options);
+    // The server's Last-Modified becomes the stored file's time, so that the
+    // next conditional request names exactly the version held.
+    curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+    const bool conditional = options.ifModifiedSince.isValid() && options.ifModifiedSince.toSecsSinceEpoch() > 0;
+    if (conditional) {
+        curl_easy_setopt(curl, CURLOPT_TIMECONDITION, long(CURL_TIMECOND_IFMODSINCE));
+        curl_easy_setopt(curl, CURLOPT_TIMEVALUE_LARGE, curl_off_t(options.ifModifiedSince.toSecsSinceEpoch()));
+    }
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -229,19 +313,32 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentTypeText);
     const QByteArray contentType(contentTypeText);
     const QString curlError = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
-    curl_easy_cleanup(curl);
+    // Also set when the server ignored the condition and sent a version no
+    // newer than ours: libcurl then ends the answer itself.
+    long conditionUnmet = 0;
+    curl_easy_getinfo(curl, CURLINFO_CONDITION_UNMET, &conditionUnmet);
+    curl_off_t serverTime = -1;
+    curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &serverTime);
+    // The kept handle must not point at this call's buffer and sink once it
+    // returns (closing an idle connection later may report into them).
+    curl_easy_reset(curl);
 
     if (sink.aborted || code == CURLE_ABORTED_BY_CALLBACK)
         return failure(Status::Aborted, QStringLiteral("aborted"), httpCode);
+    // An error status wins over what its page did to the size bound.
+    if (sink.refused || httpCode >= 400)
+        return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return failure(Status::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes),
                        httpCode);
-    if (code == CURLE_HTTP_RETURNED_ERROR)
-        return failure(Status::HttpError, curlError, httpCode);
     if (code == CURLE_WRITE_ERROR)
-        return failure(writeFailure(file), file.errorString(), httpCode);
+        return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
     if (code != CURLE_OK)
         return failure(Status::TransportError, curlError, httpCode);
+    if (conditional && (conditionUnmet || httpCode == 304)) {
+        body.discard();
+        return failure(Status::NotModified, QStringLiteral("not modified"), httpCode);
+    }
     if (httpCode < 200 || httpCode > 299)
         return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
     // A document, a cut or broken body, or an empty one over a tile that has
@@ -249,11 +346,16 @@ Result fetchToFile(const QString &url, const QString &localPath, const Options &
     QString why;
     const Status judged = judgeBody(sink, contentType, localPath, &why);
     if (judged != Status::Ok) {
-        file.cancelWriting();
+        body.discard();
         return failure(judged, why, httpCode);
     }
-    if (!file.commit())
-        return failure(writeFailure(file), file.errorString(), httpCode);
+    // Set before the rename, so the tile never shows the time of its
+    // download. Without it the file keeps that time, which is later than the
+    // server's version and so still right for the next condition.
+    if (serverTime >= 0)
+        body.device().setFileTime(QDateTime::fromSecsSinceEpoch(qint64(serverTime), Qt::UTC), QFileDevice::FileModificationTime);
+    if (!body.commit())
+        return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
     Result ok;
     ok.status = Status::Ok;
     ok.httpCode = httpCode;

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <functional>
 
+class CurlEngine;
+
 // One HTTPS transfer through libcurl into a local file, run to its end on the
 // calling thread. The old file at the local path is replaced only when the
 // transfer succeeded and the answer is content; otherwise it stays as it was
@@ -31,7 +33,8 @@ struct Options
     // elevation archives).
     qint64 maxBodyBytes = JobLimits::TileBodyLimit;
     // Valid: the request is conditional (If-Modified-Since); a 304 keeps the
-    // local file and ends as NotModified.
+    // local file and ends as NotModified. A stored file always takes the
+    // server's Last-Modified, when there is one, as its modification time.
     QDateTime ifModifiedSince;
 };
 
@@ -61,11 +64,17 @@ struct Result
 // on every received chunk); returning true ends the transfer.
 using AbortTest = std::function<bool()>;
 
+// On the engine's kept handle: a transfer to the server of the one before
+// reuses its connection. Everything in options applies to this transfer alone.
+Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localPath,
+                   const Options &options, const AbortTest &shouldAbort = AbortTest());
+// The same on a handle of its own (a new connection).
 Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
                    const AbortTest &shouldAbort = AbortTest());
 
 // libcurl's write callback: writes the items to the file held by userData and
-// returns the number of items written (a short count ends the transfer).
+// returns the number of items written (a short count ends the transfer). The
+// body of an error status is read past and not written.
 size_t writeArchiveData(char *data, size_t size, size_t count, void *userData);
 
 // curl_global_init once per process, curl_global_cleanup at its end. Call it

@@ -4,7 +4,7 @@
 #   tools/install-deps.sh --tests  plus the servers the tests start (nginx, MapProxy)
 set -eu
 packages="build-essential cmake ninja-build qtbase5-dev qttools5-dev qttools5-dev-tools
-  libqt5svg5-dev libcurl4-openssl-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
+  libqt5svg5-dev libcurl4-openssl-dev libssl-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
 if [ "${1:-}" = "--tests" ]; then
     packages="$packages nginx-light mapproxy openssl curl squid apache2-utils"
 fi

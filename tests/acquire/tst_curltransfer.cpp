@@ -1,13 +1,17 @@
 #include "NginxFixture.h"
+#include "TcpRelay.h"
+#include "TestTiming.h"
 
 #include <QColor>
 #include <QImage>
-#include "TestTiming.h"
 
 #include "acquire/ArchiveTransfer.h"
+#include "acquire/CurlEngine.h"
 #include "acquire/CurlTransfer.h"
 
 #include <QtTest>
+
+#include <unistd.h>
 
 using CurlTransfer::Status;
 
@@ -34,6 +38,17 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QDateTime modified(const QString &path)
+{
+    return QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toUTC();
+}
+
+bool setModified(const QString &path, const QDateTime &time)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
 // Stop is checked on every received chunk and at least once a second, so an
 // idle machine ends a stopped transfer within a second.
 constexpr qint64 AbortBoundMs = 5000;
@@ -53,6 +68,8 @@ private slots:
     void verifiesCertificates();
     void noRedirectDownToHttp();
     void unwritableFolder();
+    void conditionalRequest();
+    void fullDisk();
     void proxyIsUsed();
     void abortEndsSlowTransferQuickly();
     void workerReportsInOrderAndAborts();
@@ -84,7 +101,10 @@ void TestCurlTransfer::initTestCase()
         "<?xml version=\"1.0\"?><ServiceExceptionReport><ServiceException>bad layer</ServiceException>"
         "</ServiceExceptionReport>");
     put(QStringLiteral("markup.bin"), "<html><body>error</body></html>");
-    QVERIFY2(m_nginx.start(root, QStringLiteral("location = /tohttp { return 302 http://127.0.0.1:$server_port/tiles/a.png; }")),
+    put(QStringLiteral("cond/c.png"), tileImage());
+    QVERIFY2(m_nginx.start(root, QStringLiteral("location = /tohttp { return 302 http://127.0.0.1:$server_port/tiles/a.png; }\n"
+                                                "location /ignorant/ { alias %1/cond/; if_modified_since off; }")
+                                     .arg(root)),
              qPrintable(m_nginx.errorString()));
 }
 
@@ -194,6 +214,127 @@ void TestCurlTransfer::unwritableFolder()
     QCOMPARE(m_nginx.completeAccessLog().size(), before); // no request for a tile that cannot be kept
 }
 
+// A tile the server has not changed since ours stays exactly as it is, bytes
+// and time; a changed one replaces it and takes the server's time.
+void TestCurlTransfer::conditionalRequest()
+{
+    const QString served = m_root.filePath(QStringLiteral("cond/c.png"));
+    const QDateTime t1(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    QVERIFY(setModified(served, t1));
+    const QString url = m_nginx.httpsUrl() + QStringLiteral("/cond/c.png");
+    const QString local = m_out.filePath(QStringLiteral("c.png"));
+    CurlEngine engine;
+
+    QCOMPARE(CurlTransfer::fetchToFile(engine, url + QStringLiteral("?plain"), local, options()).status, Status::Ok);
+    QCOMPARE(modified(local), t1);
+
+    // 304: the bytes we hold are not even looked at.
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Old);
+    }
+    QVERIFY(setModified(local, t1));
+    CurlTransfer::Options conditional = options();
+    conditional.ifModifiedSince = t1;
+    CurlTransfer::Result r = CurlTransfer::fetchToFile(engine, url + QStringLiteral("?same"), local, conditional);
+    QCOMPARE(r.status, Status::NotModified);
+    QVERIFY(r.ok());
+    QCOMPARE(readAll(local), Old);
+    QCOMPARE(modified(local), t1);
+    QCOMPARE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    // The condition belonged to that transfer alone.
+    QCOMPARE(CurlTransfer::fetchToFile(engine, url + QStringLiteral("?again"), local, options()).status, Status::Ok);
+    QCOMPARE(readAll(local), tileImage());
+
+    // A newer version on the server replaces ours.
+    QImage newer(256, 256, QImage::Format_RGB32);
+    newer.fill(QColor(200, 60, 40));
+    const QByteArray newerBytes = NginxFixture::pngBytes(newer);
+    {
+        QFile f(served);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(newerBytes);
+    }
+    const QDateTime t2 = t1.addDays(1);
+    QVERIFY(setModified(served, t2));
+    QVERIFY(setModified(local, t1));
+    r = CurlTransfer::fetchToFile(engine, url + QStringLiteral("?newer"), local, conditional);
+    QCOMPARE(r.status, Status::Ok);
+    QCOMPARE(readAll(local), newerBytes);
+    QCOMPARE(modified(local), t2);
+
+    // A server that ignores the condition and sends a version no newer than
+    // ours: it is not taken either.
+    {
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Old);
+    }
+    conditional.ifModifiedSince = t2.addSecs(3600);
+    QVERIFY(setModified(local, conditional.ifModifiedSince));
+    r = CurlTransfer::fetchToFile(engine, m_nginx.httpsUrl() + QStringLiteral("/ignorant/c.png?ignored"), local,
+                                  conditional);
+    QCOMPARE(r.status, Status::NotModified);
+    QCOMPARE(readAll(local), Old);
+    QCOMPARE(modified(local), conditional.ifModifiedSince);
+
+    const QStringList log = m_nginx.completeAccessLog();
+    auto statusOf = [&log](const QString &query) {
+        for (const QString &line : log) {
+            if (line.section(QLatin1Char(' '), 1, 1).endsWith(query))
+                return line.section(QLatin1Char(' '), 2, 2);
+        }
+        return QString();
+    };
+    QCOMPARE(statusOf(QStringLiteral("?same")), QStringLiteral("304"));
+    QCOMPARE(statusOf(QStringLiteral("?again")), QStringLiteral("200"));
+    QCOMPARE(statusOf(QStringLiteral("?newer")), QStringLiteral("200"));
+    QCOMPARE(statusOf(QStringLiteral("?ignored")), QStringLiteral("200"));
+}
+
+// A body that does not fit: the old tile stays, a new one never appears, and
+// no temporary file is left either way.
+void TestCurlTransfer::fullDisk()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir.path()});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        QSKIP(qPrintable(QStringLiteral("no tmpfs here: %1").arg(QString::fromLocal8Bit(mount.readAllStandardError()))));
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{dir.path()};
+
+    const QString existing = dir.filePath(QStringLiteral("old.zip"));
+    const QByteArray old(20000, 'o');
+    {
+        QFile f(existing);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(old), qint64(old.size()));
+    }
+    const QString url = m_nginx.httpsUrl() + QStringLiteral("/srtm/big.zip");
+    CurlEngine engine;
+    const CurlTransfer::Result full = CurlTransfer::fetchToFile(engine, url, existing, options());
+    QVERIFY2(full.status == Status::DiskFull, qPrintable(QStringLiteral("%1 %2").arg(int(full.status)).arg(full.errorString)));
+    QCOMPARE(readAll(existing), old);
+    const QString fresh = dir.filePath(QStringLiteral("new.zip"));
+    QCOMPARE(CurlTransfer::fetchToFile(engine, url, fresh, options()).status, Status::DiskFull);
+    QVERIFY(!QFileInfo::exists(fresh));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("old.zip")});
+    // What fits is still stored.
+    QCOMPARE(CurlTransfer::fetchToFile(engine, m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"),
+                                       dir.filePath(QStringLiteral("a.png")), options()).status,
+             Status::Ok);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("a.png"))), tileImage());
+}
+
 void TestCurlTransfer::proxyIsUsed()
 {
     CurlTransfer::Options o = options();
@@ -249,8 +390,11 @@ void TestCurlTransfer::workerReportsInOrderAndAborts()
     // transfer started afterwards runs normally. Both reports may come in
     // the same turn of the event loop.
     spy.clear();
-    const int slow = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), m_out.filePath(QStringLiteral("big.zip")), options());
-    QTRY_VERIFY_WITH_TIMEOUT(m_nginx.openClientConnections() > 0, 20000); // under way
+    TcpRelay relay; // tells when the slow transfer has reached the server
+    QVERIFY(relay.start(m_nginx.httpsPort()));
+    const QString slowUrl = QStringLiteral("https://127.0.0.1:%1/slow/srtm/big.zip").arg(relay.port());
+    const int slow = transfer.start(slowUrl, m_out.filePath(QStringLiteral("big.zip")), options());
+    QTRY_VERIFY_WITH_TIMEOUT(relay.connections() > 0, 20000);
     QElapsedTimer clock;
     clock.start();
     transfer.abortAll();
@@ -267,10 +411,13 @@ void TestCurlTransfer::workerReportsInOrderAndAborts()
 
 void TestCurlTransfer::destructionDuringTransfer()
 {
+    TcpRelay relay; // tells when the transfer has reached the server
+    QVERIFY(relay.start(m_nginx.httpsPort()));
     QElapsedTimer clock;
     auto *transfer = new ArchiveTransfer;
-    transfer->start(m_nginx.httpsUrl() + QStringLiteral("/slow/srtm/big.zip"), m_out.filePath(QStringLiteral("big.zip")), options());
-    QTRY_VERIFY_WITH_TIMEOUT(m_nginx.openClientConnections() > 0, 20000); // under way
+    transfer->start(QStringLiteral("https://127.0.0.1:%1/slow/srtm/big.zip").arg(relay.port()),
+                    m_out.filePath(QStringLiteral("big.zip")), options());
+    QTRY_VERIFY_WITH_TIMEOUT(relay.connections() > 0, 20000);
     clock.start();
     delete transfer;
     QVERIFY2(TestTiming::within(clock.elapsed(), AbortBoundMs), qPrintable(QString::number(clock.elapsed())));

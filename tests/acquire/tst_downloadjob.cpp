@@ -4,6 +4,7 @@
 #include "MapProxyFixture.h"
 #include "NginxFixture.h"
 #include "PostedEvents.h"
+#include "TcpRelay.h"
 #include "TestTiming.h"
 #include "WindowForm.h"
 
@@ -695,7 +696,10 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     NginxFixture slow;
     QVERIFY2(slow.start(m_root.path(), QStringLiteral("location /srtm/ { limit_rate 1k; }")),
              qPrintable(slow.errorString()));
-    qputenv("TILEWRIGHT_SRTM_URL", (slow.httpsUrl() + QStringLiteral("/srtm/version2_1/SRTM3")).toUtf8());
+    // Reached through a relay, which tells when the transfer has begun.
+    TcpRelay relay;
+    QVERIFY(relay.start(slow.httpsPort()));
+    qputenv("TILEWRIGHT_SRTM_URL", QStringLiteral("https://127.0.0.1:%1/srtm/version2_1/SRTM3").arg(relay.port()).toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", slow.caFile().toUtf8());
     AppConfig::reload();
     auto w = makeWindow(area(-1.9, 0.9, 0.9, -1.9), 7);
@@ -712,7 +716,7 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     stall.start();
     beat.start(1);
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w->downloadJob->archiveInFlight() && slow.openClientConnections() > 0, 20000); // under way
+    QTRY_VERIFY_WITH_TIMEOUT(w->downloadJob->archiveInFlight() && relay.connections() > 0, 20000);
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Download SRTM (Africa):"));
     auto *archives = w->downloadJob->findChild<ArchiveTransfer *>();
     QVERIFY(archives);

@@ -262,6 +262,9 @@ void TestProxyWindow::askedProvedKeptAndUsed()
         QVERIFY(pressDownloadAndWait(w.get()));
         QCOMPARE(form(w).progLab->text(), Finished);
         QCOMPARE(filesBelow(m_dest).filter(QStringLiteral(".hgt.zip")).size(), 4);
+        // squid logs a tunnel when it closes; the job keeps its connection
+        // open for the next archive until the window goes.
+        w.reset();
         QVERIFY(m_squid.waitForLog(QStringLiteral("CONNECT 127.0.0.1:%1 200 alice").arg(m_tiles.httpsPort())));
         QCOMPARE(watch.shown, 0);
     }

@@ -7,6 +7,7 @@
 #include <QNetworkProxy>
 #include <QPainter>
 #include <QProcess>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -36,6 +37,10 @@ pid %2/nginx.pid;
 events { worker_connections 256; }
 http {
     log_format tw '$request_method $request_uri $status $http_user_agent';
+    log_format twconn '$connection $connection_requests $request_uri';
+    # nginx writes the logs of a request in this order: once a line is in
+    # access.log, its line in connections.log is there too.
+    access_log %2/connections.log twconn;
     access_log %2/access.log tw;
     client_body_temp_path %2/tmp/body;
     proxy_temp_path %2/tmp/proxy;
@@ -107,6 +112,24 @@ QStringList NginxFixture::accessLog() const
     return lines;
 }
 
+QStringList NginxFixture::connectionLog() const
+{
+    // The marker requests of completeAccessLog() come on connections of their own.
+    QStringList lines = logLines(workDir() + QStringLiteral("/connections.log"));
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const QString &line) { return line.section(QLatin1Char(' '), 2, 2).startsWith(MarkerPath); }),
+                lines.end());
+    return lines;
+}
+
+int NginxFixture::connectionsUsed(const QStringList &connectionLines)
+{
+    QSet<QString> connections;
+    for (const QString &line : connectionLines)
+        connections.insert(line.section(QLatin1Char(' '), 0, 0));
+    return connections.size();
+}
+
 QStringList NginxFixture::waitForAccessLog(int atLeast, int timeoutMs) const
 {
     QStringList log;
@@ -153,28 +176,6 @@ QStringList NginxFixture::completeAccessLog(int timeoutMs) const
         return {};
     }
     return log;
-}
-
-int NginxFixture::openClientConnections() const
-{
-    // Lines "sl local rem st ...": addresses are HEXIP:HEXPORT, state 01 is
-    // ESTABLISHED. A client's end has the server's port as its remote port.
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return 0;
-    int open = 0;
-    const QList<QByteArray> lines = table.readAll().split('\n');
-    for (int i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
-        if (fields.size() < 4 || fields.at(3) != "01")
-            continue;
-        bool ok = false;
-        const QByteArray &remote = fields.at(2);
-        const uint remotePort = remote.mid(remote.indexOf(':') + 1).toUInt(&ok, 16);
-        if (ok && (remotePort == m_httpPort || remotePort == m_httpsPort))
-            ++open;
-    }
-    return open;
 }
 
 QByteArray NginxFixture::tilePng(int x, int y, int zoom)

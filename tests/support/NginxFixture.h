@@ -36,9 +36,12 @@ public:
     // Empty (and errorString() set) if the marker did not come through.
     QStringList completeAccessLog(int timeoutMs = 20000) const;
 
-    // Client connections open to either port right now (from /proc/net/tcp):
-    // a transfer has reached the server while this is above zero.
-    int openClientConnections() const;
+    // The requests again, one line each: "CONNECTION REQUEST-ON-IT URI", where
+    // CONNECTION is nginx's serial number of the TCP connection. Every request
+    // in the access log is here too (wait with completeAccessLog first).
+    QStringList connectionLog() const;
+    // How many TCP connections carried these lines of connectionLog().
+    static int connectionsUsed(const QStringList &connectionLines);
 
     // Writes a generated tile tree z/x/y.png for every tile of zoom levels
     // minZoom..maxZoom; every tile gets a colour of its own and its numbers.
