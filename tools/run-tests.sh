@@ -9,9 +9,21 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/tools/install-deps.sh" --tests
 
+# Compilations go through ccache when it is there, so a second run on the same machine
+# (or a fresh clone in another folder) compiles only what changed. Paths below the
+# checkout are hashed relative to it, so clones in different folders share entries.
+launcher=""
+if command -v ccache >/dev/null 2>&1; then
+    launcher="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$top}"
+    export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+fi
+
 run_suite() {
     dir=$1; shift
-    cmake -S "$top" -B "$dir" -G Ninja -DTILEWRIGHT_BUILD_BENCH=OFF -DTILEWRIGHT_WERROR=ON "$@"
+    # shellcheck disable=SC2086 # $launcher is two separate options or nothing
+    cmake -S "$top" -B "$dir" -G Ninja -DTILEWRIGHT_BUILD_BENCH=OFF -DTILEWRIGHT_WERROR=ON \
+        $launcher "$@"
     cmake --build "$dir" -j"$jobs"
 }
 
