@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QAbstractNetworkCache>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
@@ -235,9 +236,67 @@ void CvMapCache::startNextRequest()
     request.setSslConfiguration(sslConfig);
 #endif
     ++startedRequests;
+    receivedBody.clear();
+    bodyChecker.reset();
+    bodyRefused = false;
     tileReply = tileNetwork.get(request);
     connect(tileReply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
+    connect(tileReply.data(), &QNetworkReply::readyRead, this, &CvMapCache::readBody);
     connect(tileReply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
+}
+
+void CvMapCache::readBody()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (reply && reply == tileReply)
+        takeBody(*reply);
+}
+
+void CvMapCache::takeBody(QNetworkReply &reply)
+{
+    if (bodyRefused)
+        return;
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300 && status != 304) {
+        reply.readAll(); // an error page: not kept, and not left to pile up
+        return;
+    }
+    if (!bodyChecker) {
+        // The announced length is that of the body as sent; a body Qt decoded
+        // from a content encoding is longer.
+        bool known = false;
+        qint64 length = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        const QByteArray encoding = reply.rawHeader(QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
+        if (!known || (!encoding.isEmpty() && encoding != "identity"))
+            length = -1;
+        if (length > MaxTileBytes)
+            return refuseBody(reply); // refused before a byte of it is read
+        bodyChecker = std::make_unique<TileContent::Checker>(reply.rawHeader(QByteArrayLiteral("Content-Type")), length);
+        // Read into an array of the announced length, so the stored tile holds
+        // exactly its bytes.
+        if (exactStorage && length > 0)
+            receivedBody.reserve(int(length));
+    }
+    if (!exactStorage)
+        return; // measured as first built: the whole answer is read at its end
+    while (reply.bytesAvailable() > 0) {
+        const QByteArray piece = reply.read(qMin<qint64>(reply.bytesAvailable(), MaxTileBytes + 1));
+        if (piece.isEmpty())
+            break;
+        if (receivedBody.size() + qint64(piece.size()) > MaxTileBytes)
+            return refuseBody(reply);
+        receivedBody += piece;
+        bodyChecker->add(piece);
+        if (bodyChecker->failed())
+            return refuseBody(reply); // broken already; the rest cannot mend it
+    }
+}
+
+void CvMapCache::refuseBody(QNetworkReply &reply)
+{
+    bodyRefused = true;
+    receivedBody = QByteArray();
+    reply.abort(); // finished() follows and judges the refusal
 }
 
 void CvMapCache::on_requestFinished(int id, bool Error)
@@ -277,20 +336,41 @@ void CvMapCache::finished()
     Outcome outcome = Outcome::Stored;
     QByteArray body;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::OperationCanceledError) {
+    if (!bodyRefused && reply->error() == QNetworkReply::NoError)
+        takeBody(*reply); // what came with the end
+    if (bodyRefused) {
+        // Too large, or broken while it came: the server is in trouble.
+        outcome = Outcome::ServerFailed;
+    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
         outcome = Outcome::Aborted;
     } else if (reply->error() != QNetworkReply::NoError) {
         // A tile the server does not have must not stop the rest of the view
         // from loading; any other failure means the server is in trouble.
         outcome = (status == 404 || status == 410) ? Outcome::TileFailed : Outcome::ServerFailed;
     } else {
-        // readAll() would leave a buffer of tens of KiB behind every tile.
-        body = exactStorage ? TileStore::readAllExactly(*reply) : reply->readAll();
-        // A service exception or an error page is no tile: it is asked for
-        // again at a later paint instead of being shown as a blank forever.
-        if (TileContent::isNonImageDocument(reply->rawHeader("Content-Type"), body))
+        if (!bodyChecker)
+            bodyChecker = std::make_unique<TileContent::Checker>(reply->rawHeader(QByteArrayLiteral("Content-Type")));
+        if (exactStorage) {
+            body = receivedBody;
+        } else {
+            body = reply->readAll();
+            bodyChecker->add(body);
+        }
+        // Only a complete tile is kept: a body cut short (a connection that
+        // ended early, fewer bytes than announced) or one that is not what its
+        // type says would show as a broken or blank tile until the next
+        // reload. A service exception or an error page is no tile either.
+        // Such a tile is asked for again at a later paint.
+        if (!bodyChecker->verdict().ok()) {
             outcome = Outcome::ServerFailed;
+            body = QByteArray();
+            // Nor may a copy kept on disk stand in for it next time.
+            if (QAbstractNetworkCache *kept = tileNetwork.cache())
+                kept->remove(reply->url());
+        }
     }
+    receivedBody = QByteArray();
+    bodyChecker.reset();
     releaseReply();
 
     switch (outcome) {

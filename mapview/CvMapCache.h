@@ -15,7 +15,12 @@
 #include <QUrl>
 #include <QVector>
 
+#include <memory>
+
 class QWidget;
+namespace TileContent {
+class Checker;
+}
 
 // The program's single in-memory store of map tiles. Fetches missing tiles one
 // at a time from the configured map server and, while a tile is missing,
@@ -36,6 +41,8 @@ public:
     // decodes them all again.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
     static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 2;
+    // An answer larger than this is no tile: it is refused while it arrives.
+    static constexpr qint64 MaxTileBytes = 16LL * 1024 * 1024;
 
     explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
     ~CvMapCache() override;
@@ -103,6 +110,8 @@ private slots:
     void on_requestFinished(int id, bool Error);
     void error(QNetworkReply::NetworkError code);
     void finished();
+    // Takes in what has arrived of the body, judging it as it comes.
+    void readBody();
 
 private:
     enum class Outcome { Stored, TileFailed, ServerFailed, Aborted };
@@ -112,6 +121,8 @@ private:
     void forgetDecoded(const TileId &key);
     void forgetDecoded(const QList<TileId> &keys);
     void releaseReply();
+    void takeBody(QNetworkReply &reply);
+    void refuseBody(QNetworkReply &reply);
     void applySslConfiguration();
 
     TileStore tiles;
@@ -129,6 +140,11 @@ private:
     int startedRequests = 0;
     int requestId = 0;
     QByteArray receiveBuffer;
+    // The body of the reply in flight and the check of its completeness;
+    // a refused body is dropped and the reply aborted.
+    QByteArray receivedBody;
+    std::unique_ptr<TileContent::Checker> bodyChecker;
+    bool bodyRefused = false;
     QPointer<QWidget> view;
 
     QUrl standardBase; // scheme, host and port of the public tile server
