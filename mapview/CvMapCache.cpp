@@ -8,7 +8,6 @@
 #include "mapview/TileRequest.h"
 #include "settings/AppConfig.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -39,9 +38,6 @@ const OverviewFile kOverviewFiles[] = {
     {"110.png", {1, 0, 1}}, {"111.png", {1, 1, 1}},
 };
 
-// PNG "quality" 80 is zlib level 1.
-constexpr int PreviewPngQuality = 80;
-
 // What a held tile whose bytes do not decode looks like: nothing at all.
 const QImage &emptyTile()
 {
@@ -65,7 +61,6 @@ int imageCost(const QImage &image)
 CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
     : QObject(parent)
     , tiles(memoryBudget)
-    , scaledTiles(DefaultPreviewBudget)
     , decodedTiles(int(DecodedBudget))
     , decodedPreviews(int(DecodedPreviewBudget))
 {
@@ -179,26 +174,49 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     if (zoom <= TileGeometry::MinViewZoom || x < 0 || y < 0)
         return QImage();
     const TileId key{x, y, zoom};
-    const QByteArray held = scaledTiles.find(key);
-    if (!held.isNull())
-        return decode(key, held, true);
+    if (decodedEnabled) {
+        if (const QImage *held = decodedPreviews.object(key))
+            return *held;
+    }
 
-    const TileId parentKey = TileGeometry::parentTile(key);
-    const QImage parent = cachedTile(parentKey.x, parentKey.y, parentKey.zoom);
-    if (parent.isNull())
-        return QImage();
-    const QPoint corner = TileGeometry::parentQuadrant(key);
-    QImage preview = parent.copy(corner.x(), corner.y(), TileGeometry::HalfTileSize, TileGeometry::HalfTileSize)
+    // Up to the nearest tile held (or preview made), asking for each missing
+    // one on the way as painting it would; the preview is then enlarged from
+    // that one tile at once instead of level by level through previews.
+    TileId ancestor = key;
+    int levels = 0;
+    QImage source;
+    for (;;) {
+        ancestor = TileGeometry::parentTile(ancestor);
+        ++levels;
+        const QByteArray bytes = tiles.find(ancestor);
+        if (!bytes.isNull()) {
+            source = decode(ancestor, bytes, false);
+            break;
+        }
+        if (tiles.contains(ancestor)) { // held with an empty body
+            source = emptyTile();
+            break;
+        }
+        requestTile(ancestor);
+        if (ancestor.zoom <= TileGeometry::MinViewZoom || ancestor.zoom <= 0)
+            return QImage();
+        if (decodedEnabled) {
+            if (const QImage *held = decodedPreviews.object(ancestor)) {
+                source = *held;
+                break;
+            }
+        }
+    }
+    // The part of the ancestor this tile covers: 256 >> levels pixels, or
+    // one pixel when the ancestor is more than eight levels coarser.
+    const int mask = levels >= 31 ? -1 : (1 << levels) - 1;
+    const int shift = qMax(0, levels - 8);
+    const int span = levels >= 8 ? 1 : TileGeometry::TileSize >> levels;
+    const int left = ((x & mask) >> shift) * span;
+    const int top = ((y & mask) >> shift) * span;
+    QImage preview = source.copy(left, top, span, span)
                          .scaled(TileGeometry::TileSize, TileGeometry::TileSize, Qt::IgnoreAspectRatio,
                                  Qt::FastTransformation);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    // Previews live only until the real tile comes: the fastest compression
-    // level (a nearest-pixel enlargement still packs well) costs a fraction of
-    // the default's time, and panning makes one for nearly every new tile.
-    preview.save(&buffer, "PNG", PreviewPngQuality);
-    forgetDecoded(scaledTiles.insert(key, bytes));
     if (decodedEnabled)
         decodedPreviews.insert(key, new QImage(preview), imageCost(preview));
     return preview;
@@ -395,7 +413,6 @@ void CvMapCache::storeTile(const TileId &key, const QByteArray &bytes)
 {
     forgetDecoded(key);
     forgetDecoded(tiles.insert(key, bytes));
-    scaledTiles.remove(key);
     if (auto *map = qobject_cast<CvMapWidget *>(view.data()))
         map->tileArrived(key);
     else if (view)
@@ -415,7 +432,6 @@ void CvMapCache::releaseReply()
 void CvMapCache::setView(QWidget *widget)
 {
     view = widget;
-    scaledTiles.clear();
     decodedPreviews.clear();
 }
 
@@ -441,7 +457,6 @@ void CvMapCache::setServerHost(const QString &host, int sourceMode)
 void CvMapCache::reload()
 {
     tiles.clear();
-    scaledTiles.clear();
     decodedTiles.clear();
     decodedPreviews.clear();
     requestQueue.clear();
@@ -486,12 +501,11 @@ void CvMapCache::setExactStorage(bool exact)
 {
     exactStorage = exact;
     tiles.setExactStorage(exact);
-    scaledTiles.setExactStorage(exact);
 }
 
 qint64 CvMapCache::decodedMemoryUsed() const
 {
-    return qint64(decodedTiles.totalCost()) + decodedPreviews.totalCost();
+    return decodedTiles.totalCost();
 }
 
 void CvMapCache::applySslConfiguration()

@@ -33,12 +33,12 @@ class CvMapCache : public QObject
 public:
     // Encoded tiles held before the least recently used ones are dropped.
     static constexpr qint64 DefaultMemoryBudget = 256LL * 1024 * 1024;
-    // Previews are cheap to recompute; they get a smaller store of their own.
-    static constexpr qint64 DefaultPreviewBudget = 32LL * 1024 * 1024;
     // Decoded images of recently painted tiles, so a repaint does not decode;
     // previews get half of it beside: a full-HD view of previews (45 tiles
     // and the coarser ones they come from) must fit, or every drag step
-    // decodes them all again.
+    // makes them all again. Previews are held only as images: one is made
+    // from its parent's image in a copy and an enlargement, far cheaper than
+    // packing it into PNG bytes and unpacking them for every paint.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
     static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 2;
     // An answer larger than this is no tile: it is refused while it arrives.
@@ -74,15 +74,15 @@ public:
     // Keeps bytes as the tile's image (what an answered request does).
     void storeTile(const TileId &key, const QByteArray &bytes);
     bool holdsTile(const TileId &key) const { return tiles.contains(key); }
-    bool holdsPreview(const TileId &key) const { return scaledTiles.contains(key); }
+    bool holdsPreview(const TileId &key) const { return decodedPreviews.contains(key); }
     QUrl tileAddress(const TileId &key) const;
 
     void setMemoryBudget(qint64 bytes);
     qint64 memoryBudget() const { return tiles.budget(); }
     qint64 memoryUsed() const { return tiles.bytesUsed(); }
     int tileCount() const { return tiles.count(); }
-    qint64 previewMemoryUsed() const { return scaledTiles.bytesUsed(); }
-    // Bytes of the decoded images held, tiles and previews.
+    qint64 previewMemoryUsed() const { return decodedPreviews.totalCost(); }
+    // Bytes of the decoded images of tiles held.
     qint64 decodedMemoryUsed() const;
     // Off: every call decodes the stored bytes (for measurements).
     void setDecodedCacheEnabled(bool enabled);
@@ -126,7 +126,6 @@ private:
     void applySslConfiguration();
 
     TileStore tiles;
-    TileStore scaledTiles;
     QCache<TileId, QImage> decodedTiles;
     QCache<TileId, QImage> decodedPreviews;
     bool decodedEnabled = true;

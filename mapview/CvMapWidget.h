@@ -74,6 +74,8 @@ private:
     // fetching goes on when an arrival changes nothing on screen.
     void queueVisibleTiles();
     void queueTile(int x, int y);
+    // Moves what is shown by a drag step and repaints only what it uncovers.
+    void scrollMap(const QPoint &moved);
 
     std::unique_ptr<QSettings> viewSettings;
     int viewZoom = 1;
