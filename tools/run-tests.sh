@@ -10,8 +10,9 @@ jobs=$(nproc)
 "$top/tools/install-deps.sh" --tests
 
 # Compilations go through ccache when it is there, so a second run on the same machine
-# (or a fresh clone in another folder) compiles only what changed. Paths below the
-# checkout are hashed relative to it, so clones in different folders share entries.
+# (build folders removed or a fresh clone at the same place) compiles only what changed.
+# Paths below the checkout are hashed relative to it, so a clone in another folder still
+# reuses every compilation whose command line names no build path.
 launcher=""
 if command -v ccache >/dev/null 2>&1; then
     launcher="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
