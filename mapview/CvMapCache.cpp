@@ -8,10 +8,10 @@
 #include "mapview/TileRequest.h"
 #include "settings/AppConfig.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QAbstractNetworkCache>
 #include <QMessageBox>
 #include <QNetworkDiskCache>
 #include <QNetworkProxy>
@@ -39,9 +39,6 @@ const OverviewFile kOverviewFiles[] = {
     {"110.png", {1, 0, 1}}, {"111.png", {1, 1, 1}},
 };
 
-// PNG "quality" 80 is zlib level 1.
-constexpr int PreviewPngQuality = 80;
-
 // What a held tile whose bytes do not decode looks like: nothing at all.
 const QImage &emptyTile()
 {
@@ -65,7 +62,6 @@ int imageCost(const QImage &image)
 CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
     : QObject(parent)
     , tiles(memoryBudget)
-    , scaledTiles(DefaultPreviewBudget)
     , decodedTiles(int(DecodedBudget))
     , decodedPreviews(int(DecodedPreviewBudget))
 {
@@ -180,26 +176,49 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     if (zoom <= TileGeometry::MinViewZoom || x < 0 || y < 0)
         return QImage();
     const TileId key{x, y, zoom};
-    const QByteArray held = scaledTiles.find(key);
-    if (!held.isNull())
-        return decode(key, held, true);
+    if (decodedEnabled) {
+        if (const QImage *held = decodedPreviews.object(key))
+            return *held;
+    }
 
-    const TileId parentKey = TileGeometry::parentTile(key);
-    const QImage parent = cachedTile(parentKey.x, parentKey.y, parentKey.zoom);
-    if (parent.isNull())
-        return QImage();
-    const QPoint corner = TileGeometry::parentQuadrant(key);
-    QImage preview = parent.copy(corner.x(), corner.y(), TileGeometry::HalfTileSize, TileGeometry::HalfTileSize)
+    // Up to the nearest tile held (or preview made), asking for each missing
+    // one on the way as painting it would; the preview is then enlarged from
+    // that one tile at once instead of level by level through previews.
+    TileId ancestor = key;
+    int levels = 0;
+    QImage source;
+    for (;;) {
+        ancestor = TileGeometry::parentTile(ancestor);
+        ++levels;
+        const QByteArray bytes = tiles.find(ancestor);
+        if (!bytes.isNull()) {
+            source = decode(ancestor, bytes, false);
+            break;
+        }
+        if (tiles.contains(ancestor)) { // held with an empty body
+            source = emptyTile();
+            break;
+        }
+        requestTile(ancestor);
+        if (ancestor.zoom <= TileGeometry::MinViewZoom || ancestor.zoom <= 0)
+            return QImage();
+        if (decodedEnabled) {
+            if (const QImage *held = decodedPreviews.object(ancestor)) {
+                source = *held;
+                break;
+            }
+        }
+    }
+    // The part of the ancestor this tile covers: 256 >> levels pixels, or
+    // one pixel when the ancestor is more than eight levels coarser.
+    const int mask = levels >= 31 ? -1 : (1 << levels) - 1;
+    const int shift = qMax(0, levels - 8);
+    const int span = levels >= 8 ? 1 : TileGeometry::TileSize >> levels;
+    const int left = ((x & mask) >> shift) * span;
+    const int top = ((y & mask) >> shift) * span;
+    QImage preview = source.copy(left, top, span, span)
                          .scaled(TileGeometry::TileSize, TileGeometry::TileSize, Qt::IgnoreAspectRatio,
                                  Qt::FastTransformation);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    // Previews live only until the real tile comes: the fastest compression
-    // level (a nearest-pixel enlargement still packs well) costs a fraction of
-    // the default's time, and panning makes one for nearly every new tile.
-    preview.save(&buffer, "PNG", PreviewPngQuality);
-    forgetDecoded(scaledTiles.insert(key, bytes));
     if (decodedEnabled)
         decodedPreviews.insert(key, new QImage(preview), imageCost(preview));
     return preview;
@@ -241,9 +260,67 @@ void CvMapCache::startNextRequest()
     // Preferring the cache instead may hand out stale tiles unasked.
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
     ++startedRequests;
+    receivedBody.clear();
+    bodyChecker.reset();
+    bodyRefused = false;
     tileReply = tileNetwork.get(request);
     connect(tileReply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
+    connect(tileReply.data(), &QNetworkReply::readyRead, this, &CvMapCache::readBody);
     connect(tileReply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
+}
+
+void CvMapCache::readBody()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (reply && reply == tileReply)
+        takeBody(*reply);
+}
+
+void CvMapCache::takeBody(QNetworkReply &reply)
+{
+    if (bodyRefused)
+        return;
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300 && status != 304) {
+        reply.readAll(); // an error page: not kept, and not left to pile up
+        return;
+    }
+    if (!bodyChecker) {
+        // The announced length is that of the body as sent; a body Qt decoded
+        // from a content encoding is longer.
+        bool known = false;
+        qint64 length = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        const QByteArray encoding = reply.rawHeader(QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
+        if (!known || (!encoding.isEmpty() && encoding != "identity"))
+            length = -1;
+        if (length > MaxTileBytes)
+            return refuseBody(reply); // refused before a byte of it is read
+        bodyChecker = std::make_unique<TileContent::Checker>(reply.rawHeader(QByteArrayLiteral("Content-Type")), length);
+        // Read into an array of the announced length, so the stored tile holds
+        // exactly its bytes.
+        if (exactStorage && length > 0)
+            receivedBody.reserve(int(length));
+    }
+    if (!exactStorage)
+        return; // measured as first built: the whole answer is read at its end
+    while (reply.bytesAvailable() > 0) {
+        const QByteArray piece = reply.read(qMin<qint64>(reply.bytesAvailable(), MaxTileBytes + 1));
+        if (piece.isEmpty())
+            break;
+        if (receivedBody.size() + qint64(piece.size()) > MaxTileBytes)
+            return refuseBody(reply);
+        receivedBody += piece;
+        bodyChecker->add(piece);
+        if (bodyChecker->failed())
+            return refuseBody(reply); // broken already; the rest cannot mend it
+    }
+}
+
+void CvMapCache::refuseBody(QNetworkReply &reply)
+{
+    bodyRefused = true;
+    receivedBody = QByteArray();
+    reply.abort(); // finished() follows and judges the refusal
 }
 
 void CvMapCache::on_requestFinished(int id, bool Error)
@@ -283,20 +360,41 @@ void CvMapCache::finished()
     Outcome outcome = Outcome::Stored;
     QByteArray body;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::OperationCanceledError) {
+    if (!bodyRefused && reply->error() == QNetworkReply::NoError)
+        takeBody(*reply); // what came with the end
+    if (bodyRefused) {
+        // Too large, or broken while it came: the server is in trouble.
+        outcome = Outcome::ServerFailed;
+    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
         outcome = Outcome::Aborted;
     } else if (reply->error() != QNetworkReply::NoError) {
         // A tile the server does not have must not stop the rest of the view
         // from loading; any other failure means the server is in trouble.
         outcome = (status == 404 || status == 410) ? Outcome::TileFailed : Outcome::ServerFailed;
     } else {
-        // readAll() would leave a buffer of tens of KiB behind every tile.
-        body = exactStorage ? TileStore::readAllExactly(*reply) : reply->readAll();
-        // A service exception or an error page is no tile: it is asked for
-        // again at a later paint instead of being shown as a blank forever.
-        if (TileContent::isNonImageDocument(reply->rawHeader("Content-Type"), body))
+        if (!bodyChecker)
+            bodyChecker = std::make_unique<TileContent::Checker>(reply->rawHeader(QByteArrayLiteral("Content-Type")));
+        if (exactStorage) {
+            body = receivedBody;
+        } else {
+            body = reply->readAll();
+            bodyChecker->add(body);
+        }
+        // Only a complete tile is kept: a body cut short (a connection that
+        // ended early, fewer bytes than announced) or one that is not what its
+        // type says would show as a broken or blank tile until the next
+        // reload. A service exception or an error page is no tile either.
+        // Such a tile is asked for again at a later paint.
+        if (!bodyChecker->verdict().ok()) {
             outcome = Outcome::ServerFailed;
+            body = QByteArray();
+            // Nor may a copy kept on disk stand in for it next time.
+            if (QAbstractNetworkCache *kept = tileNetwork.cache())
+                kept->remove(reply->url());
+        }
     }
+    receivedBody = QByteArray();
+    bodyChecker.reset();
     releaseReply();
 
     switch (outcome) {
@@ -321,7 +419,6 @@ void CvMapCache::storeTile(const TileId &key, const QByteArray &bytes)
 {
     forgetDecoded(key);
     forgetDecoded(tiles.insert(key, bytes));
-    scaledTiles.remove(key);
     if (auto *map = qobject_cast<CvMapWidget *>(view.data()))
         map->tileArrived(key);
     else if (view)
@@ -341,7 +438,6 @@ void CvMapCache::releaseReply()
 void CvMapCache::setView(QWidget *widget)
 {
     view = widget;
-    scaledTiles.clear();
     decodedPreviews.clear();
 }
 
@@ -367,7 +463,6 @@ void CvMapCache::setServerHost(const QString &host, int sourceMode)
 void CvMapCache::reload()
 {
     tiles.clear();
-    scaledTiles.clear();
     decodedTiles.clear();
     decodedPreviews.clear();
     requestQueue.clear();
@@ -412,12 +507,11 @@ void CvMapCache::setExactStorage(bool exact)
 {
     exactStorage = exact;
     tiles.setExactStorage(exact);
-    scaledTiles.setExactStorage(exact);
 }
 
 qint64 CvMapCache::decodedMemoryUsed() const
 {
-    return qint64(decodedTiles.totalCost()) + decodedPreviews.totalCost();
+    return decodedTiles.totalCost();
 }
 
 void CvMapCache::setUpDiskCache()

@@ -16,7 +16,12 @@
 #include <QVector>
 
 class QNetworkDiskCache;
+#include <memory>
+
 class QWidget;
+namespace TileContent {
+class Checker;
+}
 
 // The program's single in-memory store of map tiles. Fetches missing tiles one
 // at a time from the configured map server and, while a tile is missing,
@@ -29,17 +34,19 @@ class CvMapCache : public QObject
 public:
     // Encoded tiles held before the least recently used ones are dropped.
     static constexpr qint64 DefaultMemoryBudget = 256LL * 1024 * 1024;
-    // Previews are cheap to recompute; they get a smaller store of their own.
-    static constexpr qint64 DefaultPreviewBudget = 32LL * 1024 * 1024;
     // Decoded images of recently painted tiles, so a repaint does not decode;
     // previews get half of it beside: a full-HD view of previews (45 tiles
     // and the coarser ones they come from) must fit, or every drag step
-    // decodes them all again.
+    // makes them all again. Previews are held only as images: one is made
+    // from its parent's image in a copy and an enlargement, far cheaper than
+    // packing it into PNG bytes and unpacking them for every paint.
     static constexpr qint64 DecodedBudget = 48LL * 1024 * 1024;
     static constexpr qint64 DecodedPreviewBudget = DecodedBudget / 2;
     // What the map view keeps on disk between starts (AppConfig::mapCacheDir);
     // the oldest entries go first beyond it.
     static constexpr qint64 DiskCacheBytes = 256LL * 1024 * 1024;
+    // An answer larger than this is no tile: it is refused while it arrives.
+    static constexpr qint64 MaxTileBytes = 16LL * 1024 * 1024;
 
     explicit CvMapCache(qint64 memoryBudget = DefaultMemoryBudget, QObject *parent = nullptr);
     ~CvMapCache() override;
@@ -71,7 +78,7 @@ public:
     // Keeps bytes as the tile's image (what an answered request does).
     void storeTile(const TileId &key, const QByteArray &bytes);
     bool holdsTile(const TileId &key) const { return tiles.contains(key); }
-    bool holdsPreview(const TileId &key) const { return scaledTiles.contains(key); }
+    bool holdsPreview(const TileId &key) const { return decodedPreviews.contains(key); }
     QUrl tileAddress(const TileId &key) const;
 
     void setMemoryBudget(qint64 bytes);
@@ -80,8 +87,8 @@ public:
     int tileCount() const { return tiles.count(); }
     // Sizes of the server's tiles held (the overview images left out).
     std::vector<qint64> tileSizes() const { return tiles.entrySizes(); }
-    qint64 previewMemoryUsed() const { return scaledTiles.bytesUsed(); }
-    // Bytes of the decoded images held, tiles and previews.
+    qint64 previewMemoryUsed() const { return decodedPreviews.totalCost(); }
+    // Bytes of the decoded images of tiles held.
     qint64 decodedMemoryUsed() const;
     // Off: every call decodes the stored bytes (for measurements).
     void setDecodedCacheEnabled(bool enabled);
@@ -111,6 +118,8 @@ private slots:
     void on_requestFinished(int id, bool Error);
     void error(QNetworkReply::NetworkError code);
     void finished();
+    // Takes in what has arrived of the body, judging it as it comes.
+    void readBody();
 
 private:
     enum class Outcome { Stored, TileFailed, ServerFailed, Aborted };
@@ -120,11 +129,12 @@ private:
     void forgetDecoded(const TileId &key);
     void forgetDecoded(const QList<TileId> &keys);
     void releaseReply();
+    void takeBody(QNetworkReply &reply);
+    void refuseBody(QNetworkReply &reply);
     void applySslConfiguration();
     void setUpDiskCache();
 
     TileStore tiles;
-    TileStore scaledTiles;
     QCache<TileId, QImage> decodedTiles;
     QCache<TileId, QImage> decodedPreviews;
     bool decodedEnabled = true;
@@ -139,6 +149,11 @@ private:
     int startedRequests = 0;
     int requestId = 0;
     QByteArray receiveBuffer;
+    // The body of the reply in flight and the check of its completeness;
+    // a refused body is dropped and the reply aborted.
+    QByteArray receivedBody;
+    std::unique_ptr<TileContent::Checker> bodyChecker;
+    bool bodyRefused = false;
     QPointer<QWidget> view;
 
     QUrl standardBase; // scheme, host and port of the public tile server

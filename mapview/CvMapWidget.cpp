@@ -21,6 +21,11 @@ namespace {
 
 // Zoom buttons: drawn squares and the click zones beside them.
 constexpr int kButtonSize = 20;
+// What is drawn over the tiles at a fixed place: the zoom buttons in the
+// right-hand corners and the strip along the bottom edge. A scrolled map
+// repaints them where they are and where the scroll moved their pixels to.
+constexpr int kCornerSize = kButtonSize + 2;
+constexpr int kBottomStrip = 24;
 
 // The credit: small dark text on a half-transparent white box, readable on
 // dark and light tiles alike, ending left of the zoom-in button.
@@ -290,7 +295,9 @@ void CvMapWidget::paintEvent(QPaintEvent *event)
 {
     const int w = width();
     const int h = height();
-    const QRect dirty = event->rect();
+    // The parts to repaint: after a scroll, strips along the edges and the
+    // fixed overlays, not their bounding rectangle.
+    const QRegion dirty = event->region();
 
     // Every visible position is visited in the same order whatever the dirty
     // part is: the visit is what queues the missing tiles. Only the tiles in
@@ -372,12 +379,35 @@ void CvMapWidget::mouseMoveEvent(QMouseEvent *event)
     if (!dragging)
         return;
     const QPoint p = event->pos();
-    centerX -= (p.x() - lastMousePos.x()) * TileGeometry::PixelToTile;
-    centerY -= (p.y() - lastMousePos.y()) * TileGeometry::PixelToTile;
+    const QPoint moved = p - lastMousePos;
+    centerX -= moved.x() * TileGeometry::PixelToTile;
+    centerY -= moved.y() * TileGeometry::PixelToTile;
     lastMousePos = p;
-    update();
+    scrollMap(moved);
     emit viewChanged();
     emit redraw();
+}
+
+void CvMapWidget::scrollMap(const QPoint &moved)
+{
+    // A step of a whole pixel moves every tile by exactly that many pixels:
+    // what stays on screen is moved, and only what comes into view is drawn.
+    if (!opaqueRepaint || qAbs(moved.x()) >= width() || qAbs(moved.y()) >= height()) {
+        update();
+        return;
+    }
+    if (moved.isNull())
+        return;
+    scroll(moved.x(), moved.y());
+    const int w = width();
+    const int h = height();
+    const QRect fixed[] = {QRect(w - kCornerSize, 0, kCornerSize, kCornerSize),
+                           QRect(w - kCornerSize, h - kCornerSize, kCornerSize, kCornerSize),
+                           QRect(0, h - kBottomStrip, w, kBottomStrip)};
+    for (const QRect &area : fixed) {
+        update(area);
+        update(area.translated(moved));
+    }
 }
 
 void CvMapWidget::mouseReleaseEvent(QMouseEvent *)

@@ -86,6 +86,8 @@ private:
     void queueTile(int x, int y);
     void paintAttribution(QPainter &painter) const;
     QFont attributionFont() const;
+    // Moves what is shown by a drag step and repaints only what it uncovers.
+    void scrollMap(const QPoint &moved);
 
     std::unique_ptr<QSettings> viewSettings;
     int viewZoom = 1;

@@ -9,9 +9,22 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/tools/install-deps.sh" --tests
 
+# Compilations go through ccache when it is there, so a second run on the same machine
+# (build folders removed or a fresh clone at the same place) compiles only what changed.
+# Paths below the checkout are hashed relative to it, so a clone in another folder still
+# reuses every compilation whose command line names no build path.
+launcher=""
+if command -v ccache >/dev/null 2>&1; then
+    launcher="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$top}"
+    export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+fi
+
 run_suite() {
     dir=$1; shift
-    cmake -S "$top" -B "$dir" -G Ninja -DTILEWRIGHT_BUILD_BENCH=OFF -DTILEWRIGHT_WERROR=ON "$@"
+    # shellcheck disable=SC2086 # $launcher is two separate options or nothing
+    cmake -S "$top" -B "$dir" -G Ninja -DTILEWRIGHT_BUILD_BENCH=OFF -DTILEWRIGHT_WERROR=ON \
+        $launcher "$@"
     cmake --build "$dir" -j"$jobs"
 }
 

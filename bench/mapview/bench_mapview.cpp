@@ -261,7 +261,7 @@ int panRun(bool before, int target, qint64 budgetMiB)
     malloc_trim(0);
     const long trimmed = residentKiB();
     const double mib = 1048576.0;
-    const double budgets = (cache->memoryBudget() + CvMapCache::DefaultPreviewBudget + CvMapCache::DecodedBudget
+    const double budgets = (cache->memoryBudget() + CvMapCache::DecodedBudget
                             + CvMapCache::DecodedPreviewBudget)
                            / mib;
     const double counted = (cache->memoryUsed() + cache->previewMemoryUsed() + cache->decodedMemoryUsed()) / mib;

@@ -104,6 +104,11 @@ void TestSourceChoice::initTestCase()
     for (const TileId &t : tilesOf(View, Zoom, Zoom))
         QVERIFY(writeFile(root + QLatin1Char('/') + tilePath(t), NginxFixture::tilePng(t.x, t.y, t.zoom)));
     QVERIFY2(m_nginx.start(root), qPrintable(m_nginx.errorString()));
+    // MapProxy is started here, not in the theme test: on a busy machine its
+    // start alone takes tens of seconds, which with the waits for the map and
+    // the download ran that test into the test function time limit.
+    m_mapProxy = std::make_unique<MapProxyFixture>();
+    QVERIFY2(m_mapProxy->start(), qPrintable(m_mapProxy->errorString()));
     qputenv("TILEWRIGHT_OSM_TILE_URL", m_nginx.httpUrl().toUtf8());
     qputenv("TILEWRIGHT_SEAMARK_TILE_URL", m_nginx.httpUrl().toUtf8());
     qunsetenv("http_proxy");

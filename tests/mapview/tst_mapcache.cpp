@@ -1,3 +1,4 @@
+#include "HostileServer.h"
 #include "MapTestSupport.h"
 #include "NginxFixture.h"
 #include "mapview/CvMapCache.h"
@@ -84,6 +85,8 @@ private slots:
     void duplicatesAreSkipped();
     void failedAnswersAreNotStored_data();
     void failedAnswersAreNotStored();
+    void onlyCompleteTilesAreKept_data();
+    void onlyCompleteTilesAreKept();
     void networkErrorEmptiesQueue();
     void redirectsAreFollowed_data();
     void redirectsAreFollowed();
@@ -96,6 +99,7 @@ private:
     // Answers every plain tile request with a redirect to m_nginx over HTTPS,
     // as the public tile servers do, and /down/ with one from HTTPS to HTTP.
     NginxFixture m_redirector;
+    HostileServer m_hostile;
     QTemporaryDir m_root;
 };
 
@@ -110,14 +114,17 @@ void TestMapCache::initTestCase()
                        "location /down/ { rewrite ^/down/(.*)$ %2/$1 redirect; }\n")
             .arg(m_nginx.httpsUrl(), m_nginx.httpUrl());
     QVERIFY2(m_redirector.start(m_root.path(), redirects), qPrintable(m_redirector.errorString()));
+    QVERIFY2(m_hostile.start(), qPrintable(m_hostile.errorString()));
 
-    // Both self-signed certificates are trusted through the configured CA file.
-    QFile first(m_nginx.caFile()), second(m_redirector.caFile());
-    QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+    // The self-signed certificates are trusted through the configured CA file.
     const QString bundle = m_root.path() + QStringLiteral("/ca.pem");
     QFile out(bundle);
     QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(first.readAll() + second.readAll());
+    for (const QString &ca : {m_nginx.caFile(), m_redirector.caFile(), m_hostile.caFile()}) {
+        QFile file(ca);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        out.write(file.readAll());
+    }
     out.close();
     qputenv("TILEWRIGHT_CA_BUNDLE", bundle.toUtf8());
 }
@@ -159,6 +166,8 @@ void TestMapCache::previewsFromParentQuarters_data()
     QTest::newRow("z2 bottom-left of 0,1") << TileId{0, 3, 2} << TileId{0, 1, 1} << 2;
     // Two levels down: the quarter of a quarter keeps one colour.
     QTest::newRow("z3 from z1") << TileId{7, 0, 3} << TileId{1, 0, 1} << 1;
+    // Nine levels down, from one pixel of the overview.
+    QTest::newRow("z10 from z1") << TileId{1000, 100, 10} << TileId{1, 0, 1} << 1;
 }
 
 void TestMapCache::previewsFromParentQuarters()
@@ -292,6 +301,72 @@ void TestMapCache::failedAnswersAreNotStored()
     cache->cachedTile(a.x, a.y, a.zoom);
     QCOMPARE(cache->requestsStarted(), started + 1);
     QVERIFY(waitIdle(cache));
+}
+
+void TestMapCache::onlyCompleteTilesAreKept_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<QString>("fault"); // first path segment on the hostile server
+    QTest::addColumn<bool>("kept");
+    for (const bool https : {false, true}) {
+        const char *scheme = https ? "https" : "http";
+        const auto row = [&](const char *fault, bool kept) {
+            QTest::addRow("%s %s", scheme, fault) << https << QString::fromLatin1(fault) << kept;
+        };
+        row("ok", true);
+        row("gzip", true); // decoded before it is judged
+        row("reset", false);      // half the announced body, then a reset
+        row("short", false);      // half the announced body, then a clean close
+        row("chunkcut", false);   // chunked, the last chunk missing
+        row("halfpng", false);    // half a PNG with a length that matches
+        row("random", false);     // noise labelled image/png
+        row("htmlpng", false);    // an error page labelled image/png
+        row("gzipbad", false);
+        row("huge", false);                    // 400 MiB announced: refused at once
+        row("hugenolength?size=33554432", false); // 32 MiB, no length: refused as it comes
+    }
+}
+
+// Whatever the server does, a tile is kept only when its whole body came and
+// is what it says; otherwise it keeps its preview and is asked for again.
+void TestMapCache::onlyCompleteTilesAreKept()
+{
+    QFETCH(bool, https);
+    QFETCH(QString, fault);
+    QFETCH(bool, kept);
+    OverviewFolder overview;
+    CvMapCache *cache = freshCache(QStringLiteral("http://127.0.0.1:9"));
+    const QString base = https ? m_hostile.httpsUrl() : m_hostile.httpUrl();
+    const QString query = fault.section(QLatin1Char('?'), 1);
+    cache->setServer(base + QLatin1Char('/') + fault.section(QLatin1Char('?'), 0, 0) + QLatin1Char('/'), QString(),
+                     query.isEmpty() ? QString() : QLatin1Char('?') + query, QString(), QString(), 0, 3);
+    const TileId key{1, 2, 2}, next{2, 2, 2};
+    QVERIFY(!cache->cachedTile(key.x, key.y, key.zoom).isNull()); // the preview meanwhile
+    cache->requestTile(next);
+    bool stored = !kept;
+    QVERIFY(waitForTile(cache, key, &stored, 60000));
+    QCOMPARE(stored, kept);
+    QCOMPARE(cache->holdsTile(key), kept);
+    if (kept) {
+        const QImage image = cache->cachedTile(key.x, key.y, key.zoom);
+        QCOMPARE(image.size(), QSize(64, 64)); // the server's own small PNG, decoded whole
+        QVERIFY(!cache->holdsPreview(key));
+        cache->startNextRequest(); // what the repaint after an arrival does
+        QVERIFY(waitForTile(cache, next, &stored, 60000)); // the queue goes on
+        QVERIFY(stored);
+        return;
+    }
+    QVERIFY(cache->holdsPreview(key)); // still shows its preview
+    // A server sending broken tiles is in trouble: the rest waits for a later paint.
+    QVERIFY(cache->queuedKeys().isEmpty());
+    QVERIFY(!cache->isRequestPending());
+    QVERIFY(cache->memoryUsed() == 0);
+    // Shown again, it is asked for again.
+    const int started = cache->requestsStarted();
+    cache->cachedTile(key.x, key.y, key.zoom);
+    QCOMPARE(cache->requestsStarted(), started + 1);
+    QVERIFY(waitForTile(cache, key, &stored, 60000));
+    QVERIFY(!stored);
 }
 
 void TestMapCache::networkErrorEmptiesQueue()
@@ -440,8 +515,9 @@ void TestMapCache::memoryIsCountedAsHeld()
     QCOMPARE(cache->memoryUsed(), budgetFor(1, NginxFixture::tilePng(key.x, key.y, key.zoom).size()));
     const QImage preview = cache->derivedTile(4, 2, 3); // from the tile just fetched
     QVERIFY(!preview.isNull());
-    QVERIFY(cache->previewMemoryUsed() > TileStore::EntryOverhead);
-    QVERIFY(cache->previewMemoryUsed() < budgetFor(1, NginxFixture::pngBytes(preview).size() * 4));
+    // Previews are held as images, counted by their pixels.
+    QVERIFY(cache->previewMemoryUsed() >= preview.sizeInBytes());
+    QVERIFY(cache->previewMemoryUsed() <= CvMapCache::DecodedPreviewBudget);
 
     // Decoded images are counted in bytes against their budgets: far more
     // tiles than fit are decoded, and the caches stay within them.
@@ -453,7 +529,8 @@ void TestMapCache::memoryIsCountedAsHeld()
         QVERIFY(!cache->cachedTile(i, 0, 9).isNull());
     }
     QVERIFY(cache->decodedMemoryUsed() > CvMapCache::DecodedBudget / 2);
-    QVERIFY(cache->decodedMemoryUsed() <= CvMapCache::DecodedBudget + CvMapCache::DecodedPreviewBudget);
+    QVERIFY(cache->decodedMemoryUsed() <= CvMapCache::DecodedBudget);
+    QVERIFY(cache->previewMemoryUsed() <= CvMapCache::DecodedPreviewBudget);
 }
 
 QTEST_MAIN(TestMapCache)

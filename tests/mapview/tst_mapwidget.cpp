@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTranslator>
 #include <QWheelEvent>
+#include <QScreen>
 #include <QtTest>
 
 #include <memory>
@@ -176,6 +177,7 @@ private slots:
     void attributionIsDrawn();
     void attributionFitsTheMap();
     void attributionSurvivesPartialRepaints();
+    void dragStepsShowWhatAPaintShows();
 
 private:
     std::unique_ptr<CvMapWidget> showWidget(int w, int h);
@@ -699,6 +701,34 @@ void TestMapWidget::attributionSurvivesPartialRepaints()
     QCOMPARE(onScreen.size(), whole.size());
     const QRect around = box.adjusted(-4, -4, 0, 0);
     QCOMPARE(onScreen.copy(around), whole.copy(around));
+// A drag moves what is on screen and paints only what comes into view: the
+// screen then shows what painting the whole map afresh shows, buttons included.
+void TestMapWidget::dragStepsShowWhatAPaintShows()
+{
+    storeView(4.0, 3.0, 3);
+    auto widget = showWidget(600, 400);
+    QVERIFY(widget);
+    CvMapCache *cache = CvMapCache::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(allHeld(cache, tilesOf(2, 5, 2, 3, 3)), 30000);
+    const auto onScreen = [&] {
+        return QGuiApplication::primaryScreen()->grabWindow(widget->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const QPoint from(300, 200);
+    QMouseEvent press(QEvent::MouseButtonPress, from, widget->mapToGlobal(from), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget.get(), &press);
+    QPoint at = from;
+    for (const QPoint &step : {QPoint(37, 0), QPoint(0, -23), QPoint(-120, 45), QPoint(5, 5), QPoint(-300, -150)}) {
+        at += step;
+        QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(widget.get(), &move);
+        QTRY_VERIFY(!cache->isRequestPending());
+        QTRY_COMPARE(onScreen(), renderOf(*widget).convertToFormat(QImage::Format_RGB32));
+    }
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget.get(), &release);
 }
 
 QTEST_MAIN(TestMapWidget)

@@ -40,7 +40,7 @@ bool MapProxyFixture::start(const QStringList &layers)
                                          "run_simple('127.0.0.1', int(sys.argv[2]), make_wsgi_app(sys.argv[1]),\n"
                                          "           use_reloader=False, processes=1, threaded=True)\n"),
                           configPath, QString::number(m_port)},
-                         {m_port}, 30000))
+                         {m_port}, 120000)) // its start takes long on a busy machine
             return true;
     }
     return false;
