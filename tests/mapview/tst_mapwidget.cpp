@@ -701,6 +701,8 @@ void TestMapWidget::attributionSurvivesPartialRepaints()
     QCOMPARE(onScreen.size(), whole.size());
     const QRect around = box.adjusted(-4, -4, 0, 0);
     QCOMPARE(onScreen.copy(around), whole.copy(around));
+}
+
 // A drag moves what is on screen and paints only what comes into view: the
 // screen then shows what painting the whole map afresh shows, buttons included.
 void TestMapWidget::dragStepsShowWhatAPaintShows()
