@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
@@ -296,9 +297,22 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     // next conditional request names exactly the version held.
     curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
     const bool conditional = options.ifModifiedSince.isValid() && options.ifModifiedSince.toSecsSinceEpoch() > 0;
+    // The header is sent as such rather than through libcurl's time
+    // condition: libcurl would also drop a 200 answer whose Last-Modified is
+    // not newer than ours, and keep a local file the server did not vouch for.
+    // Only the server's 304 keeps it.
+    struct HeaderList
+    {
+        curl_slist *list = nullptr;
+        ~HeaderList() { curl_slist_free_all(list); }
+    } headers;
     if (conditional) {
-        curl_easy_setopt(curl, CURLOPT_TIMECONDITION, long(CURL_TIMECOND_IFMODSINCE));
-        curl_easy_setopt(curl, CURLOPT_TIMEVALUE_LARGE, curl_off_t(options.ifModifiedSince.toSecsSinceEpoch()));
+        const QByteArray line = QByteArrayLiteral("If-Modified-Since: ")
+            + QLocale::c()
+                  .toString(options.ifModifiedSince.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                  .toLatin1();
+        headers.list = curl_slist_append(nullptr, line.constData());
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
     }
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
@@ -313,10 +327,6 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentTypeText);
     const QByteArray contentType(contentTypeText);
     const QString curlError = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
-    // Also set when the server ignored the condition and sent a version no
-    // newer than ours: libcurl then ends the answer itself.
-    long conditionUnmet = 0;
-    curl_easy_getinfo(curl, CURLINFO_CONDITION_UNMET, &conditionUnmet);
     curl_off_t serverTime = -1;
     curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &serverTime);
     // The kept handle must not point at this call's buffer and sink once it
@@ -335,7 +345,7 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
     if (code != CURLE_OK)
         return failure(Status::TransportError, curlError, httpCode);
-    if (conditional && (conditionUnmet || httpCode == 304)) {
+    if (conditional && httpCode == 304) {
         body.discard();
         return failure(Status::NotModified, QStringLiteral("not modified"), httpCode);
     }
