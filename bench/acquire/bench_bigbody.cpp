@@ -6,6 +6,7 @@
 //   bench_bigbody --case URL (internal) one job of one entry, prints its figures
 
 #include "HostileServer.h"
+#include "TestFiles.h"
 
 #include "acquire/DownloadJob.h"
 #include "settings/AppConfig.h"
@@ -20,19 +21,8 @@
 
 #include <cstdio>
 
-namespace {
 
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
+namespace {
 
 int runCase(const QString &url, const QString &dest)
 {
@@ -46,7 +36,7 @@ int runCase(const QString &url, const QString &dest)
     plan.target.fileName = QStringLiteral("1.png");
     plan.transport = url.startsWith(QLatin1String("https")) ? EntryPlan::Transport::Https : EntryPlan::Transport::Http;
 
-    const qint64 idle = statusKiB("VmRSS:");
+    const qint64 idle = TestFiles::processStatusKiB("VmRSS:");
     QElapsedTimer gap;
     qint64 longest = 0;
     QTimer beat;
@@ -66,7 +56,7 @@ int runCase(const QString &url, const QString &dest)
     longest = qMax(longest, gap.elapsed());
     const qint64 elapsed = clock.elapsed();
     const QString text = job.endText(dest);
-    const qint64 peak = statusKiB("VmHWM:");
+    const qint64 peak = TestFiles::processStatusKiB("VmHWM:");
     QTextStream(stdout) << (peak - idle) / 1024.0 << ' ' << longest << ' ' << elapsed << ' ' << text << '\n';
     return 0;
 }

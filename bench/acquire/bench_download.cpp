@@ -6,6 +6,7 @@
 // Not a test: it prints the figures and the targets.
 
 #include "NginxFixture.h"
+#include "TestFiles.h"
 #include "WindowForm.h"
 
 #include "acquire/SourceAddress.h"
@@ -31,37 +32,9 @@
 #include <deque>
 #include <functional>
 
+using TestFiles::writeFile;
+
 namespace {
-
-qint64 statusKiB(const char *key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-int countFiles(const QString &root)
-{
-    int n = 0;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
-}
 
 // The floor set by Qt's network access itself: the same addresses fetched
 // one at a time through a QNetworkAccessManager, bodies dropped.
@@ -158,7 +131,7 @@ int main(int argc, char **argv)
 
     // --- 2. memory: done first, while the process is small --------------------
     {
-        const qint64 idle = statusKiB("VmRSS:");
+        const qint64 idle = TestFiles::processStatusKiB("VmRSS:");
         std::deque<TileId> list;
         // 1000 columns by 1000 rows of zoom 14, edges inside the outer tiles.
         GeoArea a;
@@ -170,7 +143,7 @@ int main(int argc, char **argv)
         clock.start();
         const TileEnumerator::Result r = TileEnumerator::enumerateTiles(a, 14, 14, list);
         const qint64 ms = clock.elapsed();
-        const qint64 peak = statusKiB("VmHWM:");
+        const qint64 peak = TestFiles::processStatusKiB("VmHWM:");
         std::printf("enumeration: %lld tiles of one level in %lld ms; peak %.1f MiB above idle "
                     "(target <= 64 MiB)\n",
                     r.listed(), ms, (peak - idle) / 1024.0);
@@ -240,7 +213,7 @@ int main(int argc, char **argv)
             const qint64 floor = networkAccessAlone(urls);
             std::printf("round %d: %d tiles; job %lld ms (%d files), curl %lld ms (%d files), "
                         "Qt network access alone %lld ms\n",
-                        round + 1, tiles, job, countFiles(dest), reference, countFiles(curlDest), floor);
+                        round + 1, tiles, job, TestFiles::countFilesBelow(dest), reference, TestFiles::countFilesBelow(curlDest), floor);
             ours += job;
             theirs += reference;
             bestOurs = qMin(bestOurs, job);
@@ -274,7 +247,7 @@ int main(int argc, char **argv)
         const qint64 job = TestDownloadJob::runJob(w, &longest);
         std::printf("HTTPS job: %d archives of 400 KiB in %lld ms (%d files); longest GUI stall %lld ms "
                     "(target <= 100 ms)\n",
-                    int(cells.size()), job, countFiles(dest), longest);
+                    int(cells.size()), job, TestFiles::countFilesBelow(dest), longest);
     }
     return 0;
 }

@@ -21,6 +21,7 @@
 // writes into the same place (part 5 alone writes to the disk).
 
 #include "NginxFixture.h"
+#include "TestFiles.h"
 #include "WindowForm.h"
 
 #include "acquire/ArchiveTransfer.h"
@@ -60,44 +61,12 @@
 #include <unistd.h>
 #include <vector>
 
+using TestFiles::writeFile;
+using TestFiles::tilePath;
+
 namespace {
 
 const QByteArray UserAgent = ProgramVersion::jobUserAgent();
-
-qint64 statusKiB(const char *key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-int countFiles(const QString &root)
-{
-    int n = 0;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
-    return n;
-}
-
-QString tilePath(const TileId &t)
-{
-    return QStringLiteral("%1/%2/%3.png").arg(t.zoom).arg(t.x).arg(t.y);
-}
 
 // ---- figures ----------------------------------------------------------------
 
@@ -681,14 +650,14 @@ const View TwoTiles{QSize(510, 254), 14};
 // One 10,922-tile job in this (fresh) process; prints its peak memory.
 int memoryJob(const QString &server)
 {
-    const qint64 before = statusKiB("VmHWM:");
+    const qint64 before = TestFiles::processStatusKiB("VmHWM:");
     QTemporaryDir work;
     CvTilewright w;
     TestDownloadJob::prepare(w, TwoTiles.size, server, work.path() + QLatin1Char('/'), 14);
-    const qint64 idle = statusKiB("VmRSS:");
+    const qint64 idle = TestFiles::processStatusKiB("VmRSS:");
     const qint64 ms = TestDownloadJob::runJob(w);
-    std::printf("memory-job %lld %lld %lld %lld %d %s\n", before, idle, statusKiB("VmHWM:"), ms,
-                countFiles(work.path()), qPrintable(form(&w).progLab->text()));
+    std::printf("memory-job %lld %lld %lld %lld %d %s\n", before, idle, TestFiles::processStatusKiB("VmHWM:"), ms,
+                TestFiles::countFilesBelow(work.path()), qPrintable(form(&w).progLab->text()));
     return 0;
 }
 
@@ -799,7 +768,7 @@ int main(int argc, char **argv)
             QThread::msleep(20);
         }
         s.connections = NginxFixture::connectionsUsed(lines);
-        s.files = countFiles(out);
+        s.files = TestFiles::countFilesBelow(out);
         QDir(out).removeRecursively();
         table.add(name, s);
     };
@@ -868,9 +837,9 @@ int main(int argc, char **argv)
             const QString out = diskWork.filePath(QStringLiteral("round%1/").arg(round));
             Sample fresh, again;
             fresh.ms = engineDirect(nginx.httpsUrl(), httpsTiles, out, bundlePath);
-            fresh.files = countFiles(out);
+            fresh.files = TestFiles::countFilesBelow(out);
             again.ms = engineDirect(nginx.httpsUrl(), httpsTiles, out, bundlePath);
-            again.files = countFiles(out);
+            again.files = TestFiles::countFilesBelow(out);
             disk.add(QStringLiteral("our transfer engine, new tiles"), fresh);
             disk.add(QStringLiteral("our transfer engine, replacing them"), again);
             QDir(out).removeRecursively();
@@ -933,7 +902,7 @@ int main(int argc, char **argv)
                              .arg(timing.section(QLatin1Char(' '), 1, 1).toDouble() / 1024.0, 0, 'f', 1)
                              .arg(lines.size())
                              .arg(NginxFixture::connectionsUsed(lines))
-                             .arg(countFiles(dir + QStringLiteral("/cache")));
+                             .arg(TestFiles::countFilesBelow(dir + QStringLiteral("/cache")));
         else
             seedFigure = QStringLiteral("failed: ") + output.right(400);
     }

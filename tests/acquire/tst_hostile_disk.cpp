@@ -1,3 +1,5 @@
+#include "TestFiles.h"
+
 #include "acquire/TileWriter.h"
 
 #include <QtTest>
@@ -10,6 +12,10 @@
 // limited: every old tile stays as it was or is replaced by the complete new
 // body; nothing partial or temporary is left, and the failure says "disk full".
 
+using TestFiles::filesBelow;
+using TestFiles::readFile;
+using TestFiles::writeFile;
+
 namespace {
 
 constexpr int FileSizeLimit = 6000;
@@ -18,29 +24,6 @@ const char ChildSwitch[] = "--write-under-limit";
 QByteArray body(int size, char fill)
 {
     return QByteArray(size, fill);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QStringList allFiles(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 // The child: writes small and large tiles over old ones and new, directly and
@@ -131,7 +114,7 @@ void TestHostileDisk::fileSizeLimit()
     QStringList expected{QStringLiteral("12/100/0.png"), QStringLiteral("12/100/1.png"), QStringLiteral("12/100/10.png"),
                          QStringLiteral("12/100/11.png"), QStringLiteral("12/100/2.png"), QStringLiteral("12/200/3.png"),
                          QStringLiteral("12/200/4.png")};
-    QCOMPARE(allFiles(root), expected); // no temporary, no partial new tile
+    QCOMPARE(filesBelow(root), expected); // no temporary, no partial new tile
 }
 
 // As root: a small tmpfs filled by the writer's thread.
@@ -170,7 +153,7 @@ void TestHostileDisk::fullTmpfs()
         QVERIFY(b == body(8000, 'o') || b == body(12000, 'n'));
     }
     int complete = 0;
-    for (const QString &rel : allFiles(root)) {
+    for (const QString &rel : filesBelow(root)) {
         QVERIFY2(rel.endsWith(QStringLiteral(".png")), qPrintable(rel));
         const QByteArray b = readFile(root + QLatin1Char('/') + rel);
         if (rel.startsWith(QStringLiteral("10/2/"))) {

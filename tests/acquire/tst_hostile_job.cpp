@@ -7,6 +7,8 @@
 #include "HostileServer.h"
 #include "NginxFixture.h"
 
+#include "TestFiles.h"
+
 #include "acquire/DownloadJob.h"
 #include "acquire/TileWriter.h"
 #include "mapview/TileContent.h"
@@ -24,6 +26,10 @@ Q_DECLARE_METATYPE(JobOutcome::Reason)
 
 using Reason = JobOutcome::Reason;
 
+using TestFiles::filesBelow;
+using TestFiles::readFile;
+using TestFiles::writeFile;
+
 namespace {
 
 const char ChildSwitch[] = "--job-under-file-size-limit";
@@ -35,29 +41,6 @@ QByteArray pngOf(int n)
     QImage image(16, 16, QImage::Format_RGB32);
     image.fill(QColor::fromRgb(QRgb(0x102030u * uint(n + 1))));
     return NginxFixture::pngBytes(image);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QStringList allFiles(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 bool completeImage(const QByteArray &bytes)
@@ -170,7 +153,7 @@ void TestHostileJob::checkTiles(int tiles, bool emptyAllowed)
     QStringList names;
     for (int y = 0; y < tiles; ++y)
         names << tileName(y);
-    for (const QString &file : allFiles(m_dest)) {
+    for (const QString &file : filesBelow(m_dest)) {
         QVERIFY2(names.contains(file), qPrintable(QStringLiteral("left behind: ") + file));
         const QByteArray bytes = readFile(m_dest + file);
         QVERIFY2(bytes == m_old || completeImage(bytes) || (emptyAllowed && bytes.isEmpty()),
@@ -308,7 +291,7 @@ void TestHostileJob::stopWhileWaiting()
     QVERIFY(!job.busy());
     QVERIFY(!job.waitingToRetry());
     QCOMPARE(m_server.requestCount(QStringLiteral("/429/stop/")), 1);
-    QVERIFY(allFiles(m_dest).isEmpty());
+    QVERIFY(filesBelow(m_dest).isEmpty());
 }
 
 // Three refusals in a row stop the job with the server's reason; refusals

@@ -1,16 +1,14 @@
+#include "TestFiles.h"
+
 #include "acquire/TileWriter.h"
 
 #include <QtTest>
 
 #include <unistd.h>
 
-namespace {
+using TestFiles::readFile;
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+namespace {
 
 void putFile(const QString &path, const QByteArray &bytes)
 {

@@ -1,6 +1,7 @@
 // The map dragged far south of the grid with the mouse, then Download: the
 // job lists only cells of the grid, ends, and the process does not grow.
 
+#include "TestFiles.h"
 #include "WindowForm.h"
 #include "app/CvTilewright.h"
 #include "mapview/CvMapWidget.h"
@@ -9,23 +10,6 @@
 
 #include <QApplication>
 #include <QtTest>
-
-namespace {
-
-// Resident memory of this process in KiB.
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-} // namespace
 
 class TestDragDownload : public QObject
 {
@@ -95,10 +79,10 @@ void TestDragDownload::dragFarSouthThenDownload()
 
     form(&w).zoomTo->setValue(downloadZoom);
     QCOMPARE(form(&w).zoomTo->value(), downloadZoom);
-    const qint64 before = residentKiB();
+    const qint64 before = TestFiles::processStatusKiB("VmRSS:");
     QTest::mouseClick(form(&w).downloadButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form(&w).downloadButton->isEnabled(), 60000);
-    const qint64 after = residentKiB();
+    const qint64 after = TestFiles::processStatusKiB("VmRSS:");
     qInfo("resident memory before Download %lld KiB, after %lld KiB", before, after);
     QCOMPARE(form(&w).progLab->text(), QStringLiteral("Download finished!")); // nothing of the grid was shown
     QVERIFY(!form(&w).cancleButton->isEnabled());

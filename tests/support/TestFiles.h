@@ -101,4 +101,30 @@ inline QStringList filesBelow(const QString &root)
     return files;
 }
 
+// Number of files below root.
+inline int countFilesBelow(const QString &root)
+{
+    int n = 0;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
+}
+
+// A field of this process's /proc status in KiB ("VmRSS:", "VmHWM:"); -1
+// where there is none.
+inline qint64 processStatusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
 } // namespace TestFiles
