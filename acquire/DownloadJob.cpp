@@ -101,6 +101,9 @@ DownloadJob::DownloadJob(QObject *parent)
     m_watchdog->setInterval(WatchIntervalMs);
     connect(m_watchdog, &QTimer::timeout, this, &DownloadJob::watch);
     m_retryTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: the server asked for at least
+    // this long.
+    m_retryTimer->setTimerType(Qt::PreciseTimer);
     connect(m_retryTimer, &QTimer::timeout, this, [this] {
         m_waiting = false;
         m_countdown->stop();
