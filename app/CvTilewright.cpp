@@ -8,10 +8,13 @@
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
 #include "app/JobAdmission.h"
+#include "app/JobAdmissionPrompt.h"
 #include "app/JobSteps.h"
 #include "app/SourceChoice.h"
+#include "app/SourceDialogPrompt.h"
 #include "app/ProgramFiles.h"
 #include "app/StatusThrottle.h"
+#include "app/WindowToolBar.h"
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
 #include "mapview/SourcePolicy.h"
@@ -21,7 +24,6 @@
 #include "settings/ProxyDetection.h"
 #include "settings/DgmlReader.h"
 #include "settings/ProgramVersion.h"
-#include "settings/QUrlLan.h"
 #include "settings/SourceDestination.h"
 #include "settings/SourceKind.h"
 
@@ -94,28 +96,16 @@ CvTilewright::~CvTilewright()
 void CvTilewright::setupToolBar()
 {
     toolBar = ui->mainToolBar;
-    infoToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/info.png"), tr("Info"),
-                                   QKeySequence(), &CvTilewright::about);
-    helpToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/query.png"), tr("Help"),
-                                   QKeySequence(tr("F1")), &CvTilewright::help);
+    infoToolButton = WindowToolBar::addButton(toolBar, QStringLiteral(":CvTilewright/icons/info.png"), tr("Info"),
+                                              QKeySequence());
+    helpToolButton = WindowToolBar::addButton(toolBar, QStringLiteral(":CvTilewright/icons/query.png"), tr("Help"),
+                                              QKeySequence(tr("F1")));
     toolBar->addSeparator();
-    importToolButton = addToolButton(QStringLiteral(":CvTilewright/icons/map.png"), tr("Import MapView Dgml"),
-                                     QKeySequence(tr("F3")), &CvTilewright::import);
-}
-
-// A parentless tool button handed to the tool bar, which takes it over.
-QToolButton *CvTilewright::addToolButton(const QString &icon, const QString &toolTip,
-                                         const QKeySequence &shortcut, void (CvTilewright::*slot)())
-{
-    auto *button = new QToolButton;
-    button->setIcon(QIcon(icon));
-    button->setToolTip(toolTip);
-    if (!shortcut.isEmpty())
-        button->setShortcut(shortcut);
-    button->setEnabled(true);
-    connect(button, &QToolButton::clicked, this, slot);
-    toolBar->addWidget(button);
-    return button;
+    importToolButton = WindowToolBar::addButton(toolBar, QStringLiteral(":CvTilewright/icons/map.png"),
+                                                tr("Import MapView Dgml"), QKeySequence(tr("F3")));
+    connect(infoToolButton, &QToolButton::clicked, this, &CvTilewright::about);
+    connect(helpToolButton, &QToolButton::clicked, this, &CvTilewright::help);
+    connect(importToolButton, &QToolButton::clicked, this, &CvTilewright::import);
 }
 
 void CvTilewright::setJobRunning(bool running)
@@ -231,7 +221,7 @@ bool CvTilewright::configureProxy()
         return false; // the window went away during the wait
     proxyDetectionRunning = false;
     takeProxyState(state);
-    mapWidget->setProxy(proxy.host, proxy.user, proxy.password, proxy.port, proxy.enabled);
+    mapWidget->setProxy(proxy);
     // Tiles refused before (by the proxy, for want of credentials) are asked
     // for again at the next paint, now through the proxy in force.
     mapWidget->update();
@@ -259,20 +249,11 @@ void CvTilewright::slot_url()
 {
     if (!mapWidget)
         return;
-    QUrlLan dialog(this, downloadMode, sourceKind);
-    if (!downloadMode)
-        dialog.presetSource(QString(), sourceFolder, sourceKind);
-    else if (sourceFolder != themeHost)
-        dialog.presetSource(sourceFolder, QString(), sourceKind);
-    if (themeActive)
-        dialog.addThemeServer(themeName, themeHost, themeProtocol, themePath, themeQuery, themeStorageMode,
-                              themePort.toInt());
-    if (dialog.exec() != QDialog::Accepted)
+    const std::optional<ChosenSource> chosen = SourceDialogPrompt::ask(this, sourceState());
+    if (!chosen)
         return;
-    const ChosenSource chosen{dialog.downloadMode, dialog.tileLayout,    dialog.sourceIndex,
-                              dialog.themeIndex,   dialog.sourceText(), dialog.serverHost()};
     const AppConfig &config = AppConfig::instance();
-    const SourceChoice::Applied applied = SourceChoice::apply(sourceState(), chosen, config.osmTileUrl,
+    const SourceChoice::Applied applied = SourceChoice::apply(sourceState(), *chosen, config.osmTileUrl,
                                                               config.seamarkTileUrl, SourceDestination::mapDataRoots());
     takeSourceState(applied.state);
     ui->progLab->setText(applied.copyMode ? tr("Copy:") : tr("Download:"));
@@ -393,12 +374,7 @@ bool CvTilewright::admitJob()
         JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sourceState().source, downloadMode},
         AppConfig::instance().osmTileUrl, cache ? cache->tileSizes() : std::vector<qint64>(),
         jobRate.entriesPerSecond(downloadMode));
-    const bool refused = admission.verdict() == JobAdmission::Verdict::Refuse;
-    if (refused)
-        QMessageBox::warning(this, tr("Tilewright"), admission.refusalText());
-    if (refused || (admission.verdict() == JobAdmission::Verdict::Ask
-                    && QMessageBox::question(this, tr("Tilewright"), admission.questionText(),
-                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)) {
+    if (!JobAdmissionPrompt::confirm(this, tr("Tilewright"), admission)) {
         ui->progLab->setText(admission.notStartedText());
         return false;
     }

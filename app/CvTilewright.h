@@ -24,7 +24,6 @@ struct ProxyState;
 struct SourceState;
 class CvMapWidget;
 class QFile;
-class QKeySequence;
 class QNetworkAccessManager;
 class QTimer;
 class QToolBar;
@@ -81,8 +80,6 @@ protected:
 private:
     void setupToolBar();
     void connectWindow();
-    QToolButton *addToolButton(const QString &icon, const QString &toolTip, const QKeySequence &shortcut,
-                               void (CvTilewright::*slot)());
     void startProxyTimer();
     bool configureProxy();
     void updatePositionAndZoom();
