@@ -1,4 +1,5 @@
 #include "NginxFixture.h"
+#include "SmallTmpfs.h"
 #include "TcpRelay.h"
 #include "TestTiming.h"
 
@@ -298,21 +299,11 @@ void TestCurlTransfer::conditionalRequest()
 // no temporary file is left either way.
 void TestCurlTransfer::fullDisk()
 {
-    if (geteuid() != 0)
-        QSKIP("mounting a small tmpfs needs root");
-    QTemporaryDir dir;
-    QProcess mount;
-    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                          QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir.path()});
-    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
-        QSKIP(qPrintable(QStringLiteral("no tmpfs here: %1").arg(QString::fromLocal8Bit(mount.readAllStandardError()))));
-    struct Unmount
-    {
-        QString path;
-        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
-    } unmount{dir.path()};
+    SmallTmpfs disk(QStringLiteral("64k"));
+    if (!disk.mounted())
+        QSKIP(qPrintable(disk.whyNot()));
 
-    const QString existing = dir.filePath(QStringLiteral("old.zip"));
+    const QString existing = disk.filePath(QStringLiteral("old.zip"));
     const QByteArray old(20000, 'o');
     {
         QFile f(existing);
@@ -324,15 +315,15 @@ void TestCurlTransfer::fullDisk()
     const CurlTransfer::Result full = CurlTransfer::fetchToFile(engine, url, existing, options());
     QVERIFY2(full.status == Status::DiskFull, qPrintable(QStringLiteral("%1 %2").arg(int(full.status)).arg(full.errorString)));
     QCOMPARE(readAll(existing), old);
-    const QString fresh = dir.filePath(QStringLiteral("new.zip"));
+    const QString fresh = disk.filePath(QStringLiteral("new.zip"));
     QCOMPARE(CurlTransfer::fetchToFile(engine, url, fresh, options()).status, Status::DiskFull);
     QVERIFY(!QFileInfo::exists(fresh));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("old.zip")});
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("old.zip")});
     // What fits is still stored.
     QCOMPARE(CurlTransfer::fetchToFile(engine, m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"),
-                                       dir.filePath(QStringLiteral("a.png")), options()).status,
+                                       disk.filePath(QStringLiteral("a.png")), options()).status,
              Status::Ok);
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("a.png"))), tileImage());
+    QCOMPARE(readAll(disk.filePath(QStringLiteral("a.png"))), tileImage());
 }
 
 void TestCurlTransfer::proxyIsUsed()

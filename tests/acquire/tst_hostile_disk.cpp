@@ -1,3 +1,4 @@
+#include "SmallTmpfs.h"
 #include "TestFiles.h"
 
 #include "acquire/TileWriter.h"
@@ -120,21 +121,11 @@ void TestHostileDisk::fileSizeLimit()
 // As root: a small tmpfs filled by the writer's thread.
 void TestHostileDisk::fullTmpfs()
 {
-    if (geteuid() != 0)
-        QSKIP("mounting a small tmpfs needs root");
-    QTemporaryDir dir;
-    QProcess mount;
-    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                          QStringLiteral("size=512k"), QStringLiteral("tmpfs"), dir.path()});
-    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
-        QSKIP(qPrintable(QStringLiteral("no tmpfs here: %1").arg(QString::fromLocal8Bit(mount.readAllStandardError()))));
-    struct Unmount
-    {
-        QString path;
-        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
-    } unmount{dir.path()};
+    SmallTmpfs disk(QStringLiteral("512k"));
+    if (!disk.mounted())
+        QSKIP(qPrintable(disk.whyNot()));
 
-    const QString root = dir.path();
+    const QString root = disk.path();
     for (int i = 0; i < 20; ++i)
         QVERIFY(writeFile(QStringLiteral("%1/10/1/%2.png").arg(root).arg(i), body(8000, 'o')));
     TileWriter writer;

@@ -6,6 +6,7 @@
 
 #include "HostileServer.h"
 #include "NginxFixture.h"
+#include "SmallTmpfs.h"
 
 #include "TestFiles.h"
 
@@ -459,20 +460,10 @@ void TestHostileJob::diskFullStopsTheJob()
 // As root: a small tmpfs fills in the middle of the job.
 void TestHostileJob::fullTmpfsStopsTheJob()
 {
-    if (geteuid() != 0)
-        QSKIP("mounting a small tmpfs needs root");
-    QTemporaryDir dir;
-    QProcess mount;
-    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                          QStringLiteral("size=96k"), QStringLiteral("tmpfs"), dir.path()});
-    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
-        QSKIP(qPrintable(QStringLiteral("no tmpfs here: %1").arg(QString::fromLocal8Bit(mount.readAllStandardError()))));
-    struct Unmount
-    {
-        QString path;
-        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
-    } unmount{dir.path()};
-    m_dest = dir.path() + QLatin1Char('/');
+    SmallTmpfs disk(QStringLiteral("96k"));
+    if (!disk.mounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    m_dest = disk.path() + QLatin1Char('/');
     prefill(3);
     QVector<EntryPlan> plans;
     for (int y = 0; y < 40; ++y)
