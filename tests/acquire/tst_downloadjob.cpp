@@ -3,6 +3,7 @@
 
 #include "MapProxyFixture.h"
 #include "NginxFixture.h"
+#include "OffscreenNotes.h"
 #include "PostedEvents.h"
 #include "TcpRelay.h"
 #include "TestTiming.h"
@@ -103,12 +104,7 @@ private:
 
 void TestDownloadJob::initTestCase()
 {
-    // The offscreen platform notes every size-hint change of a top-level window.
-    static QtMessageHandler testLog = nullptr;
-    testLog = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.contains(QLatin1String("propagateSizeHints")))
-            testLog(type, context, message);
-    });
+    hideOffscreenSizeHintNotes();
 
     QVERIFY(m_root.isValid());
     const QString root = m_root.path();

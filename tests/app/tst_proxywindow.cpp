@@ -3,6 +3,7 @@
 // them, and the map, the tile jobs and the HTTPS archive transfers go through
 // the proxy. The tile server's name resolves only inside the proxy.
 #include "NginxFixture.h"
+#include "OffscreenNotes.h"
 #include "SquidFixture.h"
 #include "TestFiles.h"
 #include "WindowForm.h"
@@ -120,11 +121,7 @@ private:
 
 void TestProxyWindow::initTestCase()
 {
-    static QtMessageHandler testLog = nullptr;
-    testLog = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.contains(QLatin1String("propagateSizeHints")))
-            testLog(type, context, message);
-    });
+    hideOffscreenSizeHintNotes();
     for (QTemporaryDir *dir : {&m_root, &m_slowRoot})
         QFile::setPermissions(dir->path(), QFile::permissions(dir->path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
     QVERIFY(NginxFixture::writeTileTree(m_root.path(), 1, 3));

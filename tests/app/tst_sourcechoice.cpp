@@ -4,6 +4,7 @@
 
 #include "MapProxyFixture.h"
 #include "NginxFixture.h"
+#include "OffscreenNotes.h"
 #include "WindowForm.h"
 
 #include "app/CvTilewright.h"
@@ -94,11 +95,7 @@ private:
 
 void TestSourceChoice::initTestCase()
 {
-    static QtMessageHandler testLog = nullptr;
-    testLog = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.contains(QLatin1String("propagateSizeHints")))
-            testLog(type, context, message);
-    });
+    hideOffscreenSizeHintNotes();
     const QString root = m_served.path();
     QFile::setPermissions(root, QFile::permissions(root) | QFileDevice::ReadOther | QFileDevice::ExeOther);
     for (const TileId &t : tilesOf(View, Zoom, Zoom))

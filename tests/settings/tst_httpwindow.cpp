@@ -1,6 +1,7 @@
 // The proxy credentials dialog against a real authenticating proxy (squid)
 // in front of a real tile server (nginx) whose name only the proxy knows.
 #include "NginxFixture.h"
+#include "OffscreenNotes.h"
 #include "SquidFixture.h"
 #include "settings/AppConfig.h"
 #include "settings/CredentialCipher.h"
@@ -66,12 +67,7 @@ private:
 
 void TestHttpWindow::initTestCase()
 {
-    // The offscreen platform notes every size-hint change of a top-level window.
-    static QtMessageHandler testLog = nullptr;
-    testLog = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.contains(QLatin1String("propagateSizeHints")))
-            testLog(type, context, message);
-    });
+    hideOffscreenSizeHintNotes();
     for (QTemporaryDir *dir : {&m_root, &m_slowRoot})
         QFile::setPermissions(dir->path(), QFile::permissions(dir->path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
     QVERIFY(writeFile(m_root.filePath(QStringLiteral("7/63/42.png")), NginxFixture::tilePng(63, 42, 7)));
