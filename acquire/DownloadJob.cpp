@@ -225,6 +225,8 @@ void DownloadJob::sendRequest()
 
     m_reply = m_network->get(request);
     QNetworkReply *reply = m_reply;
+    m_headers.clear();
+    connect(reply, &QNetworkReply::redirected, this, [this, reply] { m_headers.noteRedirect(*reply); });
     reply->setReadBufferSize(ReadBufferBytes);
     connect(reply, &QNetworkReply::downloadProgress, this, &DownloadJob::downloadProgress);
     connect(reply, &QNetworkReply::errorOccurred, this, &DownloadJob::requestError);
@@ -264,12 +266,12 @@ void DownloadJob::readHeaders()
     m_checker.reset();
     if (m_status < 200 || m_status > 299)
         return;
-    const QByteArray type = m_reply->rawHeader(QByteArrayLiteral("Content-Type"));
-    bool known = false;
-    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    const QByteArray type = m_headers.value(*m_reply, QByteArrayLiteral("Content-Type"));
+    const qint64 length = m_headers.contentLength(*m_reply);
+    const bool known = length >= 0;
     // Qt decodes what it asked to be encoded; the announced length is then
     // that of the encoded body.
-    const QByteArray encoding = m_reply->rawHeader(QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
+    const QByteArray encoding = m_headers.value(*m_reply, QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
     const bool encoded = !encoding.isEmpty() && encoding != "identity";
     if (known && !encoded && length > m_limits.tileBodyLimit)
         return cut(Cut::TooLarge); // refused before a byte of it is read
@@ -394,7 +396,7 @@ void DownloadJob::recordAnswer(QNetworkReply *done)
     const TileContent::Verdict verdict = m_checker->verdict();
     if (!verdict.ok())
         return m_outcome.addFailed(failureOf(verdict.reason));
-    const QDateTime modified = done->header(QNetworkRequest::LastModifiedHeader).toDateTime();
+    const QDateTime modified = m_headers.lastModified(*done);
     m_writer->write(m_plan.target.path(), m_body, modified);
     m_body.clear();
 }
@@ -404,7 +406,7 @@ void DownloadJob::recordAnswer(QNetworkReply *done)
 bool DownloadJob::answerStatus(QNetworkReply *done, int status)
 {
     if (status == 429 || status == 503) {
-        const qint64 waitMs = JobLimits::retryAfterMs(done->rawHeader(QByteArrayLiteral("Retry-After")));
+        const qint64 waitMs = JobLimits::retryAfterMs(m_headers.value(*done, QByteArrayLiteral("Retry-After")));
         if (waitMs >= 0 && m_retries < JobLimits::MaxRetries) {
             retryLater(qMin<qint64>(waitMs, m_limits.maxRetryWaitMs), status);
             return true;
@@ -412,7 +414,7 @@ bool DownloadJob::answerStatus(QNetworkReply *done, int status)
     }
     m_outcome.addFailed(JobOutcome::Reason::HttpStatus, status);
     if (refusal(status))
-        countRefusal(status, firstLine(done->rawHeader(QByteArrayLiteral("Content-Type")), m_errorHead));
+        countRefusal(status, firstLine(m_headers.value(*done, QByteArrayLiteral("Content-Type")), m_errorHead));
     return false;
 }
 

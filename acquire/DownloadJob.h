@@ -3,6 +3,7 @@
 #include "acquire/EntryPlan.h"
 #include "acquire/JobLimits.h"
 #include "acquire/JobOutcome.h"
+#include "mapview/AnswerHeaders.h"
 #include "mapview/TileContent.h"
 #include "settings/ProxySettings.h"
 
@@ -147,6 +148,7 @@ private:
     EntryPlan m_plan;
     QNetworkReply *m_reply = nullptr;
     QDateTime m_ifModifiedSince;
+    AnswerHeaders m_headers; // of m_reply, redirects taken off
     int m_retries = 0;
     int m_status = 0;           // of the answer being read
     QByteArray m_body;          // a 2xx body, up to the size bound

@@ -264,6 +264,11 @@ void CvMapCache::startNextRequest()
     bodyChecker.reset();
     bodyRefused = false;
     tileReply = tileNetwork.get(request);
+    answerHeaders.clear();
+    connect(tileReply.data(), &QNetworkReply::redirected, this, [this] {
+        if (tileReply)
+            answerHeaders.noteRedirect(*tileReply);
+    });
     connect(tileReply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
     connect(tileReply.data(), &QNetworkReply::readyRead, this, &CvMapCache::readBody);
     connect(tileReply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
@@ -288,14 +293,13 @@ void CvMapCache::takeBody(QNetworkReply &reply)
     if (!bodyChecker) {
         // The announced length is that of the body as sent; a body Qt decoded
         // from a content encoding is longer.
-        bool known = false;
-        qint64 length = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-        const QByteArray encoding = reply.rawHeader(QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
-        if (!known || (!encoding.isEmpty() && encoding != "identity"))
+        qint64 length = answerHeaders.contentLength(reply);
+        const QByteArray encoding = answerHeaders.value(reply, QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
+        if (!encoding.isEmpty() && encoding != "identity")
             length = -1;
         if (length > MaxTileBytes)
             return refuseBody(reply); // refused before a byte of it is read
-        bodyChecker = std::make_unique<TileContent::Checker>(reply.rawHeader(QByteArrayLiteral("Content-Type")), length);
+        bodyChecker = std::make_unique<TileContent::Checker>(answerHeaders.value(reply, QByteArrayLiteral("Content-Type")), length);
         // Read into an array of the announced length, so the stored tile holds
         // exactly its bytes.
         if (exactStorage && length > 0)
@@ -373,7 +377,7 @@ void CvMapCache::finished()
         outcome = (status == 404 || status == 410) ? Outcome::TileFailed : Outcome::ServerFailed;
     } else {
         if (!bodyChecker)
-            bodyChecker = std::make_unique<TileContent::Checker>(reply->rawHeader(QByteArrayLiteral("Content-Type")));
+            bodyChecker = std::make_unique<TileContent::Checker>(answerHeaders.value(*reply, QByteArrayLiteral("Content-Type")));
         if (exactStorage) {
             body = receivedBody;
         } else {

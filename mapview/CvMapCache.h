@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapview/AnswerHeaders.h"
 #include "mapview/MapTileAddress.h"
 #include "mapview/TileId.h"
 #include "mapview/TileStore.h"
@@ -154,6 +155,7 @@ private:
     QByteArray receivedBody;
     std::unique_ptr<TileContent::Checker> bodyChecker;
     bool bodyRefused = false;
+    AnswerHeaders answerHeaders; // of the reply in flight, redirects taken off
     QPointer<QWidget> view;
 
     QUrl standardBase; // scheme, host and port of the public tile server

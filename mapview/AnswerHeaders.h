@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+
+class QNetworkReply;
+
+// The headers of a reply's final answer. When Qt follows a redirect it may
+// join the redirect's headers with those of the answer after it
+// ("Content-Type: text/html, image/png", "Content-Length: 169, 1963"), so a
+// tile would be judged by the length and type of the redirect page. What each
+// redirect said is noted when it is followed and taken off again here.
+class AnswerHeaders
+{
+public:
+    // Call from QNetworkReply::redirected, before the next answer arrives.
+    void noteRedirect(const QNetworkReply &reply);
+    void clear() { m_redirect.clear(); }
+
+    // The raw value the final answer itself sent; empty when it sent none.
+    QByteArray value(const QNetworkReply &reply, const QByteArray &name) const;
+    // Content-Length, or -1 when the answer gave none or no number.
+    qint64 contentLength(const QNetworkReply &reply) const;
+    // Last-Modified as UTC; invalid when absent or not a date.
+    QDateTime lastModified(const QNetworkReply &reply) const;
+
+private:
+    QHash<QByteArray, QByteArray> m_redirect; // lower-case name -> value seen
+};
