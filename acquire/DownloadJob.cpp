@@ -147,9 +147,20 @@ void DownloadJob::setProxy(const ProxySettings &proxy)
         m_network->setProxy(wanted);
 }
 
+bool DownloadJob::canStart(const EntryPlan &plan) const
+{
+    if (!busy())
+        return true;
+    // Only behind HTTPS transfers, and only what goes the same way without a
+    // pause of its own; a job that must stop takes nothing more.
+    return !m_archiveQueue.empty() && !m_reply && !m_waiting && !m_pendingEnd && !mustStop()
+           && int(m_archiveQueue.size()) < ArchivesAhead && plan.transport == EntryPlan::Transport::Https
+           && plan.hasAddress() && !plan.pauseFirst;
+}
+
 bool DownloadJob::start(const EntryPlan &plan)
 {
-    if (busy())
+    if (!canStart(plan))
         return false;
     checkDisk();
     if (mustStop()) {
@@ -176,12 +187,12 @@ bool DownloadJob::start(const EntryPlan &plan)
     if (plan.transport == EntryPlan::Transport::Https) {
         // The transfer writes into the folder; it is taken back if nothing came.
         bool made = false;
-        m_archiveFolders = TileWriter::makeFolder(plan.target.folder, &made);
+        QStringList folders = TileWriter::makeFolder(plan.target.folder, &made);
         if (!made) {
             m_outcome.addFailed(JobOutcome::Reason::Unwritable);
             return false;
         }
-        sendArchive(plan);
+        sendArchive(plan, folders);
         return true;
     }
     m_plan = plan;
@@ -236,7 +247,7 @@ void DownloadJob::sendRequest()
     m_watchdog->start();
 }
 
-void DownloadJob::sendArchive(const EntryPlan &plan)
+void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFolders)
 {
     if (!m_archives) {
         m_archives = new ArchiveTransfer(this);
@@ -252,7 +263,7 @@ void DownloadJob::sendArchive(const EntryPlan &plan)
     options.lowSpeedBytes = m_limits.lowSpeedBytes;
     options.maxBodyBytes = plan.elevation ? m_limits.archiveBodyLimit : m_limits.tileBodyLimit;
     options.ifModifiedSince = conditionalTime(plan.target.path(), options.maxBodyBytes);
-    m_archiveId = m_archives->start(plan.address.text, plan.target.path(), options);
+    m_archiveQueue.push_back(ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), madeFolders});
 }
 
 // The headers of an answer (after a redirect, of the next one).
@@ -451,13 +462,18 @@ void DownloadJob::countRefusal(int status, const QString &text)
 
 void DownloadJob::archiveEnded(int id, int status, const QString &error)
 {
-    if (id != m_archiveId)
+    if (m_archiveQueue.empty() || id != m_archiveQueue.front().id)
         return; // a transfer of a stopped job
-    m_archiveId = 0;
+    const QStringList madeFolders = m_archiveQueue.front().madeFolders;
+    m_archiveQueue.pop_front();
     const auto result = CurlTransfer::Status(status);
-    if (!CurlTransfer::Result{result, 0, QString()}.ok())
-        TileWriter::removeMadeFolders(m_archiveFolders);
-    m_archiveFolders.clear();
+    if (!CurlTransfer::Result{result, 0, QString()}.ok()) {
+        // A transfer still to come may write into the same new folder.
+        if (m_archiveQueue.empty())
+            TileWriter::removeMadeFolders(madeFolders);
+        else
+            m_archiveQueue.front().madeFolders = madeFolders + m_archiveQueue.front().madeFolders;
+    }
     int httpStatus = 0;
     if (result == CurlTransfer::Status::HttpError) {
         const auto match = QRegularExpression(QStringLiteral("\\b([1-5]\\d\\d)\\b")).match(error);
@@ -485,6 +501,9 @@ void DownloadJob::archiveEnded(int id, int status, const QString &error)
             countRefusal(httpStatus, QString());
         break;
     }
+    // The transfers queued behind one that stopped the job end unheard.
+    if (mustStop() && !m_archiveQueue.empty())
+        dropQueuedArchives();
     emit archiveFinished(ArchiveRequestId, !CurlTransfer::Result{result, 0, QString()}.ok());
 }
 
@@ -521,9 +540,7 @@ void DownloadJob::abort()
         releaseReply(); // disconnected first: the aborted reply reports nothing
         stopped->abort();
     }
-    if (m_archives)
-        m_archives->abortAll();
-    m_archiveId = 0;
+    dropQueuedArchives();
 }
 
 JobOutcome DownloadJob::finish()
@@ -544,6 +561,13 @@ QString DownloadJob::endText(const QString &destFolder)
     if (mustStop())
         return m_stopText;
     return outcome.downloadEndText(destFolder);
+}
+
+void DownloadJob::dropQueuedArchives()
+{
+    if (m_archives)
+        m_archives->abortAll();
+    m_archiveQueue.clear();
 }
 
 void DownloadJob::releaseReply()

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 class ArchiveTransfer;
@@ -52,6 +53,9 @@ class DownloadJob : public QObject
 public:
     // The request id every archive completion carries.
     static constexpr int ArchiveRequestId = 1001;
+    // HTTPS entries handed to the transfer worker at most at a time, the
+    // running one included.
+    static constexpr int ArchivesAhead = 3;
 
     // The bounds of the job's requests; tests shorten them.
     struct Limits
@@ -96,8 +100,14 @@ public:
     bool mustStop() const { return !m_stopText.isEmpty(); }
     QString stopText() const { return m_stopText; }
 
-    bool busy() const { return m_reply || m_archiveId != 0 || m_waiting || m_pendingEnd; }
-    bool archiveInFlight() const { return m_archiveId != 0; }
+    // Whether start() would take this entry now: when nothing is in flight,
+    // or when HTTPS transfers are and this entry is one too. Such an entry
+    // waits on the transfer worker behind the others and is sent the moment
+    // the one before it ends: still one request on the wire, but no wait for
+    // this thread between two tiles.
+    bool canStart(const EntryPlan &plan) const;
+    bool busy() const { return m_reply || !m_archiveQueue.empty() || m_waiting || m_pendingEnd; }
+    bool archiveInFlight() const { return !m_archiveQueue.empty(); }
     // Waiting before the same tile is asked for again.
     bool waitingToRetry() const { return m_waiting; }
     QNetworkAccessManager *networkManager() const { return m_network; }
@@ -119,7 +129,8 @@ private:
     enum class Cut { None, TooLarge, TimedOut, Broken };
 
     void sendRequest();
-    void sendArchive(const EntryPlan &plan);
+    void sendArchive(const EntryPlan &plan, const QStringList &madeFolders);
+    void dropQueuedArchives();
     void readHeaders();
     void readBody();
     void watch();
@@ -171,8 +182,14 @@ private:
     int m_refusals = 0;       // 401/403 answers in a row
     bool m_pendingEnd = false; // an entry of a stopped job reports its end
     quint32 m_generation = 0;  // bumped by abort(): late reports are dropped
-    int m_archiveId = 0;       // transfer waited for; 0 = none
-    QStringList m_archiveFolders; // made for it, taken back when nothing came
+    // The HTTPS transfers handed to the worker, in the order they run, each
+    // with the folders made for it (taken back when nothing came).
+    struct ArchiveEntry
+    {
+        int id = 0;
+        QStringList madeFolders;
+    };
+    std::deque<ArchiveEntry> m_archiveQueue;
     JobOutcome m_outcome;
 
     Q_DISABLE_COPY(DownloadJob)

@@ -14,7 +14,9 @@
 // Every variant's TCP connections are counted in nginx's log. Not a test: it
 // prints the figures and the targets.
 //
-//   bench_transfer [rounds [parts]]    parts: any of http,https,disk,rtt,seed,memory
+//   bench_transfer [rounds [parts [variant]]]
+//       parts: any of http,https,disk,rtt,seed,memory; variant: run only the
+//       variants whose name holds this text (for profiling one of them)
 //
 // Tiles are written to /dev/shm where it is a memory file system, so that a
 // slow or shared disk does not blur the transfer figures; every variant
@@ -681,6 +683,7 @@ int main(int argc, char **argv)
     const QString parts = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("http,https,disk,rtt,seed,memory");
     const QStringList chosen = parts.split(QLatin1Char(','));
     const auto part = [&chosen](const char *name) { return chosen.contains(QLatin1String(name)); };
+    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
 
     QTemporaryDir root;
     QTemporaryDir work(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
@@ -756,6 +759,8 @@ int main(int argc, char **argv)
     // connections and files, and removes the files again.
     auto measure = [&](Table &table, const QString &name, int tiles, const std::function<QStringList()> &log,
                        const std::function<qint64(const QString &)> &body) {
+        if (!only.isEmpty() && !name.contains(only))
+            return;
         const QString out = dest();
         const int before = log().size();
         Sample s;
