@@ -151,11 +151,13 @@ bool DownloadJob::canStart(const EntryPlan &plan) const
 {
     if (!busy())
         return true;
-    // Only behind HTTPS transfers, and only what goes the same way without a
-    // pause of its own; a job that must stop takes nothing more.
+    // Only tiles behind HTTPS tiles, without a pause of their own; a job that
+    // must stop takes nothing more. An elevation archive takes seconds: it
+    // gains nothing from being queued early, and the status line names the
+    // one in flight.
     return !m_archiveQueue.empty() && !m_reply && !m_waiting && !m_pendingEnd && !mustStop()
            && int(m_archiveQueue.size()) < ArchivesAhead && plan.transport == EntryPlan::Transport::Https
-           && plan.hasAddress() && !plan.pauseFirst;
+           && plan.hasAddress() && !plan.pauseFirst && !plan.elevation && !m_archiveElevation;
 }
 
 bool DownloadJob::start(const EntryPlan &plan)
@@ -264,6 +266,7 @@ void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFold
     options.maxBodyBytes = plan.elevation ? m_limits.archiveBodyLimit : m_limits.tileBodyLimit;
     options.ifModifiedSince = conditionalTime(plan.target.path(), options.maxBodyBytes);
     m_archiveQueue.push_back(ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), madeFolders});
+    m_archiveElevation = plan.elevation;
 }
 
 // The headers of an answer (after a redirect, of the next one).

@@ -190,6 +190,7 @@ private:
         QStringList madeFolders;
     };
     std::deque<ArchiveEntry> m_archiveQueue;
+    bool m_archiveElevation = false; // the last one queued is an elevation archive
     JobOutcome m_outcome;
 
     Q_DISABLE_COPY(DownloadJob)

@@ -466,13 +466,14 @@ void CvTilewright::slotRestartDownload()
 
 void CvTilewright::downloadFile()
 {
-    // Strictly one request at a time.
-    if (!downloadJob || downloadJob->busy())
+    if (!downloadJob)
         return;
     // Entries that end before a request (no address, no writable file) are
     // passed over here in a loop, never by recursion.
     while (!tileList.empty()) {
         const EntryPlan plan = EntryPlan::plan(currentSource(), destFolder, tileList.front());
+        if (!downloadJob->canStart(plan))
+            return;
         tileList.pop_front();
         ++jobEntries;
         if (plan.rejectedHost)
@@ -482,10 +483,12 @@ void CvTilewright::downloadFile()
         downloadJob->setProxy(proxySettings());
         if (downloadJob->start(plan)) {
             reply = downloadJob->reply();
-            return;
+            if (!downloadJob->archiveInFlight())
+                return;
         }
     }
-    goOnAfterEntry();
+    if (!downloadJob->busy())
+        goOnAfterEntry();
 }
 
 // This host's terms forbid bulk downloads: the job ends as by Stop.
@@ -530,6 +533,8 @@ void CvTilewright::goOnAfterEntry()
     // Disk full, a server that keeps refusing, a destination that takes no file.
     if (downloadJob && downloadJob->mustStop())
         return endDownloadJob();
+    if (tileList.empty() && downloadJob && downloadJob->busy())
+        return; // the entries taken ahead end first
     switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
     case JobSteps::Next::Entry:
         emit nextDownload();
