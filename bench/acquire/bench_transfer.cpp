@@ -92,6 +92,8 @@ public:
     qint64 median(const QString &variant) const
     {
         std::vector<qint64> ms;
+        if (!has(variant))
+            return 0; // left out by the variant filter
         for (const Sample &s : m_samples.at(variant))
             ms.push_back(s.ms);
         std::sort(ms.begin(), ms.end());
