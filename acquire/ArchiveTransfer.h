@@ -28,7 +28,8 @@ public:
     void abortAll();
 
 signals:
-    void finished(int id, int status, const QString &errorString);
+    // retryAfter: the answer's Retry-After header, for a 429 or 503.
+    void finished(int id, int status, const QString &errorString, const QByteArray &retryAfter);
 
 private slots:
     void deliverResults();
@@ -46,6 +47,7 @@ private:
         int id = 0;
         int status = 0;
         QString errorString;
+        QByteArray retryAfter;
     };
     void run();
 

@@ -40,7 +40,21 @@ struct Sink
     bool refused = false;
     bool statusChecked = false;
     qint64 skipped = 0;
+    QByteArray retryAfter; // of the answer being read
 };
+
+// Header lines of every answer, redirects included; only the last answer's
+// Retry-After counts.
+size_t headerLine(char *data, size_t size, size_t count, void *userData)
+{
+    Sink *sink = static_cast<Sink *>(userData);
+    const QByteArray line = QByteArray::fromRawData(data, int(size * count));
+    if (line.startsWith("HTTP/"))
+        sink->retryAfter.clear();
+    else if (line.size() > 12 && line.left(12).toLower() == "retry-after:")
+        sink->retryAfter = line.mid(12).trimmed().left(100);
+    return size * count;
+}
 
 // An error page longer than this ends the transfer instead of being read past.
 constexpr qint64 MaxSkippedBytes = 256 * 1024;
@@ -314,6 +328,8 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         headers.list = curl_slist_append(nullptr, line.constData());
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
     }
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &headerLine);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -336,8 +352,11 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     if (sink.aborted || code == CURLE_ABORTED_BY_CALLBACK)
         return failure(Status::Aborted, QStringLiteral("aborted"), httpCode);
     // An error status wins over what its page did to the size bound.
-    if (sink.refused || httpCode >= 400)
-        return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
+    if (sink.refused || httpCode >= 400) {
+        Result refused = failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
+        refused.retryAfter = sink.retryAfter;
+        return refused;
+    }
     if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return failure(Status::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes),
                        httpCode);

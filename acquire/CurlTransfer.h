@@ -57,6 +57,8 @@ struct Result
     Status status = Status::TransportError;
     long httpCode = 0;
     QString errorString;
+    // The final answer's Retry-After header, as sent (429 and 503 answers).
+    QByteArray retryAfter;
     bool ok() const { return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified; }
 };
 

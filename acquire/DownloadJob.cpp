@@ -107,7 +107,12 @@ DownloadJob::DownloadJob(QObject *parent)
     connect(m_retryTimer, &QTimer::timeout, this, [this] {
         m_waiting = false;
         m_countdown->stop();
-        sendRequest();
+        if (m_heldArchives.empty())
+            return sendRequest();
+        std::deque<ArchiveEntry> held;
+        held.swap(m_heldArchives);
+        for (const ArchiveEntry &entry : held)
+            sendArchive(entry.plan, entry.madeFolders, entry.retries);
     });
     m_countdown->setInterval(1000);
     connect(m_countdown, &QTimer::timeout, this, [this] { showWait(m_waitStatus); });
@@ -249,7 +254,7 @@ void DownloadJob::sendRequest()
     m_watchdog->start();
 }
 
-void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFolders)
+void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFolders, int retries)
 {
     if (!m_archives) {
         m_archives = new ArchiveTransfer(this);
@@ -265,7 +270,8 @@ void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFold
     options.lowSpeedBytes = m_limits.lowSpeedBytes;
     options.maxBodyBytes = plan.elevation ? m_limits.archiveBodyLimit : m_limits.tileBodyLimit;
     options.ifModifiedSince = conditionalTime(plan.target.path(), options.maxBodyBytes);
-    m_archiveQueue.push_back(ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), madeFolders});
+    m_archiveQueue.push_back(
+        ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), madeFolders, plan, retries});
     m_archiveElevation = plan.elevation;
 }
 
@@ -422,6 +428,7 @@ bool DownloadJob::answerStatus(QNetworkReply *done, int status)
     if (status == 429 || status == 503) {
         const qint64 waitMs = JobLimits::retryAfterMs(m_headers.value(*done, QByteArrayLiteral("Retry-After")));
         if (waitMs >= 0 && m_retries < JobLimits::MaxRetries) {
+            ++m_retries;
             retryLater(qMin<qint64>(waitMs, m_limits.maxRetryWaitMs), status);
             return true;
         }
@@ -434,7 +441,6 @@ bool DownloadJob::answerStatus(QNetworkReply *done, int status)
 
 void DownloadJob::retryLater(qint64 waitMs, int status)
 {
-    ++m_retries;
     m_waiting = true;
     m_waitStatus = status;
     m_retryTimer->start(int(waitMs));
@@ -463,14 +469,18 @@ void DownloadJob::countRefusal(int status, const QString &text)
                          .arg(text);
 }
 
-void DownloadJob::archiveEnded(int id, int status, const QString &error)
+void DownloadJob::archiveEnded(int id, int status, const QString &error, const QByteArray &retryAfter)
 {
     if (m_archiveQueue.empty() || id != m_archiveQueue.front().id)
         return; // a transfer of a stopped job
-    const QStringList madeFolders = m_archiveQueue.front().madeFolders;
+    const ArchiveEntry ended = m_archiveQueue.front();
+    const QStringList &madeFolders = ended.madeFolders;
     m_archiveQueue.pop_front();
     const auto result = CurlTransfer::Status(status);
-    if (!CurlTransfer::Result{result, 0, QString()}.ok()) {
+    CurlTransfer::Result judged;
+    judged.status = result;
+    const bool stored = judged.ok();
+    if (!stored) {
         // A transfer still to come may write into the same new folder.
         if (m_archiveQueue.empty())
             TileWriter::removeMadeFolders(madeFolders);
@@ -481,6 +491,8 @@ void DownloadJob::archiveEnded(int id, int status, const QString &error)
     if (result == CurlTransfer::Status::HttpError) {
         const auto match = QRegularExpression(QStringLiteral("\\b([1-5]\\d\\d)\\b")).match(error);
         httpStatus = match.hasMatch() ? match.captured(1).toInt() : 0;
+        if (retryArchives(ended, httpStatus, retryAfter))
+            return; // the entry goes on after the wait
     }
     if (!refusal(httpStatus))
         m_refusals = 0;
@@ -507,7 +519,29 @@ void DownloadJob::archiveEnded(int id, int status, const QString &error)
     // The transfers queued behind one that stopped the job end unheard.
     if (mustStop() && !m_archiveQueue.empty())
         dropQueuedArchives();
-    emit archiveFinished(ArchiveRequestId, !CurlTransfer::Result{result, 0, QString()}.ok());
+    emit archiveFinished(ArchiveRequestId, !stored);
+}
+
+// A server that asks to wait gets no request until the wait is over: the
+// tiles queued behind this one are taken back (the one that may already be
+// on its way is ended) and sent again after it, in their order.
+bool DownloadJob::retryArchives(const ArchiveEntry &ended, int httpStatus, const QByteArray &retryAfter)
+{
+    if (httpStatus != 429 && httpStatus != 503)
+        return false;
+    const qint64 waitMs = JobLimits::retryAfterMs(retryAfter);
+    if (waitMs < 0 || ended.retries >= JobLimits::MaxRetries)
+        return false;
+    m_heldArchives.clear();
+    m_heldArchives.push_back(ended);
+    ++m_heldArchives.back().retries;
+    for (const ArchiveEntry &queued : m_archiveQueue)
+        m_heldArchives.push_back(queued);
+    if (m_archives)
+        m_archives->abortAll();
+    m_archiveQueue.clear();
+    retryLater(qMin<qint64>(waitMs, m_limits.maxRetryWaitMs), httpStatus);
+    return true;
 }
 
 void DownloadJob::checkDisk()
@@ -538,6 +572,7 @@ void DownloadJob::abort()
     m_retryTimer->stop();
     m_countdown->stop();
     m_waiting = false;
+    m_heldArchives.clear();
     if (m_reply) {
         QNetworkReply *stopped = m_reply;
         releaseReply(); // disconnected first: the aborted reply reports nothing

@@ -129,7 +129,7 @@ private:
     enum class Cut { None, TooLarge, TimedOut, Broken };
 
     void sendRequest();
-    void sendArchive(const EntryPlan &plan, const QStringList &madeFolders);
+    void sendArchive(const EntryPlan &plan, const QStringList &madeFolders, int retries = 0);
     void dropQueuedArchives();
     void readHeaders();
     void readBody();
@@ -141,7 +141,7 @@ private:
     void retryLater(qint64 waitMs, int status);
     void showWait(int status);
     void countRefusal(int status, const QString &text);
-    void archiveEnded(int id, int status, const QString &error);
+    void archiveEnded(int id, int status, const QString &error, const QByteArray &retryAfter);
     void checkDisk();
     void endEntryLater();
     void releaseReply();
@@ -188,8 +188,13 @@ private:
     {
         int id = 0;
         QStringList madeFolders;
+        EntryPlan plan;
+        int retries = 0; // asked again after the server asked to wait
     };
     std::deque<ArchiveEntry> m_archiveQueue;
+    // Sent again, in this order, when the wait the server asked for is over.
+    std::deque<ArchiveEntry> m_heldArchives;
+    bool retryArchives(const ArchiveEntry &ended, int httpStatus, const QByteArray &retryAfter);
     bool m_archiveElevation = false; // the last one queued is an elevation archive
     JobOutcome m_outcome;
 

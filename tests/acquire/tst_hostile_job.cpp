@@ -107,6 +107,7 @@ private slots:
     void hostile();
     void retryAfter_data();
     void retryAfter();
+    void retryAfterWithTilesQueued();
     void stopWhileWaiting();
     void refusalStreak();
     void stopAtRandomMoments_data();
@@ -238,12 +239,16 @@ void TestHostileJob::retryAfter_data()
     QTest::addColumn<int>("stored");
     QTest::addColumn<int>("requestsPerTile");
     QTest::addColumn<qint64>("atLeastMs"); // the waits asked for, summed
+    QTest::addColumn<bool>("https");
 
-    QTest::newRow("429, seconds, twice") << "429?after=1&times=2" << 2 << 3 << qint64(2 * 2 * 1000);
-    // An HTTP date has whole seconds: the wait is up to one second.
-    QTest::newRow("503, HTTP date, once") << "503?after=1&date=1&times=1" << 2 << 2 << qint64(0);
-    // Asked again three times at most, then counted as failed.
-    QTest::newRow("429 for good") << "429?after=0" << 0 << 4 << qint64(0);
+    for (const bool https : {false, true}) {
+        const char *tag = https ? ", https" : "";
+        QTest::addRow("429, seconds, twice%s", tag) << "429?after=1&times=2" << 2 << 3 << qint64(2 * 2 * 1000) << https;
+        // An HTTP date has whole seconds: the wait is up to one second.
+        QTest::addRow("503, HTTP date, once%s", tag) << "503?after=1&date=1&times=1" << 2 << 2 << qint64(0) << https;
+        // Asked again three times at most, then counted as failed.
+        QTest::addRow("429 for good%s", tag) << "429?after=0" << 0 << 4 << qint64(0) << https;
+    }
 }
 
 void TestHostileJob::retryAfter()
@@ -252,12 +257,13 @@ void TestHostileJob::retryAfter()
     QFETCH(int, stored);
     QFETCH(int, requestsPerTile);
     QFETCH(qint64, atLeastMs);
+    QFETCH(bool, https);
 
     prefill(1);
     const QString path = fault.section(QLatin1Char('?'), 0, 0);
     static int unique = 0;
     const QString prefix = QStringLiteral("/%1/w%2").arg(path).arg(++unique);
-    const QString base = m_server.httpUrl() + prefix;
+    const QString base = (https ? m_server.httpsUrl() : m_server.httpUrl()) + prefix;
     const QString query = QLatin1Char('?') + fault.section(QLatin1Char('?'), 1);
     DownloadJob job;
     job.begin(ProxySettings(), m_dest);
@@ -277,6 +283,51 @@ void TestHostileJob::retryAfter()
                  texts.first().endsWith(QStringLiteral(" s (HTTP %1)").arg(path)),
              qPrintable(texts.first()));
     checkTiles(2);
+}
+
+// HTTPS tiles queued behind one the server asks to wait for are taken back
+// and sent after the wait, in their order; each is stored once.
+void TestHostileJob::retryAfterWithTilesQueued()
+{
+    prefill(1);
+    const QString waitBase = m_server.httpsUrl() + QStringLiteral("/429/queued");
+    const QString okBase = m_server.httpsUrl() + QStringLiteral("/ok/queued");
+    QVector<EntryPlan> plans;
+    for (int y = 0; y < 3; ++y)
+        plans << (y == 1 ? planFor(waitBase, m_dest, y, QStringLiteral("?after=1&times=1")) : planFor(okBase, m_dest, y));
+    DownloadJob job;
+    job.begin(ProxySettings(), m_dest);
+    int next = 0;
+    int ended = 0;
+    bool queuedBehindTheWait = false;
+    const auto feed = [&] {
+        while (next < plans.size() && job.canStart(plans.at(next))) {
+            if (next == 2 && job.archiveInFlight())
+                queuedBehindTheWait = true;
+            job.start(plans.at(next++));
+        }
+    };
+    connect(&job, &DownloadJob::archiveFinished, this, [&] {
+        ++ended;
+        feed();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    feed();
+    QTRY_VERIFY_WITH_TIMEOUT(ended == 3, 60000);
+    QVERIFY(queuedBehindTheWait);
+    QVERIFY2(clock.elapsed() >= 1000 - 100, qPrintable(QString::number(clock.elapsed())));
+    const JobOutcome outcome = job.finish();
+    QCOMPARE(outcome.stored(), 3);
+    QCOMPARE(outcome.entries(), 3);
+    QCOMPARE(m_server.requestCount(QStringLiteral("/429/queued/")), 2);
+    // The tile behind the wait may have been on its way when the server's
+    // answer came; it was ended then and asked for once more.
+    QVERIFY(m_server.requestCount(QStringLiteral("/ok/queued/12/1/2.png")) <= 2);
+    QCOMPARE(m_server.requestCount(QStringLiteral("/ok/queued/12/1/0.png")), 1);
+    checkTiles(3);
+    for (int y = 0; y < 3; ++y)
+        QVERIFY(readFile(m_dest + tileName(y)) != m_old);
 }
 
 // Stop while the job waits for the server: it ends at once and asks nothing more.
