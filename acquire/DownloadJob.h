@@ -96,6 +96,8 @@ public:
     QString stopText() const { return m_stopText; }
 
     bool busy() const { return m_reply || m_archiveId != 0 || m_waiting || m_pendingEnd; }
+    // Whether start() would take this entry now.
+    bool canStart(const EntryPlan &plan) const { Q_UNUSED(plan) return !busy(); }
     bool archiveInFlight() const { return m_archiveId != 0; }
     // Waiting before the same tile is asked for again.
     bool waitingToRetry() const { return m_waiting; }

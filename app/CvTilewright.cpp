@@ -5,6 +5,7 @@
 #include "acquire/DownloadJob.h"
 #include "acquire/EntryPlan.h"
 #include "acquire/TileEnumerator.h"
+#include "app/DownloadRun.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
 #include "app/JobAdmission.h"
@@ -52,6 +53,7 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     statusThrottle = new StatusThrottle(this);
     copyThread = new CopyThread;
     connectWindow();
+    connectRun();
 
     ui->cancleButton->setEnabled(false);
     ui->progressBar->setMinimum(0);
@@ -84,10 +86,8 @@ CvTilewright::~CvTilewright()
 {
     if (downloadJob) {
         // The request in flight ends without reporting to a window on its way out.
-        requestAborted = true;
         downloadJob->disconnect(this);
-        downloadJob->abort();
-        reply = nullptr;
+        downloadRun.stop();
     }
     delete copyThread;
     copyThread = nullptr;
@@ -339,30 +339,26 @@ bool CvTilewright::parseDgml(const QString &fileName)
 }
 
 // ---- download job -----------------------------------------------------------
+// One tile's road: slot_download admits the job and hands it to downloadRun,
+// which lists the area, plans each entry and starts it on downloadJob; the
+// job stores the tile and reports its end to the run, which goes on with the
+// next entry, the next chunk or the end (endDownloadJob).
 
 int CvTilewright::listLimit = TileEnumerator::ListLimit;
 
 void CvTilewright::slot_download()
 {
-    if (!mapWidget || !tileList.empty())
+    if (!mapWidget || !tileList.empty() || downloadRun.running())
         return;
     downloadArea = mapWidget->visibleArea();
     currentZoom = mapWidget->mapZoom();
     if (!admitJob())
         return;
-
-    // Wired whatever the mode: a chunked copy job goes on through
-    // slotRestartDownload as well.
-    connect(this, &CvTilewright::nextDownload, this, &CvTilewright::downloadFile, Qt::UniqueConnection);
-    connect(this, &CvTilewright::restartDownload, this, &CvTilewright::slotRestartDownload,
-            Qt::UniqueConnection);
+    setJobRunning(true);
     if (downloadMode)
         beginDownloadJob();
-    copyOutcome = JobOutcome();
-    restartZoom = 0;
-    enumerateChunk(currentZoom, ui->zoomTo->value());
-    setJobRunning(true);
-    startChunk();
+    else
+        beginCopyJob();
 }
 
 // Counts the job before anything is fetched: a job the server does not allow
@@ -383,28 +379,45 @@ bool CvTilewright::admitJob()
     ui->progLab->setToolTip(admission.countText());
     ui->progressBar->setToolTip(admission.countText());
     jobRate.start(downloadMode);
-    jobEntries = 0;
     return true;
 }
 
-// The job takes the proxy in force at every start, so credentials entered
-// since the last job reach its requests.
+// What the run reads from the window while it works: the source and the
+// proxy as they are now (credentials entered since the last entry reach the
+// next request), and the download zoom before each next chunk.
+void CvTilewright::connectRun()
+{
+    downloadRun.setInputs(DownloadRun::Inputs{[this] { return currentSource(); }, [this] { return proxySettings(); },
+                                              [this] { return ui->zoomTo->value(); }});
+    connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::startBar);
+    connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::nextDownload);
+    connect(&downloadRun, &DownloadRun::restarting, this, &CvTilewright::restartDownload);
+    connect(&downloadRun, &DownloadRun::entryText, statusThrottle, &StatusThrottle::step);
+    connect(&downloadRun, &DownloadRun::hostRejected, this, &CvTilewright::rejectHost);
+    connect(&downloadRun, &DownloadRun::ended, this, &CvTilewright::endDownloadJob);
+    // Both go on with whatever the run has to do; it does so by itself too.
+    connect(this, &CvTilewright::nextDownload, this, &CvTilewright::downloadFile);
+    connect(this, &CvTilewright::restartDownload, this, &CvTilewright::slotRestartDownload);
+}
+
 void CvTilewright::beginDownloadJob()
 {
-    if (!downloadJob) {
-        downloadJob = new DownloadJob(this);
-        networkManager = downloadJob->networkManager();
-        connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
-        connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
-        connect(downloadJob, &DownloadJob::tileFinished, this, &CvTilewright::finished);
-        connect(downloadJob, &DownloadJob::archiveFinished, this, &CvTilewright::httpRequestFinished);
-        connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
-            statusThrottle->clear();
-            ui->progLab->setText(text);
-            ui->progLab->setToolTip(text); // the label may be narrower than the text
-        });
-    }
-    downloadJob->begin(proxySettings(), destFolder);
+    if (!downloadJob)
+        makeDownloadJob();
+    downloadRun.start(downloadJob, DownloadRun::Job{downloadArea, currentZoom, sourceKind, destFolder, listLimit});
+}
+
+void CvTilewright::makeDownloadJob()
+{
+    downloadJob = new DownloadJob(this);
+    networkManager = downloadJob->networkManager();
+    connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
+    connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
+    connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
+        statusThrottle->clear();
+        ui->progLab->setText(text);
+        ui->progLab->setToolTip(text); // the label may be narrower than the text
+    });
 }
 
 ProxySettings CvTilewright::proxySettings() const
@@ -422,138 +435,62 @@ SourceAddress::TileSource CvTilewright::currentSource()
     return source;
 }
 
-// Hands the chunk just enumerated to the job's worker: the copy worker or the
-// one-request-at-a-time download.
-void CvTilewright::startChunk()
+// A chunk is listed: the bar counts its entries.
+void CvTilewright::startBar(int minimum, int maximum)
 {
-    if (!downloadMode) {
-        if (tileList.empty())
-            endJob(copyOutcome.copyEndText());
-        else
-            emit nextCopy();
-        return;
-    }
-    emit nextDownload();
-}
-
-// Fills tileList (and, for a copy job, the copy worker's queue) and sets the
-// progress bar for the chunk starting at fromZoom.
-void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
-{
-    const TileEnumerator::Result result = JobSteps::enumerateChunk(downloadArea, fromZoom, toZoom, sourceKind, tileList,
-                                                                   listLimit, downloadMode ? nullptr : copyThread);
-    restartZoom = result.restartZoom;
-
-    ui->progressBar->setMinimum(1);
-    ui->progressBar->setMaximum(JobSteps::barMaximum(result.listed()));
-    statusThrottle->startBar(1);
-}
-
-void CvTilewright::slotRestartDownload()
-{
-    if (!mapWidget || !tileList.empty() || restartZoom == 0)
-        return;
-    const int toZoom = ui->zoomTo->value();
-    const int fromZoom = restartZoom;
-    restartZoom = 0;
-    // The download zoom was lowered below the levels still to do: the job is
-    // complete as it stands.
-    if (!JobSteps::chunkRemains(fromZoom, toZoom, sourceKind))
-        return downloadMode ? endDownloadJob() : endJob(copyOutcome.copyEndText());
-    enumerateChunk(fromZoom, toZoom);
-    startChunk();
+    ui->progressBar->setMinimum(minimum);
+    ui->progressBar->setMaximum(maximum);
+    statusThrottle->startBar(minimum);
 }
 
 void CvTilewright::downloadFile()
 {
-    // Strictly one request at a time.
-    if (!downloadJob || downloadJob->busy())
+    downloadRun.goOn();
+}
+
+void CvTilewright::slotRestartDownload()
+{
+    // A download run lists its next chunk by itself once the list is worked off.
+    if (downloadMode)
+        return downloadRun.goOn();
+    if (!mapWidget || !tileList.empty() || restartZoom == 0)
         return;
-    // Entries that end before a request (no address, no writable file) are
-    // passed over here in a loop, never by recursion.
-    while (!tileList.empty()) {
-        const EntryPlan plan = EntryPlan::plan(currentSource(), destFolder, tileList.front());
-        tileList.pop_front();
-        ++jobEntries;
-        if (plan.rejectedHost)
-            return rejectHost();
-        showEntry(plan);
-        requestAborted = false;
-        downloadJob->setProxy(proxySettings());
-        if (downloadJob->start(plan)) {
-            reply = downloadJob->reply();
-            return;
-        }
-    }
-    goOnAfterEntry();
+    qint64 listed = 0;
+    // The download zoom may have been lowered below the levels still to do:
+    // the job is complete as it stands.
+    if (!downloadRun.chunks().next(ui->zoomTo->value(), &listed, copyThread))
+        return endJob(copyOutcome.copyEndText());
+    startCopyChunk(listed);
 }
 
 // This host's terms forbid bulk downloads: the job ends as by Stop.
-void CvTilewright::rejectHost()
+void CvTilewright::rejectHost(const QString &host)
 {
-    QMessageBox::information(this, tr("Tilewright"), tr("Download from host %1 rejected!").arg(sourceFolder));
+    QMessageBox::information(this, tr("Tilewright"), tr("Download from host %1 rejected!").arg(host));
     cancelDownload();
 }
 
-void CvTilewright::showEntry(const EntryPlan &plan)
-{
-    if (plan.transport == EntryPlan::Transport::Https)
-        currentRequestId = DownloadJob::ArchiveRequestId;
-    if (!plan.hasAddress())
-        return;
-    downloadUrl = plan.address.text;
-    statusThrottle->step(plan.statusText());
-}
-
-// The job has stored or counted the answer; the window goes on.
+// The job reports the ends of its entries to the run; these take the same
+// reports from anyone else.
 void CvTilewright::finished()
 {
-    reply = nullptr;
-    if (requestAborted)
-        return;
-    goOnAfterEntry();
+    downloadRun.entryEnded();
 }
 
 void CvTilewright::httpRequestFinished(int requestId, bool error)
 {
-    Q_UNUSED(error) // a failed archive does not stop the job
-    if (requestId != currentRequestId)
-        return;
-    if (requestAborted)
-        return; // nothing of the stopped transfer was kept
-    goOnAfterEntry();
+    downloadRun.archiveEnded(requestId, error);
 }
 
-// The step after every entry: the next entry, the next chunk, or the end.
-void CvTilewright::goOnAfterEntry()
+void CvTilewright::endDownloadJob(const QString &endText)
 {
-    // Disk full, a server that keeps refusing, a destination that takes no file.
-    if (downloadJob && downloadJob->mustStop())
-        return endDownloadJob();
-    switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
-    case JobSteps::Next::Entry:
-        emit nextDownload();
-        break;
-    case JobSteps::Next::Chunk:
-        emit restartDownload();
-        break;
-    case JobSteps::Next::End:
-        endDownloadJob();
-        break;
-    }
-}
-
-void CvTilewright::endDownloadJob()
-{
-    tileList.clear();
-    restartZoom = 0;
-    endJob(downloadJob ? downloadJob->endText(destFolder) : JobOutcome().downloadEndText(destFolder));
+    endJob(endText);
     ui->progLab->setToolTip(ui->progLab->text()); // the label may be narrower than the text
 }
 
 void CvTilewright::endJob(const QString &status)
 {
-    jobRate.finish(downloadMode ? jobEntries : copyOutcome.entries());
+    jobRate.finish(downloadMode ? downloadRun.entries() : copyOutcome.entries());
     statusThrottle->clear();
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
@@ -565,19 +502,15 @@ void CvTilewright::endJob(const QString &status)
 void CvTilewright::cancelDownload()
 {
     if (downloadMode) {
-        requestAborted = true;
-        if (downloadJob)
-            downloadJob->abort(); // the old tile of the entry in flight stays
-        reply = nullptr;
+        downloadRun.stop(); // the old tile of the entry in flight stays
         statusThrottle->clear();
         ui->progLab->setText(tr("Download canceled!"));
     } else if (copyThread) {
         copyThread->stopProcess();
     }
     // A stopped job of either kind must not go on with its next chunk.
-    restartZoom = 0;
+    downloadRun.chunks().clear();
     setJobRunning(false);
-    tileList.clear();
 }
 
 // The reply's progress and error signals reach the window for its table's
@@ -587,6 +520,23 @@ void CvTilewright::error(QNetworkReply::NetworkError) {}
 void CvTilewright::readResponseHeader(const QByteArray &) {}
 
 // ---- copy job ---------------------------------------------------------------
+
+void CvTilewright::beginCopyJob()
+{
+    copyOutcome = JobOutcome();
+    startCopyChunk(downloadRun.chunks().first(downloadArea, currentZoom, ui->zoomTo->value(), sourceKind, listLimit,
+                                              copyThread));
+}
+
+// The chunk just listed is on the copy worker's queue as well.
+void CvTilewright::startCopyChunk(qint64 listed)
+{
+    startBar(1, JobSteps::barMaximum(listed));
+    if (tileList.empty())
+        endJob(copyOutcome.copyEndText());
+    else
+        emit nextCopy();
+}
 
 // Hands the chunk just enumerated (already on the worker's queue) to the copy
 // worker. The bar counts copied tiles from 0, so it is full only when every
@@ -619,13 +569,11 @@ void CvTilewright::slot_update(int iZoom, int iTile)
         copyOutcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
         copyOutcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
     }
-    tileList.clear();
+    downloadRun.chunks().tiles().clear();
     // The enumeration stopped at its list limit: the job goes on with the
     // next levels (slotRestartDownload ends it itself if none are left).
-    if (restartZoom != 0) {
-        slotRestartDownload();
-        return;
-    }
+    if (restartZoom != 0)
+        return slotRestartDownload();
     endJob(copyOutcome.copyEndText());
     repaint();
 }
