@@ -5,12 +5,12 @@
 #include "acquire/DownloadJob.h"
 #include "acquire/EntryPlan.h"
 #include "acquire/TileEnumerator.h"
+#include "app/CopyRun.h"
 #include "app/DownloadRun.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
 #include "app/JobAdmission.h"
 #include "app/JobAdmissionPrompt.h"
-#include "app/JobSteps.h"
 #include "app/SourceChoice.h"
 #include "app/SourceDialogPrompt.h"
 #include "app/ProgramFiles.h"
@@ -19,7 +19,6 @@
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
 #include "mapview/SourcePolicy.h"
-#include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
 #include "settings/ProxyDetection.h"
@@ -29,12 +28,9 @@
 #include "settings/SourceKind.h"
 
 #include <QDesktopServices>
-#include <QEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QTimer>
 #include <QToolBar>
@@ -54,6 +50,7 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     copyThread = new CopyThread;
     connectWindow();
     connectRun();
+    connectCopyRun();
 
     ui->cancleButton->setEnabled(false);
     ui->progressBar->setMinimum(0);
@@ -358,7 +355,7 @@ void CvTilewright::slot_download()
     if (downloadMode)
         beginDownloadJob();
     else
-        beginCopyJob();
+        copyRun.start(copyThread, CopyRun::Job{downloadArea, currentZoom, sourceKind, sourceFolder, destFolder, listLimit});
 }
 
 // Counts the job before anything is fetched: a job the server does not allow
@@ -452,15 +449,9 @@ void CvTilewright::slotRestartDownload()
 {
     // A download run lists its next chunk by itself once the list is worked off.
     if (downloadMode)
-        return downloadRun.goOn();
-    if (!mapWidget || !tileList.empty() || restartZoom == 0)
-        return;
-    qint64 listed = 0;
-    // The download zoom may have been lowered below the levels still to do:
-    // the job is complete as it stands.
-    if (!downloadRun.chunks().next(ui->zoomTo->value(), &listed, copyThread))
-        return endJob(copyOutcome.copyEndText());
-    startCopyChunk(listed);
+        downloadRun.goOn();
+    else
+        copyRun.nextChunk();
 }
 
 // This host's terms forbid bulk downloads: the job ends as by Stop.
@@ -490,7 +481,7 @@ void CvTilewright::endDownloadJob(const QString &endText)
 
 void CvTilewright::endJob(const QString &status)
 {
-    jobRate.finish(downloadMode ? downloadRun.entries() : copyOutcome.entries());
+    jobRate.finish(downloadMode ? downloadRun.entries() : copyRun.outcome().entries());
     statusThrottle->clear();
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
@@ -521,59 +512,33 @@ void CvTilewright::readResponseHeader(const QByteArray &) {}
 
 // ---- copy job ---------------------------------------------------------------
 
-void CvTilewright::beginCopyJob()
+void CvTilewright::connectCopyRun()
 {
-    copyOutcome = JobOutcome();
-    startCopyChunk(downloadRun.chunks().first(downloadArea, currentZoom, ui->zoomTo->value(), sourceKind, listLimit,
-                                              copyThread));
+    copyRun.setDownloadZoom([this] { return ui->zoomTo->value(); });
+    connect(&copyRun, &CopyRun::barRange, this, &CvTilewright::startBar);
+    connect(&copyRun, &CopyRun::chunkDue, this, &CvTilewright::nextCopy);
+    connect(&copyRun, &CopyRun::copyStarted, this, [this] {
+        ui->progressBar->setMinimum(0);
+        ui->progressBar->setValue(0);
+    });
+    connect(&copyRun, &CopyRun::tileCopied, this, [this](const QString &text) {
+        ui->progLab->setText(text);
+        ui->progressBar->setValue(ui->progressBar->value() + 1);
+    });
+    connect(&copyRun, &CopyRun::ended, this, [this](const QString &endText) {
+        endJob(endText);
+        repaint();
+    });
 }
 
-// The chunk just listed is on the copy worker's queue as well.
-void CvTilewright::startCopyChunk(qint64 listed)
-{
-    startBar(1, JobSteps::barMaximum(listed));
-    if (tileList.empty())
-        endJob(copyOutcome.copyEndText());
-    else
-        emit nextCopy();
-}
-
-// Hands the chunk just enumerated (already on the worker's queue) to the copy
-// worker. The bar counts copied tiles from 0, so it is full only when every
-// listed tile was copied and stays short when source tiles are missing.
 void CvTilewright::copyFile()
 {
-    if (tileList.empty())
-        return;
-    ui->progressBar->setMinimum(0);
-    ui->progressBar->setValue(0);
-    if (!copyThread || !copyThread->startCopy(sourceFolder, destFolder))
-        slot_update(-1, -1); // nothing the worker could take: end as it would
+    copyRun.copyChunk();
 }
 
-// The worker's reports: one per copied tile (zoom, row), then (-1, -1) when
-// its run is over, after the last tile or after Stop.
 void CvTilewright::slot_update(int iZoom, int iTile)
 {
     // A late report of a stopped copy is no business of a download job.
-    if (downloadMode)
-        return;
-    if (iZoom >= 0 || iTile >= 0) {
-        copyOutcome.addStored();
-        ui->progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
-        ui->progressBar->setValue(ui->progressBar->value() + 1);
-        return;
-    }
-    if (copyThread) {
-        const CopyThread::Failures failed = copyThread->runFailures();
-        copyOutcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
-        copyOutcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
-    }
-    downloadRun.chunks().tiles().clear();
-    // The enumeration stopped at its list limit: the job goes on with the
-    // next levels (slotRestartDownload ends it itself if none are left).
-    if (restartZoom != 0)
-        return slotRestartDownload();
-    endJob(copyOutcome.copyEndText());
-    repaint();
+    if (!downloadMode)
+        copyRun.workerReport(iZoom, iTile);
 }

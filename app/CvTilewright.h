@@ -2,6 +2,7 @@
 
 #include "acquire/JobOutcome.h"
 #include "acquire/SourceAddress.h"
+#include "app/CopyRun.h"
 #include "app/DownloadRun.h"
 #include "app/JobRate.h"
 #include "mapview/GeoArea.h"
@@ -96,8 +97,9 @@ private:
     std::unique_ptr<Ui::CvTilewrightClass> ui;
     // The download job's entry loop; the members below that name its state
     // (tileList, restartZoom, downloadUrl, ...) are read-only views of it.
-    // A copy job lists its chunks in the same list.
     DownloadRun downloadRun;
+    // The copy job's steps, over the download run's tile list.
+    CopyRun copyRun{downloadRun.chunks()};
     CvMapWidget *mapWidget = nullptr;
     CopyThread *copyThread = nullptr;
     QToolBar *toolBar = nullptr;
@@ -149,7 +151,6 @@ private:
     // flight is downloadJob->reply() (outputFile stays unused: a body is
     // written only once its reply has succeeded).
     class DownloadJob *downloadJob = nullptr;
-    JobOutcome copyOutcome;
     // The per-tile status texts pass through it, at most one per 40 ms.
     class StatusThrottle *statusThrottle = nullptr;
     void connectRun();
@@ -158,8 +159,7 @@ private:
     ProxySettings proxySettings() const;
     SourceAddress::TileSource currentSource();
     void beginDownloadJob();
-    void beginCopyJob();
-    void startCopyChunk(qint64 listed);
+    void connectCopyRun();
     void startBar(int minimum, int maximum);
     void endDownloadJob(const QString &endText);
     void endJob(const QString &status);
