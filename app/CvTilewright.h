@@ -32,8 +32,9 @@ class QToolBar;
 class QToolButton;
 
 // The main window. It owns everything a tile job works on: destination,
-// source choice, area and zoom range, the list of tiles still to fetch or copy,
-// the request in flight, the proxy fields and the imported map theme.
+// source choice, area and zoom range, the proxy fields and the imported map
+// theme; the jobs' runs (DownloadRun, CopyRun) keep the list of tiles still
+// to fetch or copy and work it off, and tell the window what to show.
 class CvTilewright : public QMainWindow
 {
     Q_OBJECT

@@ -59,6 +59,7 @@ public:
 
     explicit DownloadRun(QObject *parent = nullptr);
 
+    // Set before the first start; all three are needed.
     void setInputs(const Inputs &inputs) { m_inputs = inputs; }
 
     // Begins the job on downloadJob (whose per-entry reports the run takes
