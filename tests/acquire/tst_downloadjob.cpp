@@ -78,6 +78,7 @@ private slots:
     void unwritableDestination();
     void serverPushback();
     void emptyJobEnds();
+    void destinationStaysForTheJob();
     void restartAboveLoweredZoomEnds();
     void rejectedHostSendsNothing();
     void explicitProxyOnTheJob();
@@ -531,6 +532,27 @@ void TestDownloadJob::emptyJobEnds()
     QCOMPARE(form(w).progLab->text(), Finished);
     QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
     QVERIFY(filesBelow(m_dest).isEmpty());
+}
+
+// A theme import during a job may point the window at another destination;
+// the running job keeps the one it probed at its start, for every tile and
+// for its end text.
+void TestDownloadJob::destinationStaysForTheJob()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    const QString other = m_dest + QStringLiteral("other/");
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    w->destFolder = other;
+    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
+    QCOMPARE(form(w).progLab->text(), Finished);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    QStringList expected;
+    for (const TileId &t : tiles)
+        expected << tilePath(t);
+    expected.sort();
+    QCOMPARE(filesBelow(m_dest), expected);
+    QVERIFY(!QFileInfo::exists(other));
 }
 
 // The download zoom was lowered below the level of the next chunk while the
