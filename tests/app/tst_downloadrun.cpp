@@ -223,26 +223,48 @@ void TestDownloadRun::jobThatMustStopEndsWithItsText()
 
 // Levels 1 to 7 of the world are 21,844 entries in one chunk, none with an
 // address: each is counted by the job and passed over in the loop, and the
-// run ends before start() returns, with no request sent.
+// run ends before start() returns, with no request sent. It runs on a thread
+// with a small stack: passing the entries over by recursion would overflow
+// it long before the last one.
 void TestDownloadRun::entriesWithoutAddressArePassedOver()
 {
     m_source.sourceFolder = QStringLiteral("http://no such host/");
-    m_downloadZoom = 7;
-    DownloadJob downloadJob;
-    DownloadRun run;
-    wire(run);
-    int texts = 0;
-    connect(&run, &DownloadRun::entryText, this, [&texts] { ++texts; });
-    run.start(&downloadJob, job(area(-180.0, 85.0, 179.99, -85.0), 1));
+    const DownloadRun::Job world = job(area(-180.0, 85.0, 179.99, -85.0), 1);
+    struct Seen
+    {
+        QStringList ended;
+        QList<int> chunks;
+        int texts = 0;
+        bool running = true;
+        qint64 entries = 0;
+        int noAddress = 0;
+        QString endText;
+    } seen;
+    std::unique_ptr<QThread> thread(QThread::create([this, &world, &seen] {
+        DownloadJob downloadJob;
+        DownloadRun run;
+        run.setInputs(DownloadRun::Inputs{[this] { return m_source; }, [] { return ProxySettings(); }, [] { return 7; }});
+        // No context object: the reports arrive on this thread, at once.
+        QObject::connect(&run, &DownloadRun::ended, [&seen](const QString &text) { seen.ended << text; });
+        QObject::connect(&run, &DownloadRun::barRange, [&seen](int, int maximum) { seen.chunks << maximum; });
+        QObject::connect(&run, &DownloadRun::entryText, [&seen] { ++seen.texts; });
+        run.start(&downloadJob, world);
+        seen.running = run.running();
+        seen.entries = run.entries();
+        seen.noAddress = downloadJob.outcome().skipped(JobOutcome::Reason::NoAddress);
+        seen.endText = downloadJob.outcome().downloadEndText(world.destFolder);
+    }));
+    thread->setStackSize(512 * 1024);
+    thread->start();
+    QVERIFY(thread->wait(120000));
 
-    const qint64 entries = 4 + 16 + 64 + 256 + 1024 + 4096 + 16384;
-    QCOMPARE(m_ended.size(), 1);
-    QVERIFY(!run.running());
-    QCOMPARE(run.entries(), entries);
-    QCOMPARE(m_chunks, QList<int>{int(entries)});
-    QCOMPARE(downloadJob.outcome().skipped(JobOutcome::Reason::NoAddress), int(entries));
-    QCOMPARE(m_ended.first(), downloadJob.outcome().downloadEndText(m_dest));
-    QCOMPARE(texts, 0); // the status line names only entries that are asked for
+    const int entries = 4 + 16 + 64 + 256 + 1024 + 4096 + 16384;
+    QCOMPARE(seen.ended, QStringList{seen.endText});
+    QVERIFY(!seen.running);
+    QCOMPARE(seen.entries, qint64(entries));
+    QCOMPARE(seen.chunks, QList<int>{entries});
+    QCOMPARE(seen.noAddress, entries);
+    QCOMPARE(seen.texts, 0); // the status line names only entries that are asked for
     QVERIFY(requests().isEmpty());
 }
 
