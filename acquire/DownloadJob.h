@@ -23,28 +23,28 @@ class QTimer;
 class TileWriter;
 
 // The road of one tile, from the Download button to its file:
-//   CvTilewright::slot_download  enumerates the visible area into the window's
-//                                tile list and begins a job here, which checks
-//                                once that the destination takes files
-//   CvTilewright::downloadFile   takes the front entry, lets EntryPlan decide
-//                                its address, file and transport, and hands
-//                                the plan to start()
+//   CvTilewright::slot_download  counts the visible area and starts a
+//                                DownloadRun, which begins a job here (the
+//                                destination is probed once) and lists the
+//                                first chunk of the area
+//   DownloadRun::goOn            plans the front entry (EntryPlan: address,
+//                                file, transport) and hands it to start()
+//                                whenever canStart() says the job takes it
 //   DownloadJob::start           sends a GET through Qt (conditional when a
 //                                sound tile is already there), or queues the
-//                                HTTPS transfer on ArchiveTransfer's thread
+//                                HTTPS transfer on ArchiveTransfer's thread,
+//                                a few tiles ahead of the one running
 //   DownloadJob::readBody        the body arrives piece by piece, bounded in
 //                                size and judged by TileContent::Checker
 //   DownloadJob::replyFinished   a complete body that is a tile goes to the
 //                                TileWriter's thread, which replaces the old
 //                                file only with the complete new one; a server
 //                                that asks to wait is asked again later
-//   tileFinished / archiveFinished reach CvTilewright::finished /
-//                                httpRequestFinished, which ask mustStop() and
-//                                go on with the next entry, the next chunk, or
-//                                the end
+//   tileFinished / archiveFinished run DownloadRun's loop again: the next
+//                                entry, the next chunk, or the end
 //   DownloadJob::endText         waits for the writer and gives the status
 //                                line's text for the job's end
-// Strictly one request is in flight at a time; every entry lands in the
+// Strictly one request is on the wire at a time; every entry lands in the
 // outcome's counts: stored, unchanged, failed with its reason, or skipped.
 class DownloadJob : public QObject
 {

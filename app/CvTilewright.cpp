@@ -5,11 +5,12 @@
 #include "acquire/DownloadJob.h"
 #include "acquire/EntryPlan.h"
 #include "acquire/TileEnumerator.h"
+#include "app/CopyRun.h"
+#include "app/DownloadRun.h"
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
 #include "app/JobAdmission.h"
 #include "app/JobAdmissionPrompt.h"
-#include "app/JobSteps.h"
 #include "app/SourceChoice.h"
 #include "app/SourceDialogPrompt.h"
 #include "app/ProgramFiles.h"
@@ -18,7 +19,6 @@
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
 #include "mapview/SourcePolicy.h"
-#include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
 #include "settings/ProxyDetection.h"
@@ -28,12 +28,9 @@
 #include "settings/SourceKind.h"
 
 #include <QDesktopServices>
-#include <QEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QTimer>
 #include <QToolBar>
@@ -52,6 +49,8 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     statusThrottle = new StatusThrottle(this);
     copyThread = new CopyThread;
     connectWindow();
+    connectRun();
+    connectCopyRun();
 
     ui->cancleButton->setEnabled(false);
     ui->progressBar->setMinimum(0);
@@ -84,10 +83,8 @@ CvTilewright::~CvTilewright()
 {
     if (downloadJob) {
         // The request in flight ends without reporting to a window on its way out.
-        requestAborted = true;
         downloadJob->disconnect(this);
-        downloadJob->abort();
-        reply = nullptr;
+        downloadRun.stop();
     }
     delete copyThread;
     copyThread = nullptr;
@@ -339,30 +336,26 @@ bool CvTilewright::parseDgml(const QString &fileName)
 }
 
 // ---- download job -----------------------------------------------------------
+// One tile's road: slot_download admits the job and hands it to downloadRun,
+// which lists the area, plans each entry and starts it on downloadJob; the
+// job stores the tile and reports its end to the run, which goes on with the
+// next entry, the next chunk or the end (endDownloadJob).
 
 int CvTilewright::listLimit = TileEnumerator::ListLimit;
 
 void CvTilewright::slot_download()
 {
-    if (!mapWidget || !tileList.empty())
+    if (!mapWidget || !tileList.empty() || downloadRun.running())
         return;
     downloadArea = mapWidget->visibleArea();
     currentZoom = mapWidget->mapZoom();
     if (!admitJob())
         return;
-
-    // Wired whatever the mode: a chunked copy job goes on through
-    // slotRestartDownload as well.
-    connect(this, &CvTilewright::nextDownload, this, &CvTilewright::downloadFile, Qt::UniqueConnection);
-    connect(this, &CvTilewright::restartDownload, this, &CvTilewright::slotRestartDownload,
-            Qt::UniqueConnection);
+    setJobRunning(true);
     if (downloadMode)
         beginDownloadJob();
-    copyOutcome = JobOutcome();
-    restartZoom = 0;
-    enumerateChunk(currentZoom, ui->zoomTo->value());
-    setJobRunning(true);
-    startChunk();
+    else
+        copyRun.start(copyThread, CopyRun::Job{downloadArea, currentZoom, sourceKind, sourceFolder, destFolder, listLimit});
 }
 
 // Counts the job before anything is fetched: a job the server does not allow
@@ -383,28 +376,45 @@ bool CvTilewright::admitJob()
     ui->progLab->setToolTip(admission.countText());
     ui->progressBar->setToolTip(admission.countText());
     jobRate.start(downloadMode);
-    jobEntries = 0;
     return true;
 }
 
-// The job takes the proxy in force at every start, so credentials entered
-// since the last job reach its requests.
+// What the run reads from the window while it works: the source and the
+// proxy as they are now (credentials entered since the last entry reach the
+// next request), and the download zoom before each next chunk.
+void CvTilewright::connectRun()
+{
+    downloadRun.setInputs(DownloadRun::Inputs{[this] { return currentSource(); }, [this] { return proxySettings(); },
+                                              [this] { return ui->zoomTo->value(); }});
+    connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::startBar);
+    connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::nextDownload);
+    connect(&downloadRun, &DownloadRun::restarting, this, &CvTilewright::restartDownload);
+    connect(&downloadRun, &DownloadRun::entryText, statusThrottle, &StatusThrottle::step);
+    connect(&downloadRun, &DownloadRun::hostRejected, this, &CvTilewright::rejectHost);
+    connect(&downloadRun, &DownloadRun::ended, this, &CvTilewright::endDownloadJob);
+    // Both go on with whatever the run has to do; it does so by itself too.
+    connect(this, &CvTilewright::nextDownload, this, &CvTilewright::downloadFile);
+    connect(this, &CvTilewright::restartDownload, this, &CvTilewright::slotRestartDownload);
+}
+
 void CvTilewright::beginDownloadJob()
 {
-    if (!downloadJob) {
-        downloadJob = new DownloadJob(this);
-        networkManager = downloadJob->networkManager();
-        connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
-        connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
-        connect(downloadJob, &DownloadJob::tileFinished, this, &CvTilewright::finished);
-        connect(downloadJob, &DownloadJob::archiveFinished, this, &CvTilewright::httpRequestFinished);
-        connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
-            statusThrottle->clear();
-            ui->progLab->setText(text);
-            ui->progLab->setToolTip(text); // the label may be narrower than the text
-        });
-    }
-    downloadJob->begin(proxySettings(), destFolder);
+    if (!downloadJob)
+        makeDownloadJob();
+    downloadRun.start(downloadJob, DownloadRun::Job{downloadArea, currentZoom, sourceKind, destFolder, listLimit});
+}
+
+void CvTilewright::makeDownloadJob()
+{
+    downloadJob = new DownloadJob(this);
+    networkManager = downloadJob->networkManager();
+    connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
+    connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
+    connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
+        statusThrottle->clear();
+        ui->progLab->setText(text);
+        ui->progLab->setToolTip(text); // the label may be narrower than the text
+    });
 }
 
 ProxySettings CvTilewright::proxySettings() const
@@ -422,143 +432,56 @@ SourceAddress::TileSource CvTilewright::currentSource()
     return source;
 }
 
-// Hands the chunk just enumerated to the job's worker: the copy worker or the
-// one-request-at-a-time download.
-void CvTilewright::startChunk()
+// A chunk is listed: the bar counts its entries.
+void CvTilewright::startBar(int minimum, int maximum)
 {
-    if (!downloadMode) {
-        if (tileList.empty())
-            endJob(copyOutcome.copyEndText());
-        else
-            emit nextCopy();
-        return;
-    }
-    emit nextDownload();
-}
-
-// Fills tileList (and, for a copy job, the copy worker's queue) and sets the
-// progress bar for the chunk starting at fromZoom.
-void CvTilewright::enumerateChunk(int fromZoom, int toZoom)
-{
-    const TileEnumerator::Result result = JobSteps::enumerateChunk(downloadArea, fromZoom, toZoom, sourceKind, tileList,
-                                                                   listLimit, downloadMode ? nullptr : copyThread);
-    restartZoom = result.restartZoom;
-
-    ui->progressBar->setMinimum(1);
-    ui->progressBar->setMaximum(JobSteps::barMaximum(result.listed()));
-    statusThrottle->startBar(1);
-}
-
-void CvTilewright::slotRestartDownload()
-{
-    if (!mapWidget || !tileList.empty() || restartZoom == 0)
-        return;
-    const int toZoom = ui->zoomTo->value();
-    const int fromZoom = restartZoom;
-    restartZoom = 0;
-    // The download zoom was lowered below the levels still to do: the job is
-    // complete as it stands.
-    if (!JobSteps::chunkRemains(fromZoom, toZoom, sourceKind))
-        return downloadMode ? endDownloadJob() : endJob(copyOutcome.copyEndText());
-    enumerateChunk(fromZoom, toZoom);
-    startChunk();
+    ui->progressBar->setMinimum(minimum);
+    ui->progressBar->setMaximum(maximum);
+    statusThrottle->startBar(minimum);
 }
 
 void CvTilewright::downloadFile()
 {
-    if (!downloadJob)
-        return;
-    // Entries that end before a request (no address, no writable file) are
-    // passed over here in a loop, never by recursion.
-    while (!tileList.empty()) {
-        const EntryPlan plan = EntryPlan::plan(currentSource(), destFolder, tileList.front());
-        if (!downloadJob->canStart(plan))
-            return;
-        tileList.pop_front();
-        ++jobEntries;
-        if (plan.rejectedHost)
-            return rejectHost();
-        showEntry(plan);
-        requestAborted = false;
-        downloadJob->setProxy(proxySettings());
-        if (downloadJob->start(plan)) {
-            reply = downloadJob->reply();
-            if (!downloadJob->archiveInFlight())
-                return;
-        }
-    }
-    if (!downloadJob->busy())
-        goOnAfterEntry();
+    downloadRun.goOn();
+}
+
+void CvTilewright::slotRestartDownload()
+{
+    // A download run lists its next chunk by itself once the list is worked off.
+    if (downloadMode)
+        downloadRun.goOn();
+    else
+        copyRun.nextChunk();
 }
 
 // This host's terms forbid bulk downloads: the job ends as by Stop.
-void CvTilewright::rejectHost()
+void CvTilewright::rejectHost(const QString &host)
 {
-    QMessageBox::information(this, tr("Tilewright"), tr("Download from host %1 rejected!").arg(sourceFolder));
+    QMessageBox::information(this, tr("Tilewright"), tr("Download from host %1 rejected!").arg(host));
     cancelDownload();
 }
 
-void CvTilewright::showEntry(const EntryPlan &plan)
-{
-    if (plan.transport == EntryPlan::Transport::Https)
-        currentRequestId = DownloadJob::ArchiveRequestId;
-    if (!plan.hasAddress())
-        return;
-    downloadUrl = plan.address.text;
-    statusThrottle->step(plan.statusText());
-}
-
-// The job has stored or counted the answer; the window goes on.
+// The job reports the ends of its entries to the run; these take the same
+// reports from anyone else.
 void CvTilewright::finished()
 {
-    reply = nullptr;
-    if (requestAborted)
-        return;
-    goOnAfterEntry();
+    downloadRun.entryEnded();
 }
 
 void CvTilewright::httpRequestFinished(int requestId, bool error)
 {
-    Q_UNUSED(error) // a failed archive does not stop the job
-    if (requestId != currentRequestId)
-        return;
-    if (requestAborted)
-        return; // nothing of the stopped transfer was kept
-    goOnAfterEntry();
+    downloadRun.archiveEnded(requestId, error);
 }
 
-// The step after every entry: the next entry, the next chunk, or the end.
-void CvTilewright::goOnAfterEntry()
+void CvTilewright::endDownloadJob(const QString &endText)
 {
-    // Disk full, a server that keeps refusing, a destination that takes no file.
-    if (downloadJob && downloadJob->mustStop())
-        return endDownloadJob();
-    if (tileList.empty() && downloadJob && downloadJob->busy())
-        return; // the entries taken ahead end first
-    switch (JobSteps::afterEntry(tileList.empty(), restartZoom)) {
-    case JobSteps::Next::Entry:
-        emit nextDownload();
-        break;
-    case JobSteps::Next::Chunk:
-        emit restartDownload();
-        break;
-    case JobSteps::Next::End:
-        endDownloadJob();
-        break;
-    }
-}
-
-void CvTilewright::endDownloadJob()
-{
-    tileList.clear();
-    restartZoom = 0;
-    endJob(downloadJob ? downloadJob->endText(destFolder) : JobOutcome().downloadEndText(destFolder));
+    endJob(endText);
     ui->progLab->setToolTip(ui->progLab->text()); // the label may be narrower than the text
 }
 
 void CvTilewright::endJob(const QString &status)
 {
-    jobRate.finish(downloadMode ? jobEntries : copyOutcome.entries());
+    jobRate.finish(downloadMode ? downloadRun.entries() : copyRun.outcome().entries());
     statusThrottle->clear();
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
@@ -570,19 +493,15 @@ void CvTilewright::endJob(const QString &status)
 void CvTilewright::cancelDownload()
 {
     if (downloadMode) {
-        requestAborted = true;
-        if (downloadJob)
-            downloadJob->abort(); // the old tile of the entry in flight stays
-        reply = nullptr;
+        downloadRun.stop(); // the old tile of the entry in flight stays
         statusThrottle->clear();
         ui->progLab->setText(tr("Download canceled!"));
     } else if (copyThread) {
         copyThread->stopProcess();
     }
     // A stopped job of either kind must not go on with its next chunk.
-    restartZoom = 0;
+    downloadRun.chunks().clear();
     setJobRunning(false);
-    tileList.clear();
 }
 
 // The reply's progress and error signals reach the window for its table's
@@ -593,44 +512,33 @@ void CvTilewright::readResponseHeader(const QByteArray &) {}
 
 // ---- copy job ---------------------------------------------------------------
 
-// Hands the chunk just enumerated (already on the worker's queue) to the copy
-// worker. The bar counts copied tiles from 0, so it is full only when every
-// listed tile was copied and stays short when source tiles are missing.
-void CvTilewright::copyFile()
+void CvTilewright::connectCopyRun()
 {
-    if (tileList.empty())
-        return;
-    ui->progressBar->setMinimum(0);
-    ui->progressBar->setValue(0);
-    if (!copyThread || !copyThread->startCopy(sourceFolder, destFolder))
-        slot_update(-1, -1); // nothing the worker could take: end as it would
+    copyRun.setDownloadZoom([this] { return ui->zoomTo->value(); });
+    connect(&copyRun, &CopyRun::barRange, this, &CvTilewright::startBar);
+    connect(&copyRun, &CopyRun::chunkDue, this, &CvTilewright::nextCopy);
+    connect(&copyRun, &CopyRun::copyStarted, this, [this] {
+        ui->progressBar->setMinimum(0);
+        ui->progressBar->setValue(0);
+    });
+    connect(&copyRun, &CopyRun::tileCopied, this, [this](const QString &text) {
+        ui->progLab->setText(text);
+        ui->progressBar->setValue(ui->progressBar->value() + 1);
+    });
+    connect(&copyRun, &CopyRun::ended, this, [this](const QString &endText) {
+        endJob(endText);
+        repaint();
+    });
 }
 
-// The worker's reports: one per copied tile (zoom, row), then (-1, -1) when
-// its run is over, after the last tile or after Stop.
+void CvTilewright::copyFile()
+{
+    copyRun.copyChunk();
+}
+
 void CvTilewright::slot_update(int iZoom, int iTile)
 {
     // A late report of a stopped copy is no business of a download job.
-    if (downloadMode)
-        return;
-    if (iZoom >= 0 || iTile >= 0) {
-        copyOutcome.addStored();
-        ui->progLab->setText(tr("Copy Level %1/Tile %2:").arg(iZoom).arg(iTile));
-        ui->progressBar->setValue(ui->progressBar->value() + 1);
-        return;
-    }
-    if (copyThread) {
-        const CopyThread::Failures failed = copyThread->runFailures();
-        copyOutcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
-        copyOutcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
-    }
-    tileList.clear();
-    // The enumeration stopped at its list limit: the job goes on with the
-    // next levels (slotRestartDownload ends it itself if none are left).
-    if (restartZoom != 0) {
-        slotRestartDownload();
-        return;
-    }
-    endJob(copyOutcome.copyEndText());
-    repaint();
+    if (!downloadMode)
+        copyRun.workerReport(iZoom, iTile);
 }

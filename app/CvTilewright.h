@@ -2,6 +2,8 @@
 
 #include "acquire/JobOutcome.h"
 #include "acquire/SourceAddress.h"
+#include "app/CopyRun.h"
+#include "app/DownloadRun.h"
 #include "app/JobRate.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileGeometry.h"
@@ -30,8 +32,9 @@ class QToolBar;
 class QToolButton;
 
 // The main window. It owns everything a tile job works on: destination,
-// source choice, area and zoom range, the list of tiles still to fetch or copy,
-// the request in flight, the proxy fields and the imported map theme.
+// source choice, area and zoom range, the proxy fields and the imported map
+// theme; the jobs' runs (DownloadRun, CopyRun) keep the list of tiles still
+// to fetch or copy and work it off, and tell the window what to show.
 class CvTilewright : public QMainWindow
 {
     Q_OBJECT
@@ -93,6 +96,11 @@ private:
     void pointMapAt(const MapTarget &map);
 
     std::unique_ptr<Ui::CvTilewrightClass> ui;
+    // The download job's entry loop; the members below that name its state
+    // (tileList, restartZoom, downloadUrl, ...) are read-only views of it.
+    DownloadRun downloadRun;
+    // The copy job's steps, over the download run's tile list.
+    CopyRun copyRun{downloadRun.chunks()};
     CvMapWidget *mapWidget = nullptr;
     CopyThread *copyThread = nullptr;
     QToolBar *toolBar = nullptr;
@@ -108,20 +116,19 @@ private:
     bool askProxy = true;
     bool proxyDetectionRunning = false; // a detection is waiting for its test or dialog
     QNetworkAccessManager *networkManager = nullptr;
-    QNetworkReply *reply = nullptr;
     QFile *outputFile = nullptr;
-    QString downloadUrl;
+    const QString &downloadUrl = downloadRun.address();
     QString destFolder;
-    int currentRequestId = 0;
-    bool requestAborted = false;
+    const int &currentRequestId = downloadRun.archiveRequestId();
+    const bool &requestAborted = downloadRun.stopped();
     GeoArea downloadArea;
     int currentZoom = 2;
-    std::deque<TileId> tileList;
+    const std::deque<TileId> &tileList = downloadRun.chunks().tiles();
     QString sourceFolder;
     bool downloadMode = true;
     bool tileLayout = true;
     int sourceKind = 0;
-    int restartZoom = 0;
+    const int &restartZoom = downloadRun.chunks().restartZoom();
     QString dgmlFolder;
     QString themeHost;
     QString themeProtocol = QStringLiteral("http");
@@ -140,27 +147,26 @@ private:
     // lower it to reach the next chunk with few tiles.
     static int listLimit;
     // Sends the entries, writes the tiles and counts what became of them;
-    // made by the first download start, child of the window. networkManager
-    // is its network access, reply its request in flight (outputFile stays
-    // unused: a body is written only once its reply has succeeded).
+    // made by the first download start, child of the window, driven by
+    // downloadRun. networkManager is its network access; its request in
+    // flight is downloadJob->reply() (outputFile stays unused: a body is
+    // written only once its reply has succeeded).
     class DownloadJob *downloadJob = nullptr;
-    JobOutcome copyOutcome;
     // The per-tile status texts pass through it, at most one per 40 ms.
     class StatusThrottle *statusThrottle = nullptr;
-    void showEntry(const class EntryPlan &plan);
-    void rejectHost();
+    void connectRun();
+    void makeDownloadJob();
+    void rejectHost(const QString &host);
     ProxySettings proxySettings() const;
     SourceAddress::TileSource currentSource();
     void beginDownloadJob();
-    void enumerateChunk(int fromZoom, int toZoom);
-    void startChunk();
-    void goOnAfterEntry();
-    void endDownloadJob();
+    void connectCopyRun();
+    void startBar(int minimum, int maximum);
+    void endDownloadJob(const QString &endText);
     void endJob(const QString &status);
     bool admitJob();
-    // The pace of the last finished jobs, and the entries of the one running.
+    // The pace of the last finished jobs.
     JobRate jobRate;
-    qint64 jobEntries = 0;
 
     // The tests drive the window through its job state as the source dialog would.
     friend class TestMainWindow;

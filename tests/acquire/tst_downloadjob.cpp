@@ -78,6 +78,7 @@ private slots:
     void unwritableDestination();
     void serverPushback();
     void emptyJobEnds();
+    void destinationStaysForTheJob();
     void restartAboveLoweredZoomEnds();
     void rejectedHostSendsNothing();
     void explicitProxyOnTheJob();
@@ -369,7 +370,7 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     // The second tile is coming in: part of its body is there.
     qint64 received = 0;
     connect(w->downloadJob, &DownloadJob::downloadProgress, this, [&received](qint64 bytes, qint64) { received = bytes; });
-    QTRY_VERIFY_WITH_TIMEOUT(w->reply && received > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(w->downloadJob->reply() && received > 0, 20000);
 
     // What the user sees while a job runs.
     const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
@@ -533,22 +534,48 @@ void TestDownloadJob::emptyJobEnds()
     QVERIFY(filesBelow(m_dest).isEmpty());
 }
 
-// The download zoom was lowered below the level of the next chunk.
+// A theme import during a job may point the window at another destination;
+// the running job keeps the one it probed at its start, for every tile and
+// for its end text.
+void TestDownloadJob::destinationStaysForTheJob()
+{
+    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    QVERIFY(w);
+    const QString other = m_dest + QStringLiteral("other/");
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    w->destFolder = other;
+    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
+    QCOMPARE(form(w).progLab->text(), Finished);
+    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    QStringList expected;
+    for (const TileId &t : tiles)
+        expected << tilePath(t);
+    expected.sort();
+    QCOMPARE(filesBelow(m_dest), expected);
+    QVERIFY(!QFileInfo::exists(other));
+}
+
+// The download zoom was lowered below the level of the next chunk while the
+// first chunk was fetched: the job ends with that chunk.
 void TestDownloadJob::restartAboveLoweredZoomEnds()
 {
     auto w = makeWindow(Example, 10);
     QVERIFY(w);
+    CvTilewright::listLimit = 5; // level 10 first, alone
     w->sourceKind = 3;
     w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
-    w->downloadArea = w->mapWidget->visibleArea();
-    form(w).zoomTo->setValue(11);
-    w->setJobRunning(true);
-    w->restartZoom = 12;
-    w->slotRestartDownload();
+    form(w).zoomTo->setValue(12);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    QCOMPARE(w->restartZoom, 11);
+    form(w).zoomTo->setValue(10);
+    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
     QCOMPARE(form(w).progLab->text(), Finished);
     QCOMPARE(w->restartZoom, 0);
-    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
-    QVERIFY(jobRequests().isEmpty());
+    QVERIFY(!form(w).cancleButton->isEnabled());
+    QStringList levelTen;
+    for (const TileId &t : tilesOf(Example, 10, 10))
+        levelTen << QStringLiteral("GET /") + tilePath(t) + QStringLiteral(" 200");
+    QCOMPARE(jobRequests(), levelTen);
 }
 
 void TestDownloadJob::rejectedHostSendsNothing()

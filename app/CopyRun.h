@@ -1,0 +1,80 @@
+#pragma once
+
+#include "acquire/JobOutcome.h"
+#include "acquire/TileEnumerator.h"
+#include "mapview/GeoArea.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class CopyThread;
+class JobChunks;
+
+// The copy job's steps, free of the window: each chunk is listed onto the
+// copy worker's queue and handed to it; the worker's reports are counted;
+// when its run is over the levels after the list limit follow, or the job
+// ends with the copy's end text. The tile list is the one the download run
+// keeps: one job runs at a time.
+class CopyRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A copy job as it is started, fixed for the whole job.
+    struct Job
+    {
+        GeoArea area;
+        int fromZoom = 0;
+        int sourceKind = 0;
+        QString sourceFolder;
+        QString destFolder;
+        int listLimit = TileEnumerator::ListLimit;
+    };
+
+    explicit CopyRun(JobChunks &chunks, QObject *parent = nullptr);
+
+    // Read at the start and before each next chunk: lowered during a job, it
+    // ends the job below the levels left.
+    void setDownloadZoom(const std::function<int()> &downloadZoom) { m_downloadZoom = downloadZoom; }
+
+    // Lists the first chunk; the end may be reported before this returns (an
+    // area with nothing to copy).
+    void start(CopyThread *worker, const Job &job);
+    // Hands the chunk listed to the worker. A chunk it cannot take ends at
+    // once, as the worker would end it.
+    void copyChunk();
+    // The worker's reports: one per copied tile (zoom, row), then (-1, -1)
+    // when its run is over, after the last tile or after Stop.
+    void workerReport(int zoom, int tile);
+    // Once the worker's run is over: the levels after the list limit, or the
+    // end when none are left.
+    void nextChunk();
+
+    const JobOutcome &outcome() const { return m_outcome; }
+
+signals:
+    // A chunk is listed: the progress bar counts its entries.
+    void barRange(int minimum, int maximum);
+    // The chunk listed goes to the worker next (copyChunk()).
+    void chunkDue();
+    // The worker has the chunk: the bar counts copied tiles from 0, so it is
+    // full only when every listed tile was copied.
+    void copyStarted();
+    void tileCopied(const QString &text);
+    void ended(const QString &endText);
+
+private:
+    void startChunk(qint64 listed);
+
+    JobChunks &m_chunks;
+    QPointer<CopyThread> m_worker;
+    std::function<int()> m_downloadZoom;
+    QString m_sourceFolder;
+    QString m_destFolder;
+    JobOutcome m_outcome;
+
+    Q_DISABLE_COPY(CopyRun)
+};
