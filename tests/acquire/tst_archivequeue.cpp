@@ -5,6 +5,7 @@
 // queued entries further.
 
 #include "NginxFixture.h"
+#include "TestFiles.h"
 
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/DownloadJob.h"
@@ -12,6 +13,10 @@
 #include "settings/AppConfig.h"
 
 #include <QtTest>
+
+using TestFiles::filesBelow;
+using TestFiles::readFile;
+using TestFiles::writeFile;
 
 namespace {
 
@@ -22,19 +27,6 @@ QByteArray tile(int x, int y)
     QImage image(16, 16, QImage::Format_RGB32);
     image.fill(QColor::fromHsv((x * 16 + y) * 7 % 360, 200, 200));
     return NginxFixture::pngBytes(image);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // The tiles of zoom 4, columns 0..2, the way the window lists them.
@@ -200,14 +192,7 @@ void TestArchiveQueue::aJobThatMustStopTakesNoMore()
     QCOMPARE(outcome.entries(), 3);
     QCOMPARE(job.endText(dest), QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403)"));
     // The dropped transfers end on the worker; none leaves a file.
-    const auto filesLeft = [&dest] {
-        int files = 0;
-        QDirIterator it(dest, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        for (; it.hasNext(); it.next())
-            ++files;
-        return files;
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(filesLeft(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(filesBelow(dest), QStringList(), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestArchiveQueue)
