@@ -109,10 +109,14 @@ void CurlEngine::trustCertificates(void *handle, const QString &extraFile)
         // keeps a connection verified against one set of certificates from
         // serving a transfer that trusts another. libcurl reads that (small)
         // file per connection; the system store is not read again.
-        const QByteArray extra = !extraFile.isEmpty() && QFileInfo(extraFile).isReadable()
-                                     ? QFile::encodeName(extraFile)
-                                     : QByteArray();
-        curl_easy_setopt(curl, CURLOPT_CAINFO, extra.isEmpty() ? static_cast<const char *>(nullptr) : extra.constData());
+        if (!m_extraFileKnown || m_extraFile != extraFile) {
+            m_extraFile = extraFile;
+            m_extraFileName = !extraFile.isEmpty() && QFileInfo(extraFile).isReadable() ? QFile::encodeName(extraFile)
+                                                                                      : QByteArray();
+            m_extraFileKnown = true;
+        }
+        curl_easy_setopt(curl, CURLOPT_CAINFO,
+                         m_extraFileName.isEmpty() ? static_cast<const char *>(nullptr) : m_extraFileName.constData());
         curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char *>(nullptr));
         return;
     }

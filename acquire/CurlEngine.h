@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // One libcurl easy handle kept for the life of a worker, so that consecutive
@@ -20,10 +21,15 @@ public:
     // Makes the transfer on handle trust the system's CA certificates plus
     // those in extraFile (PEM; may be empty). The certificates are read and
     // parsed once per process; every new TLS connection shares that store.
-    static void trustCertificates(void *handle, const QString &extraFile);
+    void trustCertificates(void *handle, const QString &extraFile);
 
 private:
     void *m_handle = nullptr;
+    // The extra file as libcurl is given it, looked at once per engine and
+    // file rather than once per transfer.
+    QString m_extraFile;
+    QByteArray m_extraFileName; // empty: none, or not readable
+    bool m_extraFileKnown = false;
 
     CurlEngine(const CurlEngine &) = delete;
     CurlEngine &operator=(const CurlEngine &) = delete;

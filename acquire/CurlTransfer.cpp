@@ -14,6 +14,8 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 
 namespace CurlTransfer {
 
@@ -173,13 +175,28 @@ public:
         if (m_fresh.error() != QFileDevice::NoError)
             return false;
         // Refuses to overwrite a tile that appeared meanwhile.
-        if (!m_fresh.rename(m_path))
+        if (!renameNoReplace())
             return false;
         m_created = false;
         return true;
     }
 
 private:
+    // One system call where the file system can refuse to replace; QFile's
+    // rename (which looks first, then renames) elsewhere.
+    bool renameNoReplace()
+    {
+#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
+        const QByteArray from = QFile::encodeName(m_fresh.fileName());
+        const QByteArray to = QFile::encodeName(m_path);
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+#endif
+        return m_fresh.rename(m_path);
+    }
+
     QString m_path;
     bool m_replacing = false;
     bool m_created = false; // the temporary file is ours to remove
@@ -302,7 +319,7 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     curl_easy_setopt(curl, CURLOPT_HEADER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    CurlEngine::trustCertificates(curl, options.caBundle);
+    engine.trustCertificates(curl, options.caBundle);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));

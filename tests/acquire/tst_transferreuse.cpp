@@ -64,6 +64,7 @@ private slots:
     void stopInTheMiddle();
     void proxyChangeTakesEffect();
     void certificateFailureInTheMiddle();
+    void aTileThatAppearsMeanwhileIsKept();
 
 private:
     CurlTransfer::Options options() const;
@@ -96,11 +97,23 @@ void TestTransferReuse::initTestCase()
     QVERIFY(doc.open(QIODevice::WriteOnly));
     doc.write("<!DOCTYPE html><html><body>Not a tile</body></html>");
     doc.close();
+    // A tile of some 24 KB of noise, which the trickling location takes
+    // seconds to send.
+    QImage noise(100, 80, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, random.generate() | 0xff000000u);
+    QFile noisy(root + QStringLiteral("/tiles/noise.png"));
+    QVERIFY(noisy.open(QIODevice::WriteOnly));
+    noisy.write(NginxFixture::pngBytes(noise));
+    noisy.close();
     QFile big(root + QStringLiteral("/srtm/big.zip"));
     QVERIFY(big.open(QIODevice::WriteOnly));
     big.write(NginxFixture::zipBytes(QByteArray(200000, 'b')));
     big.close();
-    QVERIFY2(m_nginx.start(root), qPrintable(m_nginx.errorString()));
+    const QString trickle = QStringLiteral("location /trickle/ { alias %1/; limit_rate_after 1k; limit_rate 8k; }\n").arg(root);
+    QVERIFY2(m_nginx.start(root, trickle), qPrintable(m_nginx.errorString()));
 }
 
 void TestTransferReuse::init()
@@ -290,6 +303,23 @@ void TestTransferReuse::certificateFailureInTheMiddle()
     QCOMPARE(lines.size(), 6);
     QCOMPARE(NginxFixture::connectionsUsed(lines), 1);
     QVERIFY(connectionsOf(QStringLiteral("?refused")).isEmpty());
+}
+
+// A new tile is written beside its name and renamed at the end; a file that
+// appeared at the name meanwhile (another program, another job) is not
+// replaced, and nothing of the transfer is left.
+void TestTransferReuse::aTileThatAppearsMeanwhileIsKept()
+{
+    ArchiveTransfer transfer;
+    QSignalSpy spy(&transfer, &ArchiveTransfer::finished);
+    const QString target = out(QStringLiteral("appearing.png"));
+    transfer.start(m_nginx.httpsUrl() + QStringLiteral("/trickle/tiles/noise.png"), target, options());
+    QTRY_VERIFY_WITH_TIMEOUT(receivingInto(m_out.path()), 20000);
+    writeOld(target);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 60000);
+    QCOMPARE(Status(spy.at(0).at(1).toInt()), Status::WriteError);
+    QCOMPARE(readAll(target), Old);
+    QCOMPARE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("appearing.png")});
 }
 
 QTEST_GUILESS_MAIN(TestTransferReuse)
