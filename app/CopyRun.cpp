@@ -24,7 +24,8 @@ void CopyRun::start(CopyThread *worker, const Job &job)
 // The chunk just listed is on the worker's queue as well.
 void CopyRun::startChunk(qint64 listed)
 {
-    emit barRange(1, JobSteps::barMaximum(listed));
+    m_copiedInChunk = 0;
+    emit barRange(0, JobSteps::barMaximum(listed));
     if (m_chunks.tiles().empty())
         emit ended(m_outcome.copyEndText());
     else
@@ -35,7 +36,6 @@ void CopyRun::copyChunk()
 {
     if (m_chunks.tiles().empty())
         return;
-    emit copyStarted();
     if (!m_worker || !m_worker->startCopy(m_sourceFolder, m_destFolder))
         workerReport(-1, -1); // nothing the worker could take
 }
@@ -44,7 +44,8 @@ void CopyRun::workerReport(int zoom, int tile)
 {
     if (zoom >= 0 || tile >= 0) {
         m_outcome.addStored();
-        emit tileCopied(QCoreApplication::translate("CvTilewright", "Copy Level %1/Tile %2:").arg(zoom).arg(tile));
+        emit tileText(QCoreApplication::translate("CvTilewright", "Copy Level %1/Tile %2:").arg(zoom).arg(tile));
+        emit barValue(++m_copiedInChunk);
         return;
     }
     if (m_worker) {

@@ -56,14 +56,15 @@ public:
     const JobOutcome &outcome() const { return m_outcome; }
 
 signals:
-    // A chunk is listed: the progress bar counts its entries.
+    // A chunk is listed: the progress bar counts its copied tiles from 0 to
+    // its entries, so it is full only when every listed tile was copied.
     void barRange(int minimum, int maximum);
     // The chunk listed goes to the worker next (copyChunk()).
     void chunkDue();
-    // The worker has the chunk: the bar counts copied tiles from 0, so it is
-    // full only when every listed tile was copied.
-    void copyStarted();
-    void tileCopied(const QString &text);
+    // A tile copied: the status line's text, and the bar's value, the tiles
+    // of the chunk copied so far.
+    void tileText(const QString &text);
+    void barValue(int copied);
     void ended(const QString &endText);
 
 private:
@@ -75,6 +76,7 @@ private:
     QString m_sourceFolder;
     QString m_destFolder;
     JobOutcome m_outcome;
+    int m_copiedInChunk = 0;
 
     Q_DISABLE_COPY(CopyRun)
 };

@@ -11,17 +11,15 @@
 #include "app/DownloadZoomRule.h"
 #include "app/JobAdmission.h"
 #include "app/JobAdmissionPrompt.h"
-#include "app/SourceChoice.h"
 #include "app/SourceDialogPrompt.h"
 #include "app/ProgramFiles.h"
 #include "app/StatusThrottle.h"
+#include "app/ThemeImportPrompt.h"
 #include "app/WindowToolBar.h"
 #include "mapview/CvMapCache.h"
 #include "mapview/CvMapWidget.h"
 #include "mapview/SourcePolicy.h"
 #include "settings/AppConfig.h"
-#include "settings/HttpWindowEnvironment.h"
-#include "settings/ProxyDetection.h"
 #include "settings/DgmlReader.h"
 #include "settings/ProgramVersion.h"
 #include "settings/SourceDestination.h"
@@ -31,8 +29,6 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -77,6 +73,7 @@ void CvTilewright::connectWindow()
     connect(statusThrottle, &StatusThrottle::textReady, ui->progLab, &QLabel::setText);
     connect(statusThrottle, &StatusThrottle::barReady, ui->progressBar, &QProgressBar::setValue);
     connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
+    connect(&proxyStep, &ProxyStep::due, this, &CvTilewright::slot_proxy);
 }
 
 CvTilewright::~CvTilewright()
@@ -184,60 +181,18 @@ void CvTilewright::browseFolder()
 
 void CvTilewright::startProxyTimer()
 {
-    if (!proxyTimer) {
-        proxyTimer = new QTimer(this);
-        connect(proxyTimer, &QTimer::timeout, this, &CvTilewright::slot_proxy);
-    }
-    proxyTimer->start(AppConfig::instance().proxyDelayMs);
+    proxyStep.restart();
 }
 
 void CvTilewright::slot_proxy()
 {
-    // A detection waits for its test and its dialog with the event loop
-    // running; a timeout meanwhile leaves the timer on, so the next detection
-    // follows once this one has ended.
-    if (proxyDetectionRunning)
-        return;
-    if (proxyTimer)
-        proxyTimer->stop();
-    QPointer<CvTilewright> self(this);
-    const bool inForce = configureProxy();
-    if (self)
-        useProxy = inForce;
-}
-
-bool CvTilewright::configureProxy()
-{
-    QPointer<CvTilewright> self(this);
-    ProxyState state = proxyState();
-    const QUrl query = ProxyDetection::queryAddress(sourceKind, sourceFolder, AppConfig::instance().osmTileUrl);
-    proxyDetectionRunning = true;
-    HttpWindowEnvironment environment(this);
-    const ProxySettings proxy = ProxyDetection::configure(state, query, environment);
-    if (!self)
-        return false; // the window went away during the wait
-    proxyDetectionRunning = false;
-    takeProxyState(state);
-    mapWidget->setProxy(proxy);
+    const std::optional<ProxySettings> proxy = proxyStep.detect(sourceKind, sourceFolder);
+    if (!proxy)
+        return; // one is running already, or the window went away during the wait
+    mapWidget->setProxy(*proxy);
     // Tiles refused before (by the proxy, for want of credentials) are asked
     // for again at the next paint, now through the proxy in force.
     mapWidget->update();
-    return proxy.enabled;
-}
-
-ProxyState CvTilewright::proxyState() const
-{
-    return ProxyState{proxyHost, proxyUser, proxyPassword, proxyPort, useProxy, askProxy};
-}
-
-void CvTilewright::takeProxyState(const ProxyState &state)
-{
-    proxyHost = state.host;
-    proxyUser = state.user;
-    proxyPassword = state.password;
-    proxyPort = state.port;
-    useProxy = state.useProxy;
-    askProxy = state.askProxy;
 }
 
 // ---- source choice and theme import -----------------------------------------
@@ -246,13 +201,13 @@ void CvTilewright::slot_url()
 {
     if (!mapWidget)
         return;
-    const std::optional<ChosenSource> chosen = SourceDialogPrompt::ask(this, sourceState());
+    const std::optional<ChosenSource> chosen = SourceDialogPrompt::ask(this, sources);
     if (!chosen)
         return;
     const AppConfig &config = AppConfig::instance();
-    const SourceChoice::Applied applied = SourceChoice::apply(sourceState(), *chosen, config.osmTileUrl,
+    const SourceChoice::Applied applied = SourceChoice::apply(sources, *chosen, config.osmTileUrl,
                                                               config.seamarkTileUrl, SourceDestination::mapDataRoots());
-    takeSourceState(applied.state);
+    sources = applied.state;
     ui->progLab->setText(applied.copyMode ? tr("Copy:") : tr("Download:"));
     if (applied.destinationShown)
         ui->tilesFolder->setText(destFolder);
@@ -275,63 +230,24 @@ void CvTilewright::pointMapAt(const MapTarget &map)
     startProxyTimer();
 }
 
-SourceState CvTilewright::sourceState() const
-{
-    const SourceAddress::TileSource source{sourceKind, tileLayout, themeActive, sourceFolder, themeProtocol,
-                                           themeHost,  themePort,  themePath,   themeQuery,   themeStorageMode,
-                                           themeFormat};
-    return SourceState{source, downloadMode, destFolder, themeName, themeSourceDir};
-}
-
-void CvTilewright::takeSourceState(const SourceState &state)
-{
-    const SourceAddress::TileSource &source = state.source;
-    sourceKind = source.sourceKind;
-    tileLayout = source.tileLayout;
-    themeActive = source.themeActive;
-    sourceFolder = source.sourceFolder;
-    themeProtocol = source.themeProtocol;
-    themeHost = source.themeHost;
-    themePort = source.themePort;
-    themePath = source.themePath;
-    themeQuery = source.themeQuery;
-    themeStorageMode = source.themeStorageMode;
-    themeFormat = source.themeFormat;
-    downloadMode = state.downloadMode;
-    destFolder = state.destFolder;
-    themeName = state.themeName;
-    themeSourceDir = state.themeSourceDir;
-}
-
 void CvTilewright::import()
 {
-    if (dgmlFolder.isEmpty())
-        dgmlFolder = SourceChoice::themeFolder();
-    const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Open Dgml map"), dgmlFolder, tr("Dgml map  (*.dgml)"));
-    if (fileName.isEmpty())
-        return;
-    themeActive = parseDgml(fileName);
+    const QString fileName = ThemeImportPrompt::askFile(this, dgmlFolder);
+    if (!fileName.isEmpty())
+        themeActive = parseDgml(fileName);
 }
 
 // Takes the theme's fields from the file; true when its server was read. What
 // the file gave before a failure stays, as far as it got.
 bool CvTilewright::parseDgml(const QString &fileName)
 {
-    const QString title = QStringLiteral("Parse Dgml error");
-    DgmlReader reader;
-    const DgmlReader::Result result = reader.readFile(fileName);
-    if (result == DgmlReader::Result::CannotOpen) {
-        QMessageBox::critical(this, title, QStringLiteral("Couldn't open %1").arg(fileName));
-        return false;
-    }
-    // The credit is shown once the map is pointed at the theme's server.
-    themeLicense = reader.theme().license;
-    takeSourceState(SourceChoice::importTheme(sourceState(), reader.theme(), SourceDestination::mapDataRoots()));
-    if (!reader.theme().sourceDirs.isEmpty())
-        ui->tilesFolder->setText(destFolder);
-    if (result == DgmlReader::Result::Error)
-        QMessageBox::critical(this, title, reader.errorString());
+    const DgmlReader::Result result = ThemeImportPrompt::read(this, fileName, [this](const DgmlTheme &theme) {
+        // The credit is shown once the map is pointed at the theme's server.
+        themeLicense = theme.license;
+        sources = SourceChoice::importTheme(sources, theme, SourceDestination::mapDataRoots());
+        if (!theme.sourceDirs.isEmpty())
+            ui->tilesFolder->setText(destFolder);
+    });
     return result == DgmlReader::Result::Read;
 }
 
@@ -364,7 +280,7 @@ bool CvTilewright::admitJob()
 {
     const CvMapCache *cache = CvMapCache::instance();
     const JobAdmission admission = JobAdmission::decide(
-        JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sourceState().source, downloadMode},
+        JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sources.source, downloadMode},
         AppConfig::instance().osmTileUrl, cache ? cache->tileSizes() : std::vector<qint64>(),
         jobRate.entriesPerSecond(downloadMode));
     if (!JobAdmissionPrompt::confirm(this, tr("Tilewright"), admission)) {
@@ -384,7 +300,7 @@ bool CvTilewright::admitJob()
 // next request), and the download zoom before each next chunk.
 void CvTilewright::connectRun()
 {
-    downloadRun.setInputs(DownloadRun::Inputs{[this] { return currentSource(); }, [this] { return proxySettings(); },
+    downloadRun.setInputs(DownloadRun::Inputs{[this] { return currentSource(); }, [this] { return proxyStep.settings(); },
                                               [this] { return ui->zoomTo->value(); }});
     connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::startBar);
     connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::nextDownload);
@@ -417,17 +333,12 @@ void CvTilewright::makeDownloadJob()
     });
 }
 
-ProxySettings CvTilewright::proxySettings() const
-{
-    return ProxySettings{proxyHost, proxyPort, proxyUser, proxyPassword, useProxy};
-}
-
 // The window's source choice as the job's units read it. A theme without
 // format is saved as png; it is asked for as png from the first tile on (a
 // WMS asked for "image/" answers with an exception), and stays so.
 SourceAddress::TileSource CvTilewright::currentSource()
 {
-    SourceAddress::TileSource source = sourceState().source;
+    SourceAddress::TileSource source = sources.source;
     source.themeFormat = themeFormat = EntryPlan::themeFormatOf(source);
     return source;
 }
@@ -517,14 +428,8 @@ void CvTilewright::connectCopyRun()
     copyRun.setDownloadZoom([this] { return ui->zoomTo->value(); });
     connect(&copyRun, &CopyRun::barRange, this, &CvTilewright::startBar);
     connect(&copyRun, &CopyRun::chunkDue, this, &CvTilewright::nextCopy);
-    connect(&copyRun, &CopyRun::copyStarted, this, [this] {
-        ui->progressBar->setMinimum(0);
-        ui->progressBar->setValue(0);
-    });
-    connect(&copyRun, &CopyRun::tileCopied, this, [this](const QString &text) {
-        ui->progLab->setText(text);
-        ui->progressBar->setValue(ui->progressBar->value() + 1);
-    });
+    connect(&copyRun, &CopyRun::tileText, ui->progLab, &QLabel::setText);
+    connect(&copyRun, &CopyRun::barValue, ui->progressBar, &QProgressBar::setValue);
     connect(&copyRun, &CopyRun::ended, this, [this](const QString &endText) {
         endJob(endText);
         repaint();

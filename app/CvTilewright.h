@@ -5,10 +5,11 @@
 #include "app/CopyRun.h"
 #include "app/DownloadRun.h"
 #include "app/JobRate.h"
+#include "app/ProxyStep.h"
+#include "app/SourceChoice.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileGeometry.h"
 #include "mapview/TileId.h"
-#include "settings/ProxySettings.h"
 
 #include <QMainWindow>
 #include <QNetworkReply>
@@ -22,8 +23,6 @@ class CvTilewrightClass;
 
 class CopyThread;
 struct MapTarget;
-struct ProxyState;
-struct SourceState;
 class CvMapWidget;
 class QFile;
 class QNetworkAccessManager;
@@ -84,15 +83,10 @@ private:
     void setupToolBar();
     void connectWindow();
     void startProxyTimer();
-    bool configureProxy();
     void updatePositionAndZoom();
     bool zoomLimitApplies() const;
     void setJobRunning(bool running);
     bool parseDgml(const QString &fileName);
-    ProxyState proxyState() const;
-    void takeProxyState(const ProxyState &state);
-    SourceState sourceState() const;
-    void takeSourceState(const SourceState &state);
     void pointMapAt(const MapTarget &map);
 
     std::unique_ptr<Ui::CvTilewrightClass> ui;
@@ -101,46 +95,51 @@ private:
     DownloadRun downloadRun;
     // The copy job's steps, over the download run's tile list.
     CopyRun copyRun{downloadRun.chunks()};
+    // The deferred proxy detection; the proxy members below name its fields.
+    ProxyStep proxyStep{this};
+    // The source choice and the imported theme's fields as the one value that
+    // SourceChoice reads and returns; the members below name its parts.
+    SourceState sources;
     CvMapWidget *mapWidget = nullptr;
     CopyThread *copyThread = nullptr;
     QToolBar *toolBar = nullptr;
     QToolButton *helpToolButton = nullptr;
     QToolButton *infoToolButton = nullptr;
     QToolButton *importToolButton = nullptr;
-    QTimer *proxyTimer = nullptr;
-    QString proxyHost;
-    QString proxyUser;
-    QString proxyPassword;
-    int proxyPort = 80;
-    bool useProxy = false;
-    bool askProxy = true;
-    bool proxyDetectionRunning = false; // a detection is waiting for its test or dialog
+    QTimer *&proxyTimer = proxyStep.timer;
+    QString &proxyHost = proxyStep.state.host;
+    QString &proxyUser = proxyStep.state.user;
+    QString &proxyPassword = proxyStep.state.password;
+    int &proxyPort = proxyStep.state.port;
+    bool &useProxy = proxyStep.state.useProxy;
+    bool &askProxy = proxyStep.state.askProxy;
+    bool &proxyDetectionRunning = proxyStep.running;
     QNetworkAccessManager *networkManager = nullptr;
     QFile *outputFile = nullptr;
     const QString &downloadUrl = downloadRun.address();
-    QString destFolder;
+    QString &destFolder = sources.destFolder;
     const int &currentRequestId = downloadRun.archiveRequestId();
     const bool &requestAborted = downloadRun.stopped();
     GeoArea downloadArea;
     int currentZoom = 2;
     const std::deque<TileId> &tileList = downloadRun.chunks().tiles();
-    QString sourceFolder;
-    bool downloadMode = true;
-    bool tileLayout = true;
-    int sourceKind = 0;
+    QString &sourceFolder = sources.source.sourceFolder;
+    bool &downloadMode = sources.downloadMode;
+    bool &tileLayout = sources.source.tileLayout;
+    int &sourceKind = sources.source.sourceKind;
     const int &restartZoom = downloadRun.chunks().restartZoom();
     QString dgmlFolder;
-    QString themeHost;
-    QString themeProtocol = QStringLiteral("http");
-    QString themePort;
-    QString themePath;
-    QString themeQuery;
-    QString themeStorageMode;
-    QString themeName;
-    QString themeFormat;
-    QString themeSourceDir;
+    QString &themeHost = sources.source.themeHost;
+    QString &themeProtocol = sources.source.themeProtocol;
+    QString &themePort = sources.source.themePort;
+    QString &themePath = sources.source.themePath;
+    QString &themeQuery = sources.source.themeQuery;
+    QString &themeStorageMode = sources.source.themeStorageMode;
+    QString &themeName = sources.themeName;
+    QString &themeFormat = sources.source.themeFormat;
+    QString &themeSourceDir = sources.themeSourceDir;
     QString themeLicense; // the imported theme's credit for the map
-    bool themeActive = false;
+    bool &themeActive = sources.source.themeActive;
 
     // ---- jobs: state and steps beyond the members above --------------------
     // Entries after which the enumeration stops at the end of a level; tests
@@ -157,7 +156,6 @@ private:
     void connectRun();
     void makeDownloadJob();
     void rejectHost(const QString &host);
-    ProxySettings proxySettings() const;
     SourceAddress::TileSource currentSource();
     void beginDownloadJob();
     void connectCopyRun();
