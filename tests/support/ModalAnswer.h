@@ -21,7 +21,8 @@
 template<typename T = QWidget, typename Answer>
 void answerNextModal(Answer answer)
 {
-    auto *poll = new QTimer;
+    // Owned by the application, so a poll still waiting at the end goes too.
+    auto *poll = new QTimer(QCoreApplication::instance());
     poll->setInterval(10);
     auto answered = std::make_shared<QPointer<QDialog>>();
     auto ticks = std::make_shared<int>(0);
