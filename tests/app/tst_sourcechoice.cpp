@@ -186,6 +186,10 @@ void TestSourceChoice::importTheme(CvTilewright *w, const QString &file)
     auto answered = std::make_shared<bool>(false);
     answerNextModal<QFileDialog>([file, answered](QFileDialog *dialog) {
         dialog->selectFile(file);
+        // selectFile leaves the name field alone while it has the focus, and
+        // the dialog then takes nothing; the name goes in as if typed.
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(file);
         static_cast<QDialog *>(dialog)->accept();
         *answered = true;
     });
