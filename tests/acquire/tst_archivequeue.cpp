@@ -113,7 +113,7 @@ int TestArchiveQueue::run(DownloadJob &job, const std::vector<TileId> &tiles, co
             }
         }
     };
-    QObject::connect(&job, &DownloadJob::archiveFinished, &job, [&] {
+    const QMetaObject::Connection ends = QObject::connect(&job, &DownloadJob::archiveFinished, &job, [&] {
         ++ended;
         feed();
     });
@@ -122,6 +122,7 @@ int TestArchiveQueue::run(DownloadJob &job, const std::vector<TileId> &tiles, co
     clock.start();
     while ((job.busy() || (next < tiles.size() && !job.mustStop())) && clock.elapsed() < 60000)
         QTest::qWait(5);
+    QObject::disconnect(ends); // its captures end here
     return started;
 }
 
