@@ -2,12 +2,12 @@
 
 #include "acquire/CurlEngine.h"
 
+#include "mapview/AnswerHeaders.h"
 #include "mapview/TileContent.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
@@ -338,10 +338,7 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         ~HeaderList() { curl_slist_free_all(list); }
     } headers;
     if (conditional) {
-        const QByteArray line = QByteArrayLiteral("If-Modified-Since: ")
-            + QLocale::c()
-                  .toString(options.ifModifiedSince.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
-                  .toLatin1();
+        const QByteArray line = QByteArrayLiteral("If-Modified-Since: ") + AnswerHeaders::httpDate(options.ifModifiedSince);
         headers.list = curl_slist_append(nullptr, line.constData());
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
     }

@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QRegularExpression>
 #include <QThread>
@@ -60,11 +59,6 @@ JobOutcome::Reason failureOf(TileContent::Reason reason)
     default:
         return JobOutcome::Reason::Incomplete;
     }
-}
-
-QByteArray httpDate(const QDateTime &time)
-{
-    return QLocale::c().toString(time.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")).toLatin1();
 }
 
 // The first line of a text answer, as plain printable text of bounded length:
@@ -229,7 +223,7 @@ void DownloadJob::sendRequest()
 {
     QNetworkRequest request = TileRequest::tileRequest(m_plan.address.url, ProgramVersion::jobUserAgent());
     if (m_ifModifiedSince.isValid())
-        request.setRawHeader(QByteArrayLiteral("If-Modified-Since"), httpDate(m_ifModifiedSince));
+        request.setRawHeader(QByteArrayLiteral("If-Modified-Since"), AnswerHeaders::httpDate(m_ifModifiedSince));
     m_status = 0;
     m_body.clear();
     m_errorHead.clear();

@@ -7,6 +7,11 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +56,13 @@ Result failed(const QString &path, Result::Failure failure, const QString &error
 Result fileFailure(const QString &path, Result::Failure failure, const QFileDevice &file, int savedErrno)
 {
     return failed(path, isDiskFull(file, savedErrno) ? Result::Failure::DiskFull : failure, file.errorString());
+}
+
+// A failed system call of our own: errno is exact here.
+Result systemFailure(const QString &path, Result::Failure failure, int savedErrno)
+{
+    return failed(path, isDiskFullErrno(savedErrno) ? Result::Failure::DiskFull : failure,
+                  savedErrno ? qt_error_string(savedErrno) : QString());
 }
 
 // Makes the folder and remembers what it made, so a failed first tile leaves
@@ -232,71 +244,118 @@ bool TileWriter::writeTile(const QString &path, const QByteArray &body, QString 
 
 TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray &body, const QDateTime &modified)
 {
-    const QFileInfo info(path);
-    if (info.exists()) {
-        // An empty answer is no reason to lose a tile that has content.
-        if (body.isEmpty() && info.isFile() && info.size() > 0) {
-            WriteResult kept;
-            kept.outcome = WriteResult::Outcome::Unchanged;
-            kept.path = path;
-            return kept;
-        }
-        // Replace: the old tile stays until the new one is complete.
-        // Unbuffered: a buffered flush that writes only part of the buffer
-        // still reports success, and the file would be committed short.
-        QSaveFile file(path);
-        errno = 0;
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return fileFailure(path, WriteResult::Failure::Create, file, errno);
-        errno = 0;
-        if (file.write(body) != body.size())
-            return fileFailure(path, WriteResult::Failure::ShortWrite, file, errno);
-        errno = 0;
-        if (!file.commit()) {
-            const int savedErrno = errno;
-            const bool renameFailed = file.error() == QFileDevice::RenameError;
-            return fileFailure(path, renameFailed ? WriteResult::Failure::Rename : WriteResult::Failure::Flush, file,
-                               savedErrno);
-        }
-        WriteResult stored;
-        stored.path = path;
-        setModified(path, modified);
-        return stored;
+    // Most tiles of a job are new, and most of their folders are there: the
+    // file is created first and the folder made only when it is missing.
+    const QByteArray name = QFile::encodeName(path);
+    int fd = openNew(name);
+    int openErrno = errno;
+    std::unique_ptr<FolderMaker> folder;
+    if (fd < 0 && (openErrno == ENOENT || openErrno == ENOTDIR)) {
+        const QString parent = QFileInfo(path).absolutePath();
+        folder = std::make_unique<FolderMaker>(parent);
+        if (!folder->ok())
+            return failed(path, WriteResult::Failure::Folder, QStringLiteral("cannot make %1").arg(parent));
+        fd = openNew(name);
+        openErrno = errno;
+    }
+    if (fd < 0 && openErrno == EEXIST)
+        return replace(path, body, modified);
+    if (fd < 0) {
+        if (folder)
+            folder->undo();
+        return systemFailure(path, WriteResult::Failure::Create, openErrno);
     }
 
-    const FolderMaker folder(info.absolutePath());
-    if (!folder.ok())
-        return failed(path, WriteResult::Failure::Folder, QStringLiteral("cannot make %1").arg(info.absolutePath()));
-    QFile file(path);
-    WriteResult result;
-    errno = 0;
-    if (!file.open(QIODevice::NewOnly | QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        // Only what this call created is removed; a file that appeared
-        // meanwhile (NewOnly failed) is left alone.
-        result = fileFailure(path, WriteResult::Failure::Create, file, errno);
-        folder.undo();
-        return result;
-    }
-    errno = 0;
-    if (file.write(body) != body.size()) {
-        result = fileFailure(path, WriteResult::Failure::ShortWrite, file, errno);
-    } else {
-        errno = 0;
-        const bool flushed = file.flush();
-        const int savedErrno = errno;
-        file.close();
-        if (!flushed || file.error() != QFileDevice::NoError)
-            result = fileFailure(path, WriteResult::Failure::Flush, file, savedErrno);
-        else {
-            result.path = path;
-            setModified(path, modified);
-            return result;
+    int failedErrno = 0;
+    WriteResult::Failure failure = WriteResult::Failure::None;
+    const char *data = body.constData();
+    qint64 left = body.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            failedErrno = n < 0 ? errno : 0;
+            failure = WriteResult::Failure::ShortWrite;
+            break;
         }
+        data += n;
+        left -= n;
     }
-    file.close();
-    file.remove();
-    folder.undo();
-    return result;
+    if (failure == WriteResult::Failure::None && modified.isValid()) {
+        // The tile is complete; a time that cannot be set costs nothing but
+        // a later unconditional request.
+        const qint64 ms = modified.toMSecsSinceEpoch();
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = time_t(ms / 1000);
+        times[1].tv_nsec = long(ms % 1000) * 1000000L;
+        if (times[1].tv_nsec < 0) {
+            times[1].tv_sec -= 1;
+            times[1].tv_nsec += 1000000000L;
+        }
+        ::futimens(fd, times);
+    }
+    // A file system may report a failed write-back only at the close.
+    if (::close(fd) != 0 && failure == WriteResult::Failure::None && errno != EINTR) {
+        failedErrno = errno;
+        failure = WriteResult::Failure::Flush;
+    }
+    if (failure == WriteResult::Failure::None) {
+        WriteResult stored;
+        stored.path = path;
+        return stored;
+    }
+    ::unlink(name.constData());
+    if (folder)
+        folder->undo();
+    return systemFailure(path, failure, failedErrno);
+}
+
+int TileWriter::openNew(const QByteArray &name)
+{
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// An existing tile: the old one stays until the new one is complete.
+TileWriter::WriteResult TileWriter::replace(const QString &path, const QByteArray &body, const QDateTime &modified)
+{
+    const QFileInfo info(path);
+    // An empty answer is no reason to lose a tile that has content.
+    if (body.isEmpty() && info.isFile() && info.size() > 0) {
+        WriteResult kept;
+        kept.outcome = WriteResult::Outcome::Unchanged;
+        kept.path = path;
+        return kept;
+    }
+    // Unbuffered: a buffered flush that writes only part of the buffer still
+    // reports success, and the file would be committed short.
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fileFailure(path, WriteResult::Failure::Create, file, errno);
+    errno = 0;
+    if (file.write(body) != body.size())
+        return fileFailure(path, WriteResult::Failure::ShortWrite, file, errno);
+    // The complete temporary takes the time; the rename keeps it.
+    const bool timed = !modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime);
+    errno = 0;
+    if (!file.commit()) {
+        const int savedErrno = errno;
+        const bool renameFailed = file.error() == QFileDevice::RenameError;
+        return fileFailure(path, renameFailed ? WriteResult::Failure::Rename : WriteResult::Failure::Flush, file,
+                           savedErrno);
+    }
+    WriteResult stored;
+    stored.path = path;
+    if (!timed)
+        setModified(path, modified);
+    return stored;
 }
 
 QStringList TileWriter::makeFolder(const QString &folder, bool *ok)

@@ -14,8 +14,8 @@
 // Writes downloaded tile bodies on a thread of its own, in the order given,
 // so the next request goes out while the disk works. An existing tile is
 // replaced atomically (temporary file, then rename), so a failed write never
-// costs the old tile; a new tile is written directly and removed again if the
-// write fails. Missing zoom/x folders are made when a tile goes into them and
+// costs the old tile; a new tile is written directly (created only where no
+// file is) and removed again if the write fails. Missing zoom/x folders are made when a tile goes into them and
 // removed again when that write fails. No temporary file or partial tile is
 // ever left behind.
 class TileWriter : public QObject
@@ -101,6 +101,8 @@ private:
         QDateTime modified;
     };
     void run();
+    static int openNew(const QByteArray &name);
+    static WriteResult replace(const QString &path, const QByteArray &body, const QDateTime &modified);
 
     // Standard locks, which the thread sanitizer sees through.
     mutable std::mutex m_mutex;

@@ -25,6 +25,12 @@ public:
     // Last-Modified as UTC; invalid when absent or not a date.
     QDateTime lastModified(const QNetworkReply &reply) const;
 
+    // "Sun, 06 Nov 1994 08:49:37 GMT", the form a request's dates take.
+    static QByteArray httpDate(const QDateTime &time);
+    // An HTTP date as UTC; invalid when it is none. The older forms servers
+    // may still send (RFC 850, asctime) are read too.
+    static QDateTime fromHttpDate(const QByteArray &text);
+
 private:
     QHash<QByteArray, QByteArray> m_redirect; // lower-case name -> value seen
 };

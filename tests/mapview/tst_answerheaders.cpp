@@ -42,6 +42,8 @@ private slots:
     void finalAnswerIsRead_data();
     void finalAnswerIsRead();
     void headersTheAnswerLacks();
+    void httpDates_data();
+    void httpDates();
 };
 
 void TestAnswerHeaders::finalAnswerIsRead_data()
@@ -96,6 +98,47 @@ void TestAnswerHeaders::headersTheAnswerLacks()
     chunked.answer({{"Content-Type", "image/png"}, {"Transfer-Encoding", "chunked"}}, true);
     QCOMPARE(chunkedHeaders.contentLength(chunked), qint64(-1)); // not the redirect page's 169
     QVERIFY(!chunkedHeaders.lastModified(chunked).isValid());
+}
+
+void TestAnswerHeaders::httpDates_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QDateTime>("expected");
+    const QDateTime nov94(QDate(1994, 11, 6), QTime(8, 49, 37), Qt::UTC);
+    QTest::newRow("fixed") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << nov94;
+    QTest::newRow("leap day") << QByteArray("Thu, 29 Feb 2024 23:59:59 GMT")
+                              << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC);
+    QTest::newRow("rfc 850") << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << nov94;
+    QTest::newRow("asctime") << QByteArray("Sun Nov  6 08:49:37 1994") << nov94;
+    QTest::newRow("no such day") << QByteArray("Fri, 30 Feb 2024 10:00:00 GMT") << QDateTime();
+    QTest::newRow("wrong weekday") << QByteArray("Mon, 06 Nov 1994 08:49:37 GMT") << QDateTime();
+    QTest::newRow("no such hour") << QByteArray("Sun, 06 Nov 1994 25:49:37 GMT") << QDateTime();
+    QTest::newRow("not a month") << QByteArray("Sun, 06 Nob 1994 08:49:37 GMT") << QDateTime();
+    QTest::newRow("letters for digits") << QByteArray("Sun, 0x Nov 1994 08:49:37 GMT") << QDateTime();
+    QTest::newRow("empty") << QByteArray() << QDateTime();
+    QTest::newRow("words") << QByteArray("yesterday") << QDateTime();
+}
+
+// Dates read the same whichever way they are read: the fixed form directly,
+// the older forms and anything odd through Qt (which is lenient with an odd
+// hour or month; an invalid expectation here means "as Qt reads it"). What is
+// written reads back.
+void TestAnswerHeaders::httpDates()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QDateTime, expected);
+    const QDateTime read = AnswerHeaders::fromHttpDate(text);
+    QNetworkRequest cooked;
+    cooked.setRawHeader("Last-Modified", text);
+    QCOMPARE(read, cooked.header(QNetworkRequest::LastModifiedHeader).toDateTime().toUTC());
+    if (expected.isValid()) {
+        QCOMPARE(read, expected);
+        QCOMPARE(read.timeSpec(), Qt::UTC);
+    }
+    if (!read.isValid())
+        return;
+    QCOMPARE(AnswerHeaders::fromHttpDate(AnswerHeaders::httpDate(read)), read);
+    QCOMPARE(AnswerHeaders::httpDate(read.toOffsetFromUtc(3600)), AnswerHeaders::httpDate(read));
 }
 
 QTEST_GUILESS_MAIN(TestAnswerHeaders)
