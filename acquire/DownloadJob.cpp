@@ -245,7 +245,8 @@ void DownloadJob::sendRequest()
     connect(reply, &QNetworkReply::metaDataChanged, this, &DownloadJob::readHeaders);
     connect(reply, &QNetworkReply::readyRead, this, &DownloadJob::readBody);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
-    m_watchdog->start();
+    if (!m_watchdog->isActive())
+        m_watchdog->start();
 }
 
 void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFolders, int retries)
@@ -357,17 +358,21 @@ void DownloadJob::replyFinished(QNetworkReply *done)
 {
     if (done != m_reply)
         return;
-    m_watchdog->stop();
+    // The watchdog keeps ticking into the next request; it stops itself
+    // when it finds none.
     if (m_cut == Cut::None && done->isReadable())
         readBody(); // what arrived with the end; may cut (a no-op on a finished reply)
     recordAnswer(done);
     releaseReply();
-    if (m_waiting)
+    if (m_waiting) {
+        m_writer->startWriting();
         return; // the same tile is asked for again later
+    }
     checkDisk();
     if (m_writer->pending() > MaxQueuedBodies || m_writer->pendingBytes() > MaxQueuedBytes)
         m_writer->waitForIdle();
     emit tileFinished();
+    m_writer->startWriting();
 }
 
 // A tile is stored only from a successful answer whose body is complete and
@@ -411,7 +416,8 @@ void DownloadJob::recordAnswer(QNetworkReply *done)
     if (!verdict.ok())
         return m_outcome.addFailed(failureOf(verdict.reason));
     const QDateTime modified = m_headers.lastModified(*done);
-    m_writer->write(m_plan.target.path(), m_body, modified);
+    // The writer is woken once the next request is on its way.
+    m_writer->writeLater(m_plan.target.path(), m_body, modified);
     m_body.clear();
 }
 

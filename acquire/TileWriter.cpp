@@ -144,16 +144,25 @@ TileWriter::~TileWriter()
 
 void TileWriter::write(const QString &path, const QByteArray &body, const QDateTime &modified)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(Job{path, body, modified});
-        m_pendingBytes += body.size();
-    }
+    writeLater(path, body, modified);
+    startWriting();
+}
+
+void TileWriter::writeLater(const QString &path, const QByteArray &body, const QDateTime &modified)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.push_back(Job{path, body, modified});
+    m_pendingBytes += body.size();
+}
+
+void TileWriter::startWriting()
+{
     m_wake.notify_all();
 }
 
 void TileWriter::waitForIdle()
 {
+    m_wake.notify_all(); // bodies queued without waking the thread
     std::unique_lock<std::mutex> lock(m_mutex);
     m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }

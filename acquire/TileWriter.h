@@ -68,6 +68,11 @@ public:
     // modified: when valid, the time the stored file gets (the server's
     // Last-Modified), so a later conditional request asks about that time.
     void write(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
+    // The same, but the thread is woken only by startWriting() (or anything
+    // that waits for it): a caller with more urgent work first, such as
+    // sending the next request, pays for waking the thread after that.
+    void writeLater(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
+    void startWriting();
     // Blocks until every queued body is on disk (or failed).
     void waitForIdle();
     int pending() const;

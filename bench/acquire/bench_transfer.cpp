@@ -16,7 +16,8 @@
 //
 //   bench_transfer [rounds [parts [variant]]]
 //       parts: any of http,https,disk,rtt,seed,memory; variant: run only the
-//       variants whose name holds this text (for profiling one of them)
+//       variants whose name holds one of these texts, split by "|" (for
+//       profiling some of them)
 //
 // Tiles are written to /dev/shm where it is a memory file system, so that a
 // slow or shared disk does not blur the transfer figures; every variant
@@ -685,7 +686,7 @@ int main(int argc, char **argv)
     const QString parts = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("http,https,disk,rtt,seed,memory");
     const QStringList chosen = parts.split(QLatin1Char(','));
     const auto part = [&chosen](const char *name) { return chosen.contains(QLatin1String(name)); };
-    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const QStringList only = argc > 3 ? QString::fromLocal8Bit(argv[3]).split(QLatin1Char('|')) : QStringList();
 
     QTemporaryDir root;
     QTemporaryDir work(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
@@ -761,7 +762,7 @@ int main(int argc, char **argv)
     // connections and files, and removes the files again.
     auto measure = [&](Table &table, const QString &name, int tiles, const std::function<QStringList()> &log,
                        const std::function<qint64(const QString &)> &body) {
-        if (!only.isEmpty() && !name.contains(only))
+        if (!only.isEmpty() && std::none_of(only.cbegin(), only.cend(), [&name](const QString &o) { return name.contains(o); }))
             return;
         const QString out = dest();
         const int before = log().size();
