@@ -53,6 +53,7 @@ private slots:
     void probeFolder();
     void tallyCountsOutcomes();
     void storedTileTakesTheServersTime();
+    void bodiesQueuedLaterAreWritten();
 
 private:
     QTemporaryDir m_dir;
@@ -236,6 +237,26 @@ void TestTileWriter::storedTileTakesTheServersTime()
     QCOMPARE(QFileInfo(folder + QStringLiteral("/old.png")).lastModified().toUTC(), served);
     QCOMPARE(readFile(folder + QStringLiteral("/old.png")), QByteArray("replaced"));
     QVERIFY(QFileInfo(folder + QStringLiteral("/untimed.png")).lastModified().toUTC() > served.addYears(1));
+}
+
+// Bodies queued without waking the thread are written by whatever waits for
+// it, by startWriting(), and by the writer's end: none is lost or hangs.
+void TestTileWriter::bodiesQueuedLaterAreWritten()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("later"));
+    {
+        TileWriter writer;
+        writer.writeLater(folder + QStringLiteral("/1.png"), "one");
+        writer.writeLater(folder + QStringLiteral("/2.png"), "two");
+        writer.waitForIdle();
+        QCOMPARE(writer.takeTally().stored, 2);
+        writer.writeLater(folder + QStringLiteral("/3.png"), "three");
+        writer.startWriting();
+        QTRY_COMPARE(writer.pending(), 0);
+        writer.writeLater(folder + QStringLiteral("/4.png"), "four");
+    }
+    QCOMPARE(entries(folder).size(), 4);
+    QCOMPARE(readFile(folder + QStringLiteral("/4.png")), QByteArray("four"));
 }
 
 QTEST_GUILESS_MAIN(TestTileWriter)
