@@ -28,8 +28,9 @@ public:
     void abortAll();
 
 signals:
-    // retryAfter: the answer's Retry-After header, for a 429 or 503.
-    void finished(int id, int status, const QString &errorString, const QByteArray &retryAfter);
+    // httpCode: the final answer's status, 0 when none came; retryAfter: its
+    // Retry-After header, for a 429 or 503.
+    void finished(int id, int status, int httpCode, const QString &errorString, const QByteArray &retryAfter);
 
 private slots:
     void deliverResults();
@@ -46,6 +47,7 @@ private:
     {
         int id = 0;
         int status = 0;
+        int httpCode = 0;
         QString errorString;
         QByteArray retryAfter;
     };

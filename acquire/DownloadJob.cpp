@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 
@@ -469,7 +468,7 @@ void DownloadJob::countRefusal(int status, const QString &text)
                          .arg(text);
 }
 
-void DownloadJob::archiveEnded(int id, int status, const QString &error, const QByteArray &retryAfter)
+void DownloadJob::archiveEnded(int id, int status, int httpCode, const QString &error, const QByteArray &retryAfter)
 {
     if (m_archiveQueue.empty() || id != m_archiveQueue.front().id)
         return; // a transfer of a stopped job
@@ -487,10 +486,8 @@ void DownloadJob::archiveEnded(int id, int status, const QString &error, const Q
         else
             m_archiveQueue.front().madeFolders = madeFolders + m_archiveQueue.front().madeFolders;
     }
-    int httpStatus = 0;
+    const int httpStatus = result == CurlTransfer::Status::HttpError ? httpCode : 0;
     if (result == CurlTransfer::Status::HttpError) {
-        const auto match = QRegularExpression(QStringLiteral("\\b([1-5]\\d\\d)\\b")).match(error);
-        httpStatus = match.hasMatch() ? match.captured(1).toInt() : 0;
         if (retryArchives(ended, httpStatus, retryAfter))
             return; // the entry goes on after the wait
     }

@@ -141,7 +141,7 @@ private:
     void retryLater(qint64 waitMs, int status);
     void showWait(int status);
     void countRefusal(int status, const QString &text);
-    void archiveEnded(int id, int status, const QString &error, const QByteArray &retryAfter);
+    void archiveEnded(int id, int status, int httpCode, const QString &error, const QByteArray &retryAfter);
     void checkDisk();
     void endEntryLater();
     void releaseReply();
