@@ -57,7 +57,7 @@ void ArchiveTransfer::run()
             CurlTransfer::fetchToFile(engine, job.url, job.localPath, job.options,
                                       [this, id = job.id]() { return id <= m_abortUpTo.load(); });
         lock.lock();
-        m_done.push_back(Done{job.id, int(result.status), int(result.httpCode), result.errorString, result.retryAfter});
+        m_done.push_back(Done{job.id, result});
         // Delivered on the owner's thread; the destructor waits for this
         // thread, so the owner is alive when the call is posted.
         QMetaObject::invokeMethod(this, "deliverResults", Qt::QueuedConnection);
@@ -75,6 +75,7 @@ void ArchiveTransfer::deliverResults()
             done = m_done.front();
             m_done.pop_front();
         }
-        emit finished(done.id, done.status, done.httpCode, done.errorString, done.retryAfter);
+        const CurlTransfer::Result &r = done.result;
+        emit finished(done.id, int(r.status), int(r.httpCode), r.errorString, r.retryAfter);
     }
 }

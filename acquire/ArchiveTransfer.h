@@ -46,10 +46,7 @@ private:
     struct Done
     {
         int id = 0;
-        int status = 0;
-        int httpCode = 0;
-        QString errorString;
-        QByteArray retryAfter;
+        CurlTransfer::Result result;
     };
     void run();
 

@@ -109,11 +109,10 @@ void CurlEngine::trustCertificates(void *handle, const QString &extraFile)
         // keeps a connection verified against one set of certificates from
         // serving a transfer that trusts another. libcurl reads that (small)
         // file per connection; the system store is not read again.
-        if (!m_extraFileKnown || m_extraFile != extraFile) {
+        if (m_extraFile != extraFile) {
             m_extraFile = extraFile;
             m_extraFileName = !extraFile.isEmpty() && QFileInfo(extraFile).isReadable() ? QFile::encodeName(extraFile)
                                                                                       : QByteArray();
-            m_extraFileKnown = true;
         }
         curl_easy_setopt(curl, CURLOPT_CAINFO,
                          m_extraFileName.isEmpty() ? static_cast<const char *>(nullptr) : m_extraFileName.constData());

@@ -26,10 +26,9 @@ public:
 private:
     void *m_handle = nullptr;
     // The extra file as libcurl is given it, looked at once per engine and
-    // file rather than once per transfer.
+    // file rather than once per transfer (none at first, which is no file).
     QString m_extraFile;
     QByteArray m_extraFileName; // empty: none, or not readable
-    bool m_extraFileKnown = false;
 
     CurlEngine(const CurlEngine &) = delete;
     CurlEngine &operator=(const CurlEngine &) = delete;

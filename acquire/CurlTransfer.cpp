@@ -53,7 +53,7 @@ size_t headerLine(char *data, size_t size, size_t count, void *userData)
     const QByteArray line = QByteArray::fromRawData(data, int(size * count));
     if (line.startsWith("HTTP/"))
         sink->retryAfter.clear();
-    else if (line.size() > 12 && line.left(12).toLower() == "retry-after:")
+    else if (line.size() > 12 && qstrnicmp(data, "retry-after:", 12) == 0)
         sink->retryAfter = line.mid(12).trimmed().left(100);
     return size * count;
 }

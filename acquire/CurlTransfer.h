@@ -52,6 +52,12 @@ enum class Status {
     NotModified     // 304 to a conditional request: the local file stays
 };
 
+// The file holds what the server has: stored, kept (empty answer) or not modified.
+inline bool succeeded(Status status)
+{
+    return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified;
+}
+
 struct Result
 {
     Status status = Status::TransportError;
@@ -59,7 +65,7 @@ struct Result
     QString errorString;
     // The final answer's Retry-After header, as sent (429 and 503 answers).
     QByteArray retryAfter;
-    bool ok() const { return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified; }
+    bool ok() const { return succeeded(status); }
 };
 
 // Called from libcurl's progress callback (about once a second at least, and

@@ -281,17 +281,12 @@ void DownloadJob::readHeaders()
     if (m_status < 200 || m_status > 299)
         return;
     const QByteArray type = m_headers.value(*m_reply, QByteArrayLiteral("Content-Type"));
-    const qint64 length = m_headers.contentLength(*m_reply);
-    const bool known = length >= 0;
-    // Qt decodes what it asked to be encoded; the announced length is then
-    // that of the encoded body.
-    const QByteArray encoding = m_headers.value(*m_reply, QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
-    const bool encoded = !encoding.isEmpty() && encoding != "identity";
-    if (known && !encoded && length > m_limits.tileBodyLimit)
+    const qint64 length = m_headers.bodyLength(*m_reply);
+    if (length > m_limits.tileBodyLimit)
         return cut(Cut::TooLarge); // refused before a byte of it is read
-    if (known && !encoded && length > 0)
+    if (length > 0)
         m_body.reserve(int(length));
-    m_checker = std::make_unique<TileContent::Checker>(type, known && !encoded ? length : -1);
+    m_checker = std::make_unique<TileContent::Checker>(type, length);
 }
 
 void DownloadJob::readBody()
@@ -476,9 +471,7 @@ void DownloadJob::archiveEnded(int id, int status, int httpCode, const QString &
     const QStringList &madeFolders = ended.madeFolders;
     m_archiveQueue.pop_front();
     const auto result = CurlTransfer::Status(status);
-    CurlTransfer::Result judged;
-    judged.status = result;
-    const bool stored = judged.ok();
+    const bool stored = CurlTransfer::succeeded(result);
     if (!stored) {
         // A transfer still to come may write into the same new folder.
         if (m_archiveQueue.empty())

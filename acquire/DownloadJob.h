@@ -127,6 +127,15 @@ signals:
 private:
     // Why the job ended a reply itself.
     enum class Cut { None, TooLarge, TimedOut, Broken };
+    // An HTTPS transfer handed to the worker, with the folders made for it
+    // (taken back when nothing came).
+    struct ArchiveEntry
+    {
+        int id = 0;
+        QStringList madeFolders;
+        EntryPlan plan;
+        int retries = 0; // asked again after the server asked to wait
+    };
 
     void sendRequest();
     void sendArchive(const EntryPlan &plan, const QStringList &madeFolders, int retries = 0);
@@ -142,6 +151,7 @@ private:
     void showWait(int status);
     void countRefusal(int status, const QString &text);
     void archiveEnded(int id, int status, int httpCode, const QString &error, const QByteArray &retryAfter);
+    bool retryArchives(const ArchiveEntry &ended, int httpStatus, const QByteArray &retryAfter);
     void checkDisk();
     void endEntryLater();
     void releaseReply();
@@ -182,19 +192,10 @@ private:
     int m_refusals = 0;       // 401/403 answers in a row
     bool m_pendingEnd = false; // an entry of a stopped job reports its end
     quint32 m_generation = 0;  // bumped by abort(): late reports are dropped
-    // The HTTPS transfers handed to the worker, in the order they run, each
-    // with the folders made for it (taken back when nothing came).
-    struct ArchiveEntry
-    {
-        int id = 0;
-        QStringList madeFolders;
-        EntryPlan plan;
-        int retries = 0; // asked again after the server asked to wait
-    };
+    // The HTTPS transfers handed to the worker, in the order they run.
     std::deque<ArchiveEntry> m_archiveQueue;
     // Sent again, in this order, when the wait the server asked for is over.
     std::deque<ArchiveEntry> m_heldArchives;
-    bool retryArchives(const ArchiveEntry &ended, int httpStatus, const QByteArray &retryAfter);
     bool m_archiveElevation = false; // the last one queued is an elevation archive
     JobOutcome m_outcome;
 

@@ -7,7 +7,7 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -258,10 +258,10 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
     const QByteArray name = QFile::encodeName(path);
     int fd = openNew(name);
     int openErrno = errno;
-    std::unique_ptr<FolderMaker> folder;
+    std::optional<FolderMaker> folder;
     if (fd < 0 && (openErrno == ENOENT || openErrno == ENOTDIR)) {
         const QString parent = QFileInfo(path).absolutePath();
-        folder = std::make_unique<FolderMaker>(parent);
+        folder.emplace(parent);
         if (!folder->ok())
             return failed(path, WriteResult::Failure::Folder, QStringLiteral("cannot make %1").arg(parent));
         fd = openNew(name);

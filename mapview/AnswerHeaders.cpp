@@ -71,6 +71,14 @@ qint64 AnswerHeaders::contentLength(const QNetworkReply &reply) const
     return ok && length >= 0 ? length : -1;
 }
 
+qint64 AnswerHeaders::bodyLength(const QNetworkReply &reply) const
+{
+    const QByteArray encoding = value(reply, QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity")
+        return -1;
+    return contentLength(reply);
+}
+
 QDateTime AnswerHeaders::lastModified(const QNetworkReply &reply) const
 {
     const QByteArray text = value(reply, QByteArrayLiteral("Last-Modified"));

@@ -22,6 +22,10 @@ public:
     QByteArray value(const QNetworkReply &reply, const QByteArray &name) const;
     // Content-Length, or -1 when the answer gave none or no number.
     qint64 contentLength(const QNetworkReply &reply) const;
+    // The length of the body as the reply gives it out: Content-Length, or -1
+    // when none came or Qt decodes the body from a content encoding (the
+    // announced length is then that of the encoded body).
+    qint64 bodyLength(const QNetworkReply &reply) const;
     // Last-Modified as UTC; invalid when absent or not a date.
     QDateTime lastModified(const QNetworkReply &reply) const;
 

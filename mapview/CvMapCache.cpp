@@ -291,12 +291,7 @@ void CvMapCache::takeBody(QNetworkReply &reply)
         return;
     }
     if (!bodyChecker) {
-        // The announced length is that of the body as sent; a body Qt decoded
-        // from a content encoding is longer.
-        qint64 length = answerHeaders.contentLength(reply);
-        const QByteArray encoding = answerHeaders.value(reply, QByteArrayLiteral("Content-Encoding")).trimmed().toLower();
-        if (!encoding.isEmpty() && encoding != "identity")
-            length = -1;
+        const qint64 length = answerHeaders.bodyLength(reply);
         if (length > MaxTileBytes)
             return refuseBody(reply); // refused before a byte of it is read
         bodyChecker = std::make_unique<TileContent::Checker>(answerHeaders.value(reply, QByteArrayLiteral("Content-Type")), length);

@@ -97,6 +97,17 @@ void TestAnswerHeaders::headersTheAnswerLacks()
     chunkedHeaders.noteRedirect(chunked);
     chunked.answer({{"Content-Type", "image/png"}, {"Transfer-Encoding", "chunked"}}, true);
     QCOMPARE(chunkedHeaders.contentLength(chunked), qint64(-1)); // not the redirect page's 169
+    QCOMPARE(chunkedHeaders.bodyLength(chunked), qint64(-1));
+
+    // A body Qt decodes is longer than announced: no length to hold it to,
+    // unless the encoding is none at all.
+    HeaderReply encoded;
+    AnswerHeaders encodedHeaders;
+    encoded.answer({{"Content-Length", "1963"}, {"Content-Encoding", " GZIP "}}, false);
+    QCOMPARE(encodedHeaders.contentLength(encoded), qint64(1963));
+    QCOMPARE(encodedHeaders.bodyLength(encoded), qint64(-1));
+    encoded.answer({{"Content-Length", "1963"}, {"Content-Encoding", "identity"}}, false);
+    QCOMPARE(encodedHeaders.bodyLength(encoded), qint64(1963));
     QVERIFY(!chunkedHeaders.lastModified(chunked).isValid());
 }
 
