@@ -82,15 +82,23 @@ private:
     QStringList m_made;
 };
 
-// The tile is complete on disk; a time that cannot be set costs nothing but
-// a later unconditional request.
-void setModified(const QString &path, const QDateTime &modified)
+// Gives the open, complete file the server's time. A time that cannot be set
+// costs nothing but a later unconditional request.
+void setModified(int fd, const QDateTime &modified)
 {
     if (!modified.isValid())
         return;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        file.setFileTime(modified, QFileDevice::FileModificationTime);
+    const qint64 ms = modified.toMSecsSinceEpoch();
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT; // the access time stays
+    times[1].tv_sec = time_t(ms / 1000);
+    times[1].tv_nsec = long(ms % 1000) * 1000000L;
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_sec -= 1;
+        times[1].tv_nsec += 1000000000L;
+    }
+    ::futimens(fd, times);
 }
 
 } // namespace
@@ -291,21 +299,8 @@ TileWriter::WriteResult TileWriter::store(const QString &path, const QByteArray 
         data += n;
         left -= n;
     }
-    if (failure == WriteResult::Failure::None && modified.isValid()) {
-        // The tile is complete; a time that cannot be set costs nothing but
-        // a later unconditional request.
-        const qint64 ms = modified.toMSecsSinceEpoch();
-        struct timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
-        times[1].tv_sec = time_t(ms / 1000);
-        times[1].tv_nsec = long(ms % 1000) * 1000000L;
-        if (times[1].tv_nsec < 0) {
-            times[1].tv_sec -= 1;
-            times[1].tv_nsec += 1000000000L;
-        }
-        ::futimens(fd, times);
-    }
+    if (failure == WriteResult::Failure::None)
+        setModified(fd, modified);
     // A file system may report a failed write-back only at the close.
     if (::close(fd) != 0 && failure == WriteResult::Failure::None && errno != EINTR) {
         failedErrno = errno;
@@ -352,7 +347,7 @@ TileWriter::WriteResult TileWriter::replace(const QString &path, const QByteArra
     if (file.write(body) != body.size())
         return fileFailure(path, WriteResult::Failure::ShortWrite, file, errno);
     // The complete temporary takes the time; the rename keeps it.
-    const bool timed = !modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime);
+    setModified(int(file.handle()), modified);
     errno = 0;
     if (!file.commit()) {
         const int savedErrno = errno;
@@ -362,8 +357,6 @@ TileWriter::WriteResult TileWriter::replace(const QString &path, const QByteArra
     }
     WriteResult stored;
     stored.path = path;
-    if (!timed)
-        setModified(path, modified);
     return stored;
 }
 

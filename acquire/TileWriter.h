@@ -15,9 +15,9 @@
 // so the next request goes out while the disk works. An existing tile is
 // replaced atomically (temporary file, then rename), so a failed write never
 // costs the old tile; a new tile is written directly (created only where no
-// file is) and removed again if the write fails. Missing zoom/x folders are made when a tile goes into them and
-// removed again when that write fails. No temporary file or partial tile is
-// ever left behind.
+// file is) and removed again if the write fails. Missing zoom/x folders are
+// made when a tile goes into them and removed again when that write fails. No
+// temporary file or partial tile is ever left behind.
 class TileWriter : public QObject
 {
     Q_OBJECT
