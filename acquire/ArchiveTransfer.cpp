@@ -8,6 +8,7 @@ ArchiveTransfer::ArchiveTransfer(QObject *parent)
     : QObject(parent)
 {
     CurlTransfer::ensureGlobalInit();
+    qRegisterMetaType<FetchResult>();
     m_thread = std::thread([this] { run(); });
 }
 
@@ -75,7 +76,6 @@ void ArchiveTransfer::deliverResults()
             done = m_done.front();
             m_done.pop_front();
         }
-        const CurlTransfer::Result &r = done.result;
-        emit finished(done.id, int(r.status), int(r.httpCode), r.errorString, r.retryAfter);
+        emit finished(done.id, done.result);
     }
 }

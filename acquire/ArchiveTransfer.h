@@ -13,6 +13,9 @@
 // Runs HTTPS transfers (CurlTransfer) one after the other on a worker thread,
 // so the window stays responsive. Each start() gets an id; its end is
 // reported by finished() on the owner's thread, through the event loop.
+// Like the tile writer, a std::thread works a queue guarded by a standard
+// mutex (which the thread sanitizer sees); the event loop only carries a
+// wake-up without data, and the results are taken under the lock.
 class ArchiveTransfer : public QObject
 {
     Q_OBJECT
@@ -28,9 +31,8 @@ public:
     void abortAll();
 
 signals:
-    // httpCode: the final answer's status, 0 when none came; retryAfter: its
-    // Retry-After header, for a 429 or 503.
-    void finished(int id, int status, int httpCode, const QString &errorString, const QByteArray &retryAfter);
+    // The transfer's result, whole.
+    void finished(int id, const FetchResult &result);
 
 private slots:
     void deliverResults();
@@ -50,8 +52,6 @@ private:
     };
     void run();
 
-    // Jobs and results pass under a standard lock (visible to the thread
-    // sanitizer); the event loop only carries the wake-up.
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;

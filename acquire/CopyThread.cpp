@@ -1,12 +1,13 @@
 #include "acquire/CopyThread.h"
 
+#include "acquire/JobLimits.h"
+#include "acquire/TileFile.h"
 #include "acquire/TileFiles.h"
+#include "mapview/TileContent.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QPointer>
-#include <QSaveFile>
 
 #if defined(__SANITIZE_THREAD__)
 #define TW_TSAN 1
@@ -186,28 +187,22 @@ void CopyThread::deliverReports()
     }
 }
 
-CopyThread::Copy CopyThread::copyTile(const QString &sourceFile, const QString &targetFolder,
-                                      const QString &targetFile)
+CopyThread::Copy CopyThread::copyTile(const QString &sourceFile, const QString &targetFile)
 {
     QFile source(sourceFile);
-    if (!source.open(QIODevice::ReadOnly))
+    // A tile is small; anything larger than a tile body is no tile.
+    if (!source.open(QIODevice::ReadOnly) || source.size() > JobLimits::TileBodyLimit)
         return Copy::Missing;
-    if (!QDir(targetFolder).exists() && !QDir().mkpath(targetFolder))
-        return Copy::Unwritable;
-    // The old tile is replaced only once the new one is complete on disk.
-    QSaveFile target(targetFile);
-    if (!target.open(QIODevice::WriteOnly))
-        return Copy::Unwritable;
     const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError) {
-        target.cancelWriting();
+    if (source.error() != QFileDevice::NoError)
         return Copy::Missing;
-    }
-    if (target.write(bytes) != bytes.size()) {
-        target.cancelWriting();
-        return Copy::Unwritable;
-    }
-    return target.commit() ? Copy::Copied : Copy::Unwritable;
+    // A broken source tile is never copied over a good one.
+    if (!TileContent::check(QByteArray(), bytes).ok())
+        return Copy::Unsound;
+    const TileFile::Result stored = TileFile::store(targetFile, bytes);
+    if (stored.ok())
+        return Copy::Copied;
+    return stored.diskFull() ? Copy::DiskFull : Copy::Unwritable;
 }
 
 CopyThread::Failures CopyThread::runFailures() const
@@ -237,9 +232,8 @@ void CopyThread::run()
             break;
         // The source folder is named without its trailing '/'.
         const QString sourceFile = TileFiles::tileFile(sourceDir + QLatin1Char('/'), tile);
-        const QString targetFolder = TileFiles::tileFolder(targetDir, tile);
         const QString targetFile = TileFiles::tileFile(targetDir, tile);
-        switch (copyTile(sourceFile, targetFolder, targetFile)) {
+        switch (copyTile(sourceFile, targetFile)) {
         case Copy::Copied:
             postReport(tile.zoom, tile.y);
             break;
@@ -251,6 +245,18 @@ void CopyThread::run()
         case Copy::Unwritable: {
             StopLock lock(stopMutex);
             ++failures.unwritable;
+            break;
+        }
+        case Copy::Unsound: {
+            StopLock lock(stopMutex);
+            ++failures.unsound;
+            break;
+        }
+        case Copy::DiskFull: {
+            // Nothing more fits: the rest of the run would fail the same way.
+            StopLock lock(stopMutex);
+            ++failures.diskFull;
+            stopFlag = true;
             break;
         }
         }

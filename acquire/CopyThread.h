@@ -42,6 +42,8 @@ public:
     {
         int missing = 0;    // no readable tile in the source tree
         int unwritable = 0; // the target could not be written
+        int unsound = 0;    // the source tile is no sound image
+        int diskFull = 0;   // the destination is full: the run stopped there
     };
     Failures runFailures() const;
 
@@ -71,8 +73,8 @@ private:
     bool queueEmptyOrStopped();
     bool pauseUntil(qint64 deadlineNs);
     void postReport(int zoom, int tile);
-    enum class Copy { Copied, Missing, Unwritable };
-    static Copy copyTile(const QString &sourceFile, const QString &targetFolder, const QString &targetFile);
+    enum class Copy { Copied, Missing, Unwritable, Unsound, DiskFull };
+    static Copy copyTile(const QString &sourceFile, const QString &targetFile);
 
     std::atomic_bool stopFlag{false};
     // Guards tileQueue and the reports not yet delivered: a new job may be

@@ -1,21 +1,13 @@
 #include "acquire/CurlTransfer.h"
 
+#include "acquire/AnswerBody.h"
 #include "acquire/CurlEngine.h"
+#include "acquire/TileFile.h"
+#include "acquire/TransferWatch.h"
 
 #include "mapview/AnswerHeaders.h"
-#include "mapview/TileContent.h"
-
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <curl/curl.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 
 namespace CurlTransfer {
 
@@ -31,178 +23,56 @@ struct GlobalInit
 struct Sink
 {
     CURL *curl = nullptr;
-    QFileDevice *file = nullptr;
+    AnswerBody *body = nullptr;
+    TransferWatch *watch = nullptr;
     const AbortTest *shouldAbort = nullptr;
     bool aborted = false;
-    TileContent::Checker checker; // the whole body, as it streams
-    qint64 limit = 0;             // 0: none
-    bool tooLarge = false;
-    // The answer is an error status; its body is read past, not kept, so the
-    // connection stays open for the next transfer.
-    bool refused = false;
-    bool statusChecked = false;
-    qint64 skipped = 0;
-    QByteArray retryAfter; // of the answer being read
+    bool timedOut = false;
+    qint64 received = 0;
+    QByteArray retryAfter;   // of the answer being read
+    QByteArray lastModified; // of the answer being read
 };
 
 // Header lines of every answer, redirects included; only the last answer's
-// Retry-After counts.
+// Retry-After and Last-Modified count.
 size_t headerLine(char *data, size_t size, size_t count, void *userData)
 {
     Sink *sink = static_cast<Sink *>(userData);
     const QByteArray line = QByteArray::fromRawData(data, int(size * count));
-    if (line.startsWith("HTTP/"))
+    sink->watch->answered();
+    if (line.startsWith("HTTP/")) {
         sink->retryAfter.clear();
-    else if (line.size() > 12 && qstrnicmp(data, "retry-after:", 12) == 0)
+        sink->lastModified.clear();
+    } else if (line.size() > 12 && qstrnicmp(data, "retry-after:", 12) == 0) {
         sink->retryAfter = line.mid(12).trimmed().left(100);
+    } else if (line.size() > 14 && qstrnicmp(data, "last-modified:", 14) == 0) {
+        sink->lastModified = line.mid(14).trimmed().left(100);
+    }
     return size * count;
 }
 
-// An error page longer than this ends the transfer instead of being read past.
-constexpr qint64 MaxSkippedBytes = 256 * 1024;
-
-// Bodies arrive decoded (libcurl announces and undoes the encodings it knows),
-// and a body above the limit is refused: at once when its length is
-// announced, otherwise as soon as it grows past it.
-void applyBodyOptions(CURL *curl, const Options &options)
+// The first bytes of an answer's body: its status and type are known now.
+void beginBody(Sink *sink)
 {
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    if (options.maxBodyBytes > 0)
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxBodyBytes));
+    long httpCode = 0;
+    curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &httpCode);
+    char *type = nullptr;
+    curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_TYPE, &type);
+    // Bodies arrive decoded, so the announced length (of the encoded body)
+    // is libcurl's to check, through the file-size bound.
+    sink->body->begin(int(httpCode), QByteArray(type), -1);
 }
 
-// A full disk ends the whole job, not just this file.
-Status writeFailure(const QFileDevice &file)
+size_t bodyData(char *data, size_t size, size_t count, void *userData)
 {
-    const QString text = file.errorString();
-    const bool full = file.error() == QFileDevice::ResourceError || text == qt_error_string(ENOSPC)
-                      || text == qt_error_string(EFBIG);
-    return full ? Status::DiskFull : Status::WriteError;
+    Sink *sink = static_cast<Sink *>(userData);
+    const qint64 bytes = qint64(size * count);
+    if (!sink->body->begun())
+        beginBody(sink);
+    sink->received += bytes;
+    // A short count ends the transfer.
+    return sink->body->add(data, bytes) ? count : 0;
 }
-
-// True when the bytes may still be taken; false ends the transfer.
-bool takeBytes(Sink *sink, const char *data, qint64 bytes)
-{
-    if (sink->limit > 0 && sink->checker.size() + bytes > sink->limit) {
-        sink->tooLarge = true;
-        return false;
-    }
-    sink->checker.add(data, bytes);
-    return true;
-}
-
-// The verdict on a transfer that libcurl ended without error: Ok when the
-// body may replace the file, else the reason it may not. The length was
-// libcurl's to check (Content-Length counts the encoded body).
-Status judgeBody(Sink &sink, const QByteArray &contentType, const QString &localPath, QString *why)
-{
-    sink.checker.setContentType(contentType);
-    const TileContent::Verdict v = sink.checker.verdict();
-    if (!v.ok()) {
-        *why = v.text;
-        return v.reason == TileContent::Reason::Document ? Status::NotContent : Status::Incomplete;
-    }
-    if (sink.checker.size() == 0) {
-        const QFileInfo old(localPath);
-        if (old.isFile() && old.size() > 0) {
-            *why = QStringLiteral("empty body, old file kept");
-            return Status::Unchanged;
-        }
-    }
-    return Status::Ok;
-}
-
-// Where the body goes until it is judged; nothing of it is seen at the
-// tile's path before commit(), and an uncommitted body vanishes with this.
-// A tile that exists is replaced through QSaveFile, synced to disk before the
-// rename, so the old tile stays until the new one is complete. A new tile
-// goes to a temporary name beside it and is renamed without the sync, as the
-// tile writer stores new tiles: a sync per tile costs more than the transfer.
-// Unbuffered both: a buffered flush that writes only part of its buffer (a
-// full disk) still reports success, and the file would be committed short.
-class BodyFile
-{
-public:
-    explicit BodyFile(const QString &path)
-        : m_path(path)
-    {
-    }
-    ~BodyFile()
-    {
-        if (m_created)
-            discard();
-    }
-    BodyFile(const BodyFile &) = delete;
-    BodyFile &operator=(const BodyFile &) = delete;
-
-    bool open()
-    {
-        if (QFileInfo::exists(m_path)) {
-            m_replacing = true;
-            return m_replace.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-        }
-        // A name of our own: a file that is there already is never touched.
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            m_fresh.setFileName(QStringLiteral("%1.%2.part").arg(m_path).arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                                              QLatin1Char('0')));
-            if (m_fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-                m_created = true;
-                return true;
-            }
-            if (m_fresh.error() != QFileDevice::OpenError || !QFileInfo::exists(m_fresh.fileName()))
-                break;
-        }
-        return false;
-    }
-    QFileDevice &device() { return m_replacing ? static_cast<QFileDevice &>(m_replace) : m_fresh; }
-    void discard()
-    {
-        if (m_replacing) {
-            m_replace.cancelWriting();
-            return;
-        }
-        if (!m_created)
-            return;
-        m_fresh.close();
-        m_fresh.remove();
-        m_created = false;
-    }
-    bool commit()
-    {
-        if (m_replacing)
-            return m_replace.commit();
-        m_fresh.close();
-        if (m_fresh.error() != QFileDevice::NoError)
-            return false;
-        // Refuses to overwrite a tile that appeared meanwhile.
-        if (!renameNoReplace())
-            return false;
-        m_created = false;
-        return true;
-    }
-
-private:
-    // One system call where the file system can refuse to replace; QFile's
-    // rename (which looks first, then renames) elsewhere.
-    bool renameNoReplace()
-    {
-#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
-        const QByteArray from = QFile::encodeName(m_fresh.fileName());
-        const QByteArray to = QFile::encodeName(m_path);
-        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-            return true;
-        if (errno != EINVAL && errno != ENOSYS)
-            return false;
-#endif
-        return m_fresh.rename(m_path);
-    }
-
-    QString m_path;
-    bool m_replacing = false;
-    bool m_created = false; // the temporary file is ours to remove
-    QSaveFile m_replace{m_path};
-    QFile m_fresh;
-};
 
 int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
@@ -211,16 +81,31 @@ int progressCallback(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_of
         sink->aborted = true;
         return 1;
     }
+    if (sink->watch->expired(sink->received)) {
+        sink->timedOut = true;
+        return 1;
+    }
     return 0;
 }
 
-Result failure(Status status, const QString &error, long httpCode = 0)
+AnswerBody::Ending endingOf(const Sink &sink, CURLcode code)
 {
-    Result r;
-    r.status = status;
-    r.errorString = error;
-    r.httpCode = httpCode;
-    return r;
+    if (sink.aborted)
+        return AnswerBody::Ending::Aborted;
+    if (sink.timedOut || code == CURLE_OPERATION_TIMEDOUT)
+        return AnswerBody::Ending::TimedOut;
+    switch (code) {
+    case CURLE_OK:
+    case CURLE_WRITE_ERROR:       // the body refused more bytes: it says why
+    case CURLE_FILESIZE_EXCEEDED: // judged as too large below
+        return AnswerBody::Ending::Complete;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return sink.body->begun() ? AnswerBody::Ending::CutShort : AnswerBody::Ending::Network;
+    default:
+        return AnswerBody::Ending::Network;
+    }
 }
 
 } // namespace
@@ -228,36 +113,6 @@ Result failure(Status status, const QString &error, long httpCode = 0)
 void ensureGlobalInit()
 {
     static GlobalInit init;
-}
-
-size_t writeArchiveData(char *data, size_t size, size_t count, void *userData)
-{
-    Sink *sink = static_cast<Sink *>(userData);
-    const qint64 bytes = qint64(size * count);
-    if (!sink->statusChecked && sink->curl) {
-        long httpCode = 0;
-        curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &httpCode);
-        sink->refused = httpCode >= 400;
-        sink->statusChecked = true;
-    }
-    if (sink->refused) {
-        sink->skipped += bytes;
-        return sink->skipped > MaxSkippedBytes ? 0 : count;
-    }
-    if (bytes == 0)
-        return count;
-    if (!takeBytes(sink, data, bytes))
-        return 0;
-    // A short write is tried again for the rest: the file reports why it
-    // failed (a full disk) only on a write that took nothing. Any failure
-    // ends the transfer with a write error.
-    for (qint64 done = 0; done < bytes;) {
-        const qint64 written = sink->file->write(data + done, bytes - done);
-        if (written <= 0)
-            return 0;
-        done += written;
-    }
-    return count;
 }
 
 Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
@@ -272,21 +127,30 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
 {
     ensureGlobalInit();
 
-    BodyFile body(localPath);
-    if (!body.open())
-        return failure(Status::WriteError, body.device().errorString());
-
     // Every option is set anew: nothing of the last transfer (its proxy, its
     // abort test) may carry over; only its open connection does.
     CURL *curl = static_cast<CURL *>(engine.freshHandle());
-    if (!curl)
-        return failure(Status::TransportError, QStringLiteral("libcurl could not be initialised"));
+    if (!curl) {
+        Result none;
+        none.errorString = QStringLiteral("libcurl could not be initialised");
+        return none;
+    }
 
+    // Nothing is asked for that could not be kept.
+    TileFile file(localPath);
+    if (!file.open()) {
+        Result unwritable;
+        unwritable.status = file.result().diskFull() ? Status::DiskFull : Status::WriteError;
+        unwritable.errorString = file.result().reason();
+        return unwritable;
+    }
+    AnswerBody body(options.maxBodyBytes, &file);
+    TransferWatch watch(options.connectTimeoutSeconds, options.lowSpeedSeconds, options.lowSpeedBytes);
     Sink sink;
     sink.curl = curl;
-    sink.file = &body.device();
+    sink.body = &body;
+    sink.watch = &watch;
     sink.shouldAbort = &shouldAbort;
-    sink.limit = options.maxBodyBytes;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
 
     const QByteArray urlBytes = url.toUtf8();
@@ -306,12 +170,12 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
 #endif
     if (!options.userAgent.isEmpty())
         curl_easy_setopt(curl, CURLOPT_USERAGENT, options.userAgent.constData());
-    if (options.proxy.enabled) {
-        curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
-        if (options.proxy.hasCredentials()) {
-            curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxyUser.constData());
-            curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
-        }
+    // The proxy switched off means no proxy: an empty name keeps libcurl off
+    // the https_proxy of the environment too, as Qt's road is.
+    curl_easy_setopt(curl, CURLOPT_PROXY, options.proxy.enabled ? proxy.constData() : "");
+    if (options.proxy.enabled && options.proxy.hasCredentials()) {
+        curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxyUser.constData());
+        curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
     }
     // Redirects are followed, a bounded number of times and only to https.
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -320,13 +184,11 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     engine.trustCertificates(curl, options.caBundle);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(options.connectTimeoutSeconds));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(options.lowSpeedSeconds));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, long(options.lowSpeedBytes));
-    applyBodyOptions(curl, options);
-    // The server's Last-Modified becomes the stored file's time, so that the
-    // next conditional request names exactly the version held.
-    curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+    // Bodies arrive decoded (libcurl announces and undoes the encodings it
+    // knows); one announced above the bound is refused before it is read.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    if (options.maxBodyBytes > 0)
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxBodyBytes));
     const bool conditional = options.ifModifiedSince.isValid() && options.ifModifiedSince.toSecsSinceEpoch() > 0;
     // The header is sent as such rather than through libcurl's time
     // condition: libcurl would also drop a 200 answer whose Last-Modified is
@@ -344,65 +206,32 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
     }
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &headerLine);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeArchiveData);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &bodyData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &progressCallback);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &sink);
 
+    watch.start();
     const CURLcode code = curl_easy_perform(curl);
-    long httpCode = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &httpCode);
-    char *contentTypeText = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentTypeText);
-    const QByteArray contentType(contentTypeText);
+    if (!body.begun())
+        beginBody(&sink); // an empty body, or none at all
     const QString curlError = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
-    curl_off_t serverTime = -1;
-    curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &serverTime);
+    const bool tooLarge = code == CURLE_FILESIZE_EXCEEDED;
     // The kept handle must not point at this call's buffer and sink once it
     // returns (closing an idle connection later may report into them).
     curl_easy_reset(curl);
-
-    if (sink.aborted || code == CURLE_ABORTED_BY_CALLBACK)
-        return failure(Status::Aborted, QStringLiteral("aborted"), httpCode);
-    // An error status wins over what its page did to the size bound.
-    if (sink.refused || httpCode >= 400) {
-        Result refused = failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
-        refused.retryAfter = sink.retryAfter;
-        return refused;
+    if (tooLarge && body.status() < 400) {
+        Result refused;
+        refused.status = Status::TooLarge;
+        refused.httpCode = body.status();
+        refused.errorString = QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes);
+        return refused; // the file is discarded with its draft
     }
-    if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
-        return failure(Status::TooLarge, QStringLiteral("the body is larger than %1 bytes").arg(options.maxBodyBytes),
-                       httpCode);
-    if (code == CURLE_WRITE_ERROR)
-        return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
-    if (code != CURLE_OK)
-        return failure(Status::TransportError, curlError, httpCode);
-    if (conditional && httpCode == 304) {
-        body.discard();
-        return failure(Status::NotModified, QStringLiteral("not modified"), httpCode);
-    }
-    if (httpCode < 200 || httpCode > 299)
-        return failure(Status::HttpError, QStringLiteral("HTTP status %1").arg(httpCode), httpCode);
-    // A document, a cut or broken body, or an empty one over a tile that has
-    // content never replaces the file.
-    QString why;
-    const Status judged = judgeBody(sink, contentType, localPath, &why);
-    if (judged != Status::Ok) {
-        body.discard();
-        return failure(judged, why, httpCode);
-    }
-    // Set before the rename, so the tile never shows the time of its
-    // download. Without it the file keeps that time, which is later than the
-    // server's version and so still right for the next condition.
-    if (serverTime >= 0)
-        body.device().setFileTime(QDateTime::fromSecsSinceEpoch(qint64(serverTime), Qt::UTC), QFileDevice::FileModificationTime);
-    if (!body.commit())
-        return failure(writeFailure(body.device()), body.device().errorString(), httpCode);
-    Result ok;
-    ok.status = Status::Ok;
-    ok.httpCode = httpCode;
-    return ok;
+    Result result = body.finish(endingOf(sink, code), curlError, conditional,
+                                AnswerHeaders::fromHttpDate(sink.lastModified));
+    result.retryAfter = sink.retryAfter;
+    return result;
 }
 
 } // namespace CurlTransfer

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "settings/ProxySettings.h"
+#include "acquire/FetchResult.h"
 #include "acquire/JobLimits.h"
+#include "settings/ProxySettings.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -13,9 +14,10 @@
 class CurlEngine;
 
 // One HTTPS transfer through libcurl into a local file, run to its end on the
-// calling thread. The old file at the local path is replaced only when the
-// transfer succeeded and the answer is content; otherwise it stays as it was
-// and nothing partial remains.
+// calling thread. libcurl only moves the bytes: the body is bounded and judged
+// by AnswerBody, timed by TransferWatch and written by TileFile, as on the
+// plain-HTTP road. The old file at the local path is replaced only by a
+// complete, sound body; otherwise it stays as it was and nothing partial remains.
 namespace CurlTransfer {
 
 struct Options
@@ -23,7 +25,9 @@ struct Options
     QByteArray userAgent;
     // Extra CA certificates (PEM) trusted besides the system's.
     QString caBundle;
-    ProxySettings proxy;   // used when enabled; credentials only when both are set
+    // Used when enabled (credentials only when both are set); when not, no
+    // proxy at all, whatever the environment names.
+    ProxySettings proxy;
     int connectTimeoutSeconds = JobLimits::ConnectTimeoutSeconds;
     // A transfer slower than lowSpeedBytes per second for this long is ended.
     int lowSpeedSeconds = JobLimits::LowSpeedSeconds;
@@ -38,35 +42,10 @@ struct Options
     QDateTime ifModifiedSince;
 };
 
-enum class Status {
-    Ok,
-    Aborted,        // the abort test said so (Stop)
-    TransportError, // name, connection, TLS, time-out, redirect loop
-    HttpError,      // status 400 and above, or a redirect not followed
-    NotContent,     // a 200 answer that is an HTML/XML/JSON document
-    WriteError,     // the local file cannot be written
-    TooLarge,       // the body is above maxBodyBytes
-    Incomplete,     // the body is cut short or not what its type says
-    Unchanged,      // an empty body; the non-empty old file was kept
-    DiskFull,       // no space, quota or file-size limit left for the file
-    NotModified     // 304 to a conditional request: the local file stays
-};
-
-// The file holds what the server has: stored, kept (empty answer) or not modified.
-inline bool succeeded(Status status)
-{
-    return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified;
-}
-
-struct Result
-{
-    Status status = Status::TransportError;
-    long httpCode = 0;
-    QString errorString;
-    // The final answer's Retry-After header, as sent (429 and 503 answers).
-    QByteArray retryAfter;
-    bool ok() const { return succeeded(status); }
-};
+// A transfer's end is the one result both transports give.
+using Status = FetchResult::Status;
+using Result = FetchResult;
+inline bool succeeded(Status status) { return FetchResult::succeeded(status); }
 
 // Called from libcurl's progress callback (about once a second at least, and
 // on every received chunk); returning true ends the transfer.
@@ -79,11 +58,6 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
 // The same on a handle of its own (a new connection).
 Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
                    const AbortTest &shouldAbort = AbortTest());
-
-// libcurl's write callback: writes the items to the file held by userData and
-// returns the number of items written (a short count ends the transfer). The
-// body of an error status is read past and not written.
-size_t writeArchiveData(char *data, size_t size, size_t count, void *userData);
 
 // curl_global_init once per process, curl_global_cleanup at its end. Call it
 // on the main thread before the first transfer on any other thread.

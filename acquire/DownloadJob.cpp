@@ -2,16 +2,15 @@
 
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/CurlTransfer.h"
+#include "acquire/TileFile.h"
 #include "acquire/TileWriter.h"
 #include "mapview/TileRequest.h"
 #include "settings/AppConfig.h"
 #include "settings/ProgramVersion.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -23,62 +22,36 @@ constexpr qint64 MaxQueuedBytes = qint64(64) * 1024 * 1024;
 // Qt stops reading from the socket while this much is unread, so a body
 // arriving faster than it is judged does not pile up in memory.
 constexpr qint64 ReadBufferBytes = 1024 * 1024;
-// Of an error answer only its start is kept, for the first line of its text.
-constexpr int ErrorHeadBytes = 1024;
 constexpr int WatchIntervalMs = 250;
-
-JobOutcome::Reason failureOf(CurlTransfer::Status status)
-{
-    switch (status) {
-    case CurlTransfer::Status::HttpError:
-        return JobOutcome::Reason::HttpStatus;
-    case CurlTransfer::Status::NotContent:
-        return JobOutcome::Reason::NotATile;
-    case CurlTransfer::Status::WriteError:
-        return JobOutcome::Reason::Unwritable;
-    case CurlTransfer::Status::TooLarge:
-        return JobOutcome::Reason::TooLarge;
-    case CurlTransfer::Status::Incomplete:
-        return JobOutcome::Reason::Incomplete;
-    case CurlTransfer::Status::DiskFull:
-        return JobOutcome::Reason::DiskFull;
-    case CurlTransfer::Status::TransportError:
-        return JobOutcome::Reason::Network;
-    default:
-        return JobOutcome::Reason::Transfer;
-    }
-}
-
-JobOutcome::Reason failureOf(TileContent::Reason reason)
-{
-    switch (reason) {
-    case TileContent::Reason::Document:
-    case TileContent::Reason::NotItsType:
-        return JobOutcome::Reason::NotATile;
-    default:
-        return JobOutcome::Reason::Incomplete;
-    }
-}
-
-// The first line of a text answer, as plain printable text of bounded length:
-// servers that block a program say why there, hostile ones may say anything.
-QString firstLine(const QByteArray &contentType, const QByteArray &head)
-{
-    // Servers label error texts by the extension asked for, too; binary
-    // bodies are left out.
-    const bool text = contentType.trimmed().toLower().startsWith("text/");
-    if (!text && (TileContent::hasImageSignature(head) || head.contains('\0')))
-        return QString();
-    const QString line = QString::fromUtf8(head.left(head.indexOf('\n'))).left(200);
-    QString printable;
-    for (const QChar c : line)
-        printable += c.isPrint() ? c : QLatin1Char(' ');
-    return printable.simplified();
-}
 
 bool refusal(int status)
 {
     return status == 401 || status == 403;
+}
+
+JobOutcome::Reason reasonOf(FetchResult::Status status)
+{
+    using Status = FetchResult::Status;
+    switch (status) {
+    case Status::HttpError:
+        return JobOutcome::Reason::HttpStatus;
+    case Status::NotContent:
+        return JobOutcome::Reason::NotATile;
+    case Status::WriteError:
+        return JobOutcome::Reason::Unwritable;
+    case Status::TooLarge:
+        return JobOutcome::Reason::TooLarge;
+    case Status::Incomplete:
+        return JobOutcome::Reason::Incomplete;
+    case Status::DiskFull:
+        return JobOutcome::Reason::DiskFull;
+    case Status::TransportError:
+        return JobOutcome::Reason::Network;
+    case Status::TimedOut:
+        return JobOutcome::Reason::TimedOut;
+    default:
+        return JobOutcome::Reason::Transfer;
+    }
 }
 
 } // namespace
@@ -88,11 +61,23 @@ DownloadJob::DownloadJob(QObject *parent)
     , m_network(new QNetworkAccessManager(this))
     , m_writer(new TileWriter(this))
     , m_watchdog(new QTimer(this))
+    , m_pauseTimer(new QTimer(this))
     , m_retryTimer(new QTimer(this))
     , m_countdown(new QTimer(this))
 {
     m_watchdog->setInterval(WatchIntervalMs);
     connect(m_watchdog, &QTimer::timeout, this, &DownloadJob::watch);
+    m_pauseTimer->setSingleShot(true);
+    m_pauseTimer->setTimerType(Qt::PreciseTimer);
+    m_pauseTimer->setInterval(SourceAddress::InternalServerPauseMs);
+    connect(m_pauseTimer, &QTimer::timeout, this, [this] {
+        m_pausing = false;
+        if (m_paused) {
+            const EntryPlan plan = std::move(*m_paused);
+            m_paused.reset();
+            send(plan);
+        }
+    });
     m_retryTimer->setSingleShot(true);
     // A coarse timer may fire up to 5 % early: the server asked for at least
     // this long.
@@ -105,10 +90,10 @@ DownloadJob::DownloadJob(QObject *parent)
         std::deque<ArchiveEntry> held;
         held.swap(m_heldArchives);
         for (const ArchiveEntry &entry : held)
-            sendArchive(entry.plan, entry.madeFolders, entry.retries);
+            sendArchive(entry.plan, entry.retries);
     });
     m_countdown->setInterval(1000);
-    connect(m_countdown, &QTimer::timeout, this, [this] { showWait(m_waitStatus); });
+    connect(m_countdown, &QTimer::timeout, this, &DownloadJob::showWait);
 }
 
 DownloadJob::~DownloadJob()
@@ -122,17 +107,15 @@ void DownloadJob::begin(const ProxySettings &proxy, const QString &destFolder)
     m_writer->waitForIdle();
     m_writer->takeTally(); // it was the stopped job's
     m_outcome = JobOutcome();
-    m_stopText.clear();
+    m_stop = StopReason();
     m_refusals = 0;
     m_destFolder = destFolder;
     setProxy(proxy);
-    // One probe instead of one failure per tile; folders below it are made by
-    // the writer when a tile goes in.
-    const TileWriter::WriteResult probe = TileWriter::probeFolder(destFolder);
-    if (probe.diskFull())
-        m_stopText = QCoreApplication::translate("CvTilewright", "Download stopped: cannot write to %1 (%2)").arg(destFolder, probe.reason());
-    else if (!probe.ok())
-        m_stopText = QCoreApplication::translate("CvTilewright", "Download failed: no tile could be written to %1").arg(destFolder);
+    // One probe instead of one failure per tile; folders below it are made
+    // when a tile goes in.
+    const TileFile::Result probe = TileFile::probeFolder(destFolder);
+    if (!probe.ok())
+        stopFor(probe.diskFull() ? StopReason::Kind::DiskFull : StopReason::Kind::Unwritable, probe.reason());
 }
 
 void DownloadJob::setProxy(const ProxySettings &proxy)
@@ -153,7 +136,7 @@ bool DownloadJob::canStart(const EntryPlan &plan) const
     // must stop takes nothing more. An elevation archive takes seconds: it
     // gains nothing from being queued early, and the status line names the
     // one in flight.
-    return !m_archiveQueue.empty() && !m_reply && !m_waiting && !m_pendingEnd && !mustStop()
+    return !m_archiveQueue.empty() && !m_reply && !m_waiting && !m_pendingEnd && !m_pausing && !mustStop()
            && int(m_archiveQueue.size()) < ArchivesAhead && plan.transport == EntryPlan::Transport::Https
            && plan.hasAddress() && !plan.pauseFirst && !plan.elevation && !m_archiveElevation;
 }
@@ -162,7 +145,6 @@ bool DownloadJob::start(const EntryPlan &plan)
 {
     if (!canStart(plan))
         return false;
-    checkDisk();
     if (mustStop()) {
         endEntryLater();
         return true;
@@ -182,24 +164,26 @@ bool DownloadJob::start(const EntryPlan &plan)
         m_outcome.addFailed(JobOutcome::Reason::Unwritable);
         return false;
     }
-    if (plan.pauseFirst)
-        QThread::msleep(SourceAddress::InternalServerPauseMs);
-    if (plan.transport == EntryPlan::Transport::Https) {
-        // The transfer writes into the folder; it is taken back if nothing came.
-        bool made = false;
-        QStringList folders = TileWriter::makeFolder(plan.target.folder, &made);
-        if (!made) {
-            m_outcome.addFailed(JobOutcome::Reason::Unwritable);
-            return false;
-        }
-        sendArchive(plan, folders);
+    if (plan.pauseFirst) {
+        // The in-house server wants its requests spaced out; the window
+        // stays responsive meanwhile.
+        m_paused = plan;
+        m_pausing = true;
+        m_pauseTimer->start();
         return true;
     }
+    send(plan);
+    return true;
+}
+
+void DownloadJob::send(const EntryPlan &plan)
+{
+    if (plan.transport == EntryPlan::Transport::Https)
+        return sendArchive(plan);
     m_plan = plan;
     m_retries = 0;
     m_ifModifiedSince = conditionalTime(plan.target.path(), m_limits.tileBodyLimit);
     sendRequest();
-    return true;
 }
 
 // A tile already there is asked about, not fetched blindly, but only when it
@@ -223,16 +207,12 @@ void DownloadJob::sendRequest()
     QNetworkRequest request = TileRequest::tileRequest(m_plan.address.url, ProgramVersion::jobUserAgent());
     if (m_ifModifiedSince.isValid())
         request.setRawHeader(QByteArrayLiteral("If-Modified-Since"), AnswerHeaders::httpDate(m_ifModifiedSince));
-    m_status = 0;
-    m_body.clear();
-    m_errorHead.clear();
-    m_checker.reset();
-    m_cut = Cut::None;
+    m_answer.emplace(m_limits.tileBodyLimit);
+    m_watch.emplace(m_limits.connectTimeoutSeconds, m_limits.lowSpeedSeconds, m_limits.lowSpeedBytes);
+    m_cut = AnswerBody::Ending::Complete;
+    m_cutByJob = false;
     m_received = 0;
-    m_windowStart = 0;
-    m_answered = false;
-    m_sinceStart.start();
-    m_window.start();
+    m_watch->start();
 
     m_reply = m_network->get(request);
     QNetworkReply *reply = m_reply;
@@ -248,7 +228,7 @@ void DownloadJob::sendRequest()
         m_watchdog->start();
 }
 
-void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFolders, int retries)
+void DownloadJob::sendArchive(const EntryPlan &plan, int retries)
 {
     if (!m_archives) {
         m_archives = new ArchiveTransfer(this);
@@ -264,82 +244,48 @@ void DownloadJob::sendArchive(const EntryPlan &plan, const QStringList &madeFold
     options.lowSpeedBytes = m_limits.lowSpeedBytes;
     options.maxBodyBytes = plan.elevation ? m_limits.archiveBodyLimit : m_limits.tileBodyLimit;
     options.ifModifiedSince = conditionalTime(plan.target.path(), options.maxBodyBytes);
-    m_archiveQueue.push_back(
-        ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), madeFolders, plan, retries});
+    m_archiveQueue.push_back(ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), plan, retries});
     m_archiveElevation = plan.elevation;
 }
 
 // The headers of an answer (after a redirect, of the next one).
 void DownloadJob::readHeaders()
 {
-    m_answered = true;
-    m_received = qMax<qint64>(m_received, 1);
-    m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    m_body.clear();
-    m_errorHead.clear();
-    m_checker.reset();
-    if (m_status < 200 || m_status > 299)
-        return;
-    const QByteArray type = m_headers.value(*m_reply, QByteArrayLiteral("Content-Type"));
-    const qint64 length = m_headers.bodyLength(*m_reply);
-    if (length > m_limits.tileBodyLimit)
-        return cut(Cut::TooLarge); // refused before a byte of it is read
-    if (length > 0)
-        m_body.reserve(int(length));
-    m_checker = std::make_unique<TileContent::Checker>(type, length);
+    m_watch->answered();
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_answer->begin(status, m_headers.value(*m_reply, QByteArrayLiteral("Content-Type")),
+                    m_headers.bodyLength(*m_reply));
+    if (m_answer->refused())
+        cut(AnswerBody::Ending::Complete); // by its announced length, before a byte of it is read
 }
 
 void DownloadJob::readBody()
 {
-    const Cut why = [this] {
-        while (m_reply->bytesAvailable() > 0) {
-            const QByteArray piece = m_reply->read(qMin<qint64>(m_reply->bytesAvailable(), ReadBufferBytes));
-            if (piece.isEmpty())
-                break;
-            m_received += piece.size();
-            if (m_status < 200 || m_status > 299) {
-                m_errorHead += piece.left(ErrorHeadBytes - m_errorHead.size());
-                continue;
-            }
-            if (m_body.size() + piece.size() > m_limits.tileBodyLimit)
-                return Cut::TooLarge;
-            if (!m_checker)
-                m_checker = std::make_unique<TileContent::Checker>();
-            m_body += piece;
-            m_checker->add(piece);
-            if (m_checker->failed())
-                return Cut::Broken; // no need to wait for the rest
-        }
-        return Cut::None;
-    }();
-    if (why != Cut::None)
-        cut(why);
+    while (m_reply->bytesAvailable() > 0) {
+        const QByteArray piece = m_reply->read(qMin<qint64>(m_reply->bytesAvailable(), ReadBufferBytes));
+        if (piece.isEmpty())
+            break;
+        m_received += piece.size();
+        if (!m_answer->add(piece.constData(), piece.size()))
+            return cut(AnswerBody::Ending::Complete); // the body says why
+    }
 }
 
-// No answer within the connect time, or slower than the low-speed limit for
-// its whole period: a server that accepts and never answers, or trickles a
-// byte a second, must not hold the job on one tile for good.
 void DownloadJob::watch()
 {
     if (!m_reply)
         return m_watchdog->stop();
-    if (!m_answered && m_sinceStart.elapsed() >= qint64(m_limits.connectTimeoutSeconds) * 1000)
-        return cut(Cut::TimedOut);
-    const qint64 period = qint64(m_limits.lowSpeedSeconds) * 1000;
-    if (m_window.elapsed() < period)
-        return;
-    if (m_received - m_windowStart < qint64(m_limits.lowSpeedBytes) * m_limits.lowSpeedSeconds)
-        return cut(Cut::TimedOut);
-    m_windowStart = m_received;
-    m_window.restart();
+    if (m_watch->expired(m_received))
+        cut(AnswerBody::Ending::TimedOut);
 }
 
 // Ends the reply in flight for a reason of the job's own; its finished()
-// then counts the entry by that reason.
-void DownloadJob::cut(Cut why)
+// then concludes the entry with that ending.
+void DownloadJob::cut(AnswerBody::Ending why)
 {
-    if (!m_reply || m_cut != Cut::None)
+    if (!m_reply || m_cutByJob)
         return;
+    m_cutByJob = true;
     m_cut = why;
     m_watchdog->stop();
     QNetworkReply *reply = m_reply;
@@ -354,15 +300,30 @@ void DownloadJob::replyFinished(QNetworkReply *done)
         return;
     // The watchdog keeps ticking into the next request; it stops itself
     // when it finds none.
-    if (m_cut == Cut::None && done->isReadable())
+    if (!m_cutByJob && done->isReadable())
         readBody(); // what arrived with the end; may cut (a no-op on a finished reply)
-    recordAnswer(done);
+    AnswerBody::Ending ending = m_cut;
+    if (!m_cutByJob) {
+        const QNetworkReply::NetworkError error = done->error();
+        if (error == QNetworkReply::NoError)
+            ending = AnswerBody::Ending::Complete;
+        else if (error == QNetworkReply::TooManyRedirectsError || error == QNetworkReply::InsecureRedirectError
+                 || !m_answer->begun())
+            ending = AnswerBody::Ending::Network;
+        else
+            ending = AnswerBody::Ending::CutShort; // headers came, the body did not (reset, broken encoding)
+    }
+    if (!m_answer->begun())
+        m_answer->begin(done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), QByteArray(), -1);
+    FetchResult result = m_answer->finish(ending, done->errorString(), m_ifModifiedSince.isValid(),
+                                          m_headers.lastModified(*done));
+    result.retryAfter = m_headers.value(*done, QByteArrayLiteral("Retry-After"));
     releaseReply();
-    if (m_waiting) {
+    if (conclude(result, m_retries, false)) {
+        ++m_retries;
         m_writer->startWriting();
         return; // the same tile is asked for again later
     }
-    checkDisk();
     if (m_writer->pending() > MaxQueuedBodies || m_writer->pendingBytes() > MaxQueuedBytes)
         m_writer->waitForIdle();
     emit tileFinished();
@@ -371,65 +332,43 @@ void DownloadJob::replyFinished(QNetworkReply *done)
 
 // A tile is stored only from a successful answer whose body is complete and
 // is what its type says; documents (WMS exceptions and error pages come with
-// status 200 too) never are. An empty body gives an empty tile file where
-// there was none; the writer keeps a tile that has content.
-void DownloadJob::recordAnswer(QNetworkReply *done)
+// status 200 too) never are. One decision for both transports.
+bool DownloadJob::conclude(const FetchResult &result, int retries, bool fileWritten)
 {
-    const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (!refusal(status) || m_cut != Cut::None)
-        m_refusals = 0;
-    switch (m_cut) {
-    case Cut::None:
-        break;
-    case Cut::TooLarge:
-        return m_outcome.addFailed(JobOutcome::Reason::TooLarge);
-    case Cut::TimedOut:
-        return m_outcome.addFailed(JobOutcome::Reason::TimedOut);
-    case Cut::Broken:
-        return m_outcome.addFailed(failureOf(m_checker ? m_checker->verdict().reason : TileContent::Reason::Corrupt));
-    }
-    if (status == 304 && m_ifModifiedSince.isValid())
-        return m_outcome.addUnchanged();
-    if (done->error() == QNetworkReply::TooManyRedirectsError || done->error() == QNetworkReply::InsecureRedirectError)
-        return m_outcome.addFailed(JobOutcome::Reason::Network);
-    if (status >= 300) {
-        answerStatus(done, status);
-        return;
-    }
-    if (done->error() != QNetworkReply::NoError) {
-        // Headers came and the body did not: cut short (reset, broken encoding).
-        const bool bodyCut = status >= 200 && status <= 299;
-        return m_outcome.addFailed(bodyCut ? JobOutcome::Reason::Incomplete : JobOutcome::Reason::Network);
-    }
-    if (status < 200) {
-        return m_outcome.addFailed(JobOutcome::Reason::HttpStatus, status);
-    }
-    if (!m_checker)
-        m_checker = std::make_unique<TileContent::Checker>();
-    const TileContent::Verdict verdict = m_checker->verdict();
-    if (!verdict.ok())
-        return m_outcome.addFailed(failureOf(verdict.reason));
-    const QDateTime modified = m_headers.lastModified(*done);
-    // The writer is woken once the next request is on its way.
-    m_writer->writeLater(m_plan.target.path(), m_body, modified);
-    m_body.clear();
-}
-
-// Answers outside 2xx: the server may ask to come back later, or refuse the
-// program altogether.
-bool DownloadJob::answerStatus(QNetworkReply *done, int status)
-{
-    if (status == 429 || status == 503) {
-        const qint64 waitMs = JobLimits::retryAfterMs(m_headers.value(*done, QByteArrayLiteral("Retry-After")));
-        if (waitMs >= 0 && m_retries < JobLimits::MaxRetries) {
-            ++m_retries;
-            retryLater(qMin<qint64>(waitMs, m_limits.maxRetryWaitMs), status);
+    using Status = FetchResult::Status;
+    if (result.status == Status::HttpError && (result.httpCode == 429 || result.httpCode == 503)
+        && retries < JobLimits::MaxRetries) {
+        const qint64 waitMs = JobLimits::retryAfterMs(result.retryAfter);
+        if (waitMs >= 0) {
+            retryLater(qMin<qint64>(waitMs, m_limits.maxRetryWaitMs), int(result.httpCode));
             return true;
         }
     }
-    m_outcome.addFailed(JobOutcome::Reason::HttpStatus, status);
-    if (refusal(status))
-        countRefusal(status, firstLine(m_headers.value(*done, QByteArrayLiteral("Content-Type")), m_errorHead));
+    if (!(result.status == Status::HttpError && refusal(int(result.httpCode))))
+        m_refusals = 0;
+    switch (result.status) {
+    case Status::Ok:
+        if (fileWritten)
+            m_outcome.addStored();
+        else // the writer is woken once the next request is on its way
+            m_writer->writeLater(m_plan.target.path(), result.body, result.lastModified);
+        break;
+    case Status::Unchanged:
+    case Status::NotModified:
+        m_outcome.addUnchanged();
+        break;
+    case Status::Aborted:
+        break; // Stop: counted for nothing
+    case Status::DiskFull:
+        m_outcome.addFailed(JobOutcome::Reason::DiskFull);
+        stopFor(StopReason::Kind::DiskFull, result.errorString);
+        break;
+    default:
+        m_outcome.addFailed(reasonOf(result.status), int(result.httpCode));
+        if (result.status == Status::HttpError && refusal(int(result.httpCode)))
+            countRefusal(result);
+        break;
+    }
     return false;
 }
 
@@ -439,105 +378,68 @@ void DownloadJob::retryLater(qint64 waitMs, int status)
     m_waitStatus = status;
     m_retryTimer->start(int(waitMs));
     m_countdown->start();
-    showWait(status);
+    showWait();
 }
 
-void DownloadJob::showWait(int status)
+void DownloadJob::showWait()
 {
-    const int seconds = (qMax(0, m_retryTimer->remainingTime()) + 999) / 1000;
-    emit statusText(QCoreApplication::translate("CvTilewright", "The server asked to wait: asking again in %1 s (HTTP %2)").arg(seconds).arg(status));
+    emit waiting((qMax(0, m_retryTimer->remainingTime()) + 999) / 1000, m_waitStatus);
 }
 
-void DownloadJob::countRefusal(int status, const QString &text)
+void DownloadJob::countRefusal(const FetchResult &result)
 {
     if (++m_refusals < JobLimits::RefusalStreak || mustStop())
         return;
-    if (text.isEmpty())
-        m_stopText = QCoreApplication::translate("CvTilewright", "Download stopped: the server refused %1 requests in a row (HTTP %2)")
-                         .arg(m_refusals)
-                         .arg(status);
-    else
-        m_stopText = QCoreApplication::translate("CvTilewright", "Download stopped: the server refused %1 requests in a row (HTTP %2): %3")
-                         .arg(m_refusals)
-                         .arg(status)
-                         .arg(text);
+    m_stop.kind = StopReason::Kind::Refused;
+    m_stop.folder = m_destFolder;
+    m_stop.httpStatus = int(result.httpCode);
+    m_stop.refusals = m_refusals;
+    m_stop.serverText = result.refusalText;
 }
 
-void DownloadJob::archiveEnded(int id, int status, int httpCode, const QString &error, const QByteArray &retryAfter)
+void DownloadJob::stopFor(StopReason::Kind kind, const QString &detail)
+{
+    if (mustStop())
+        return;
+    m_stop.kind = kind;
+    m_stop.folder = m_destFolder;
+    m_stop.detail = detail;
+}
+
+DownloadJob::StopReason DownloadJob::stopReason() const
+{
+    if (m_stop.kind == StopReason::Kind::None && m_writer->diskFull()) {
+        StopReason full;
+        full.kind = StopReason::Kind::DiskFull;
+        full.folder = m_destFolder;
+        full.detail = m_writer->diskFullResult().reason();
+        return full;
+    }
+    return m_stop;
+}
+
+void DownloadJob::archiveEnded(int id, const FetchResult &result)
 {
     if (m_archiveQueue.empty() || id != m_archiveQueue.front().id)
         return; // a transfer of a stopped job
     const ArchiveEntry ended = m_archiveQueue.front();
-    const QStringList &madeFolders = ended.madeFolders;
     m_archiveQueue.pop_front();
-    const auto result = CurlTransfer::Status(status);
-    const bool stored = CurlTransfer::succeeded(result);
-    if (!stored) {
-        // A transfer still to come may write into the same new folder.
-        if (m_archiveQueue.empty())
-            TileWriter::removeMadeFolders(madeFolders);
-        else
-            m_archiveQueue.front().madeFolders = madeFolders + m_archiveQueue.front().madeFolders;
-    }
-    const int httpStatus = result == CurlTransfer::Status::HttpError ? httpCode : 0;
-    if (result == CurlTransfer::Status::HttpError) {
-        if (retryArchives(ended, httpStatus, retryAfter))
-            return; // the entry goes on after the wait
-    }
-    if (!refusal(httpStatus))
-        m_refusals = 0;
-    switch (result) {
-    case CurlTransfer::Status::Ok:
-        m_outcome.addStored();
-        break;
-    case CurlTransfer::Status::Unchanged:
-    case CurlTransfer::Status::NotModified:
-        m_outcome.addUnchanged();
-        break;
-    case CurlTransfer::Status::DiskFull:
-        m_outcome.addFailed(JobOutcome::Reason::DiskFull);
-        if (!mustStop())
-            m_stopText = QCoreApplication::translate("CvTilewright", "Download stopped: cannot write to %1 (%2)")
-                             .arg(m_destFolder, QStringLiteral("disk full: %1").arg(error));
-        break;
-    default:
-        m_outcome.addFailed(failureOf(result), httpStatus);
-        if (refusal(httpStatus))
-            countRefusal(httpStatus, QString());
-        break;
+    if (conclude(result, ended.retries, true)) {
+        // No request until the wait is over: the tiles queued behind this one
+        // are taken back (the one that may already be on its way is ended)
+        // and sent again after it, in their order.
+        m_heldArchives.clear();
+        m_heldArchives.push_back(ended);
+        ++m_heldArchives.back().retries;
+        for (const ArchiveEntry &queued : m_archiveQueue)
+            m_heldArchives.push_back(queued);
+        dropQueuedArchives();
+        return;
     }
     // The transfers queued behind one that stopped the job end unheard.
     if (mustStop() && !m_archiveQueue.empty())
         dropQueuedArchives();
-    emit archiveFinished(ArchiveRequestId, !stored);
-}
-
-// A server that asks to wait gets no request until the wait is over: the
-// tiles queued behind this one are taken back (the one that may already be
-// on its way is ended) and sent again after it, in their order.
-bool DownloadJob::retryArchives(const ArchiveEntry &ended, int httpStatus, const QByteArray &retryAfter)
-{
-    if (httpStatus != 429 && httpStatus != 503)
-        return false;
-    const qint64 waitMs = JobLimits::retryAfterMs(retryAfter);
-    if (waitMs < 0 || ended.retries >= JobLimits::MaxRetries)
-        return false;
-    m_heldArchives.clear();
-    m_heldArchives.push_back(ended);
-    ++m_heldArchives.back().retries;
-    for (const ArchiveEntry &queued : m_archiveQueue)
-        m_heldArchives.push_back(queued);
-    if (m_archives)
-        m_archives->abortAll();
-    m_archiveQueue.clear();
-    retryLater(qMin<qint64>(waitMs, m_limits.maxRetryWaitMs), httpStatus);
-    return true;
-}
-
-void DownloadJob::checkDisk()
-{
-    if (!mustStop() && m_writer->diskFull())
-        m_stopText = QCoreApplication::translate("CvTilewright", "Download stopped: cannot write to %1 (%2)").arg(m_destFolder, m_writer->diskFullResult().reason());
+    emit archiveFinished(ArchiveRequestId, !result.ok());
 }
 
 // An entry of a job that must stop ends without a request; the window hears
@@ -559,6 +461,9 @@ void DownloadJob::abort()
     ++m_generation;
     m_pendingEnd = false;
     m_watchdog->stop();
+    m_pauseTimer->stop();
+    m_paused.reset();
+    m_pausing = false;
     m_retryTimer->stop();
     m_countdown->stop();
     m_waiting = false;
@@ -579,16 +484,9 @@ JobOutcome DownloadJob::finish()
     m_outcome.addUnchanged(tally.unchanged);
     m_outcome.addFailed(JobOutcome::Reason::DiskFull, 0, tally.diskFullFailures);
     m_outcome.addFailed(JobOutcome::Reason::Unwritable, 0, tally.failed - tally.diskFullFailures);
+    if (tally.diskFullFailures > 0)
+        stopFor(StopReason::Kind::DiskFull, tally.diskFull.reason());
     return m_outcome;
-}
-
-QString DownloadJob::endText(const QString &destFolder)
-{
-    const JobOutcome outcome = finish();
-    checkDisk();
-    if (mustStop())
-        return m_stopText;
-    return outcome.downloadEndText(destFolder);
 }
 
 void DownloadJob::dropQueuedArchives()
@@ -605,6 +503,5 @@ void DownloadJob::releaseReply()
     m_reply->disconnect(this);
     m_reply->deleteLater();
     m_reply = nullptr;
-    m_body = QByteArray();
-    m_checker.reset();
+    m_answer.reset();
 }

@@ -1,21 +1,23 @@
 #pragma once
 
+#include "acquire/AnswerBody.h"
 #include "acquire/EntryPlan.h"
+#include "acquire/FetchResult.h"
 #include "acquire/JobLimits.h"
 #include "acquire/JobOutcome.h"
+#include "acquire/TransferWatch.h"
 #include "mapview/AnswerHeaders.h"
-#include "mapview/TileContent.h"
 #include "settings/ProxySettings.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 class ArchiveTransfer;
 class QNetworkAccessManager;
@@ -34,16 +36,20 @@ class TileWriter;
 //                                sound tile is already there), or queues the
 //                                HTTPS transfer on ArchiveTransfer's thread,
 //                                a few tiles ahead of the one running
-//   DownloadJob::readBody        the body arrives piece by piece, bounded in
-//                                size and judged by TileContent::Checker
-//   DownloadJob::replyFinished   a complete body that is a tile goes to the
-//                                TileWriter's thread, which replaces the old
-//                                file only with the complete new one; a server
-//                                that asks to wait is asked again later
+//   AnswerBody                   on both transports the body arrives piece by
+//                                piece, bounded in size and judged by the
+//                                content check; the transfer's end becomes one
+//                                FetchResult (plain HTTP here, HTTPS on the
+//                                worker, which commits its file through TileFile)
+//   DownloadJob::conclude        one decision for both: a sound plain-HTTP
+//                                body goes to the TileWriter's thread (TileFile
+//                                again); a server that asks to wait is asked
+//                                again later; refusals, a full disk and every
+//                                count are decided here
 //   tileFinished / archiveFinished run DownloadRun's loop again: the next
 //                                entry, the next chunk, or the end
-//   DownloadJob::endText         waits for the writer and gives the status
-//                                line's text for the job's end
+//   DownloadJob::finish          waits for the writer and gives the outcome and
+//                                why the job stopped; app/ words them
 // Strictly one request is on the wire at a time; every entry lands in the
 // outcome's counts: stored, unchanged, failed with its reason, or skipped.
 class DownloadJob : public QObject
@@ -89,16 +95,30 @@ public:
     // Stop: the request in flight (or the wait before asking again) ends and
     // reports nothing; its old tile stays.
     void abort();
+    // Why a job may not go on.
+    struct StopReason
+    {
+        enum class Kind {
+            None,
+            Unwritable, // the destination takes no file
+            DiskFull,   // no space, quota or file-size limit left
+            Refused     // the server refused RefusalStreak requests in a row
+        };
+        Kind kind = Kind::None;
+        QString folder;      // the destination
+        QString detail;      // Unwritable, DiskFull: the system's reason
+        int httpStatus = 0;  // Refused: the last refusal's status
+        int refusals = 0;    // Refused: how many in a row
+        QString serverText;  // Refused: the first line of the server's text
+    };
+
     // Waits for the writer and gives the job's outcome.
     JobOutcome finish();
-    // The status line's text at the job's end: why it stopped, or the
-    // outcome's end text.
-    QString endText(const QString &destFolder);
 
     // The job may not go on: the destination takes no files, the disk is
-    // full, or the server keeps refusing. stopText() says why.
-    bool mustStop() const { return !m_stopText.isEmpty(); }
-    QString stopText() const { return m_stopText; }
+    // full, or the server keeps refusing. stopReason() says why.
+    bool mustStop() const { return stopReason().kind != StopReason::Kind::None; }
+    StopReason stopReason() const;
 
     // Whether start() would take this entry now: when nothing is in flight,
     // or when HTTPS transfers are and this entry is one too. Such an entry
@@ -106,7 +126,7 @@ public:
     // the one before it ends: still one request on the wire, but no wait for
     // this thread between two tiles.
     bool canStart(const EntryPlan &plan) const;
-    bool busy() const { return m_reply || !m_archiveQueue.empty() || m_waiting || m_pendingEnd; }
+    bool busy() const { return m_reply || !m_archiveQueue.empty() || m_waiting || m_pendingEnd || m_pausing; }
     bool archiveInFlight() const { return !m_archiveQueue.empty(); }
     // Waiting before the same tile is asked for again.
     bool waitingToRetry() const { return m_waiting; }
@@ -121,38 +141,37 @@ signals:
     void tileFinished();
     // The HTTPS entry in flight has ended; error: nothing was stored.
     void archiveFinished(int requestId, bool error);
-    // A text for the status line while the job waits for the server.
-    void statusText(const QString &text);
+    // The job waits for the server before asking again; sent once a second.
+    void waiting(int secondsLeft, int httpStatus);
 
 private:
-    // Why the job ended a reply itself.
-    enum class Cut { None, TooLarge, TimedOut, Broken };
-    // An HTTPS transfer handed to the worker, with the folders made for it
-    // (taken back when nothing came).
+    // An HTTPS transfer handed to the worker.
     struct ArchiveEntry
     {
         int id = 0;
-        QStringList madeFolders;
         EntryPlan plan;
         int retries = 0; // asked again after the server asked to wait
     };
 
+    void send(const EntryPlan &plan);
     void sendRequest();
-    void sendArchive(const EntryPlan &plan, const QStringList &madeFolders, int retries = 0);
+    void sendArchive(const EntryPlan &plan, int retries = 0);
     void dropQueuedArchives();
     void readHeaders();
     void readBody();
     void watch();
-    void cut(Cut why);
+    void cut(AnswerBody::Ending why);
     void replyFinished(QNetworkReply *done);
-    void recordAnswer(QNetworkReply *done);
-    bool answerStatus(QNetworkReply *done, int status);
+    void archiveEnded(int id, const FetchResult &result);
+    // What an entry's answer comes to, the same for both transports. True
+    // when the entry goes on after a wait the server asked for. fileWritten:
+    // the transfer committed the file itself (HTTPS); otherwise an Ok body
+    // goes to the writer.
+    bool conclude(const FetchResult &result, int retries, bool fileWritten);
     void retryLater(qint64 waitMs, int status);
-    void showWait(int status);
-    void countRefusal(int status, const QString &text);
-    void archiveEnded(int id, int status, int httpCode, const QString &error, const QByteArray &retryAfter);
-    bool retryArchives(const ArchiveEntry &ended, int httpStatus, const QByteArray &retryAfter);
-    void checkDisk();
+    void showWait();
+    void countRefusal(const FetchResult &result);
+    void stopFor(StopReason::Kind kind, const QString &detail);
     void endEntryLater();
     void releaseReply();
     QDateTime conditionalTime(const QString &path, qint64 limit) const;
@@ -163,7 +182,7 @@ private:
     ArchiveTransfer *m_archives = nullptr; // made for the first HTTPS entry
     ProxySettings m_proxy;
     QString m_destFolder;
-    QString m_stopText;
+    StopReason m_stop;
 
     // The plain-HTTP entry in flight.
     EntryPlan m_plan;
@@ -171,17 +190,17 @@ private:
     QDateTime m_ifModifiedSince;
     AnswerHeaders m_headers; // of m_reply, redirects taken off
     int m_retries = 0;
-    int m_status = 0;           // of the answer being read
-    QByteArray m_body;          // a 2xx body, up to the size bound
-    QByteArray m_errorHead;     // the start of an error answer's body
-    std::unique_ptr<TileContent::Checker> m_checker;
-    Cut m_cut = Cut::None;
+    std::optional<AnswerBody> m_answer;
+    std::optional<TransferWatch> m_watch;
+    AnswerBody::Ending m_cut = AnswerBody::Ending::Complete; // set when the job ended the reply
+    bool m_cutByJob = false;
     QTimer *m_watchdog = nullptr;
-    QElapsedTimer m_sinceStart;  // of the request
-    QElapsedTimer m_window;      // of the low-speed measure
-    qint64 m_received = 0;       // bytes of the answer so far, headers counted as one
-    qint64 m_windowStart = 0;
-    bool m_answered = false;
+    qint64 m_received = 0; // bytes of the answer so far
+
+    // The in-house server's pause before the entry's request.
+    QTimer *m_pauseTimer = nullptr;
+    std::optional<EntryPlan> m_paused;
+    bool m_pausing = false;
 
     // Waiting for the server before asking again.
     QTimer *m_retryTimer = nullptr;

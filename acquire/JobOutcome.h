@@ -4,8 +4,8 @@
 #include <QPair>
 #include <QString>
 
-// What became of the entries of one job, and the status line's text at its
-// end. Every entry lands in exactly one of four counts:
+// What became of the entries of one job, as values; app/ words them for the
+// status line. Every entry lands in exactly one of four counts:
 //   stored     a fresh tile or archive is on disk
 //   unchanged  the tile on disk stays as it was, on purpose (not a failure)
 //   failed     asked for (or meant to be), and nothing usable came; by reason
@@ -47,24 +47,18 @@ public:
     // The reason most entries failed for (the lowest reason on a tie), and
     // its HTTP status when it is one; Reason::None when nothing failed.
     QPair<Reason, int> mostFrequentFailure() const;
-    // Plain words for a reason, for the end text and for test messages.
-    static QString reasonText(Reason reason, int httpStatus = 0);
-
-    // "Download finished!" exactly when every entry was stored; otherwise how
-    // many of how many were stored and the most frequent reason of the
-    // failures, e.g. "Download finished: 1,204 of 1,300 tiles stored, 96
-    // failed (HTTP 404)"; "Download failed: ..." when nothing could be kept.
-    QString downloadEndText(const QString &destFolder) const;
-    // "Copy finished!" exactly when every entry was copied (stored).
-    QString copyEndText() const;
+    // The same for the skipped entries.
+    Reason mostFrequentSkip() const;
+    // A theme format that had to be reduced, and the extension used instead.
+    QString unsafeFormat() const { return m_format; }
+    QString savedExtension() const { return m_extension; }
 
 private:
-    QString partialText(const QString &finished) const;
-
     using Key = QPair<int, int>; // reason, HTTP status
     int m_stored = 0;
     int m_unchanged = 0;
     QMap<Key, int> m_failed;
     QMap<int, int> m_skipped;
-    QString m_formatNote;
+    QString m_format;
+    QString m_extension;
 };

@@ -3,8 +3,7 @@
 #include "acquire/CopyThread.h"
 #include "app/JobChunks.h"
 #include "app/JobSteps.h"
-
-#include <QCoreApplication>
+#include "app/JobTexts.h"
 
 CopyRun::CopyRun(JobChunks &chunks, QObject *parent)
     : QObject(parent)
@@ -27,7 +26,7 @@ void CopyRun::startChunk(qint64 listed)
     m_copiedInChunk = 0;
     emit barRange(0, JobSteps::barMaximum(listed));
     if (m_chunks.tiles().empty())
-        emit ended(m_outcome.copyEndText());
+        emit ended(JobTexts::copyEnd(m_outcome));
     else
         emit chunkDue();
 }
@@ -44,21 +43,25 @@ void CopyRun::workerReport(int zoom, int tile)
 {
     if (zoom >= 0 || tile >= 0) {
         m_outcome.addStored();
-        emit tileText(QCoreApplication::translate("CvTilewright", "Copy Level %1/Tile %2:").arg(zoom).arg(tile));
+        emit tileText(JobTexts::copiedTile(zoom, tile));
         emit barValue(++m_copiedInChunk);
         return;
     }
+    bool full = false;
     if (m_worker) {
         const CopyThread::Failures failed = m_worker->runFailures();
+        full = failed.diskFull > 0;
         m_outcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
         m_outcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
+        m_outcome.addFailed(JobOutcome::Reason::NotATile, 0, failed.unsound);
+        m_outcome.addFailed(JobOutcome::Reason::DiskFull, 0, failed.diskFull);
     }
     m_chunks.tiles().clear();
     // The enumeration stopped at its list limit: the job goes on with the
     // next levels.
-    if (m_chunks.restartZoom() != 0)
+    if (m_chunks.restartZoom() != 0 && !full)
         return nextChunk();
-    emit ended(m_outcome.copyEndText());
+    emit ended(JobTexts::copyEnd(m_outcome));
 }
 
 void CopyRun::nextChunk()
@@ -71,5 +74,5 @@ void CopyRun::nextChunk()
     if (m_chunks.next(m_downloadZoom(), &listed, m_worker))
         startChunk(listed);
     else
-        emit ended(m_outcome.copyEndText());
+        emit ended(JobTexts::copyEnd(m_outcome));
 }

@@ -326,7 +326,7 @@ void CvTilewright::makeDownloadJob()
     networkManager = downloadJob->networkManager();
     connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
     connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
-    connect(downloadJob, &DownloadJob::statusText, this, [this](const QString &text) {
+    connect(&downloadRun, &DownloadRun::waitText, this, [this](const QString &text) {
         statusThrottle->clear();
         ui->progLab->setText(text);
         ui->progLab->setToolTip(text); // the label may be narrower than the text

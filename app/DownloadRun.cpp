@@ -2,6 +2,7 @@
 
 #include "acquire/DownloadJob.h"
 #include "app/JobSteps.h"
+#include "app/JobTexts.h"
 
 #include <QScopedValueRollback>
 
@@ -19,6 +20,8 @@ void DownloadRun::attach(DownloadJob *downloadJob)
     m_job = downloadJob;
     connect(m_job, &DownloadJob::tileFinished, this, &DownloadRun::entryEnded);
     connect(m_job, &DownloadJob::archiveFinished, this, &DownloadRun::archiveEnded);
+    connect(m_job, &DownloadJob::waiting, this,
+            [this](int secondsLeft, int httpStatus) { emit waitText(JobTexts::waiting(secondsLeft, httpStatus)); });
 }
 
 void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
@@ -149,5 +152,6 @@ void DownloadRun::finish()
     m_running = false;
     m_held.reset();
     m_chunks.clear();
-    emit ended(m_job->endText(m_destFolder));
+    const JobOutcome outcome = m_job->finish();
+    emit ended(JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder));
 }

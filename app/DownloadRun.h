@@ -103,6 +103,9 @@ signals:
     // This host's terms forbid bulk downloads: the run has stopped as by
     // stop(), before anything was sent to it.
     void hostRejected(const QString &host);
+    // The job waits for a server that asked it to: the status line's text,
+    // once a second.
+    void waitText(const QString &text);
     // The job is over: its end text for the status line.
     void ended(const QString &endText);
 

@@ -220,6 +220,10 @@
         <source>, %1 skipped (%2)</source>
         <translation>, %1 übersprungen (%2)</translation>
     </message>
+    <message>
+        <source>Nothing to download: the area holds no tile at these zoom levels</source>
+        <translation>Nichts herunterzuladen: der Bereich enthält auf diesen Zoomstufen keine Kachel</translation>
+    </message>
 </context>
 <context>
     <name>CvTilewrightClass</name>

@@ -55,7 +55,8 @@ int runCase(const QString &url, const QString &dest)
     beat.stop();
     longest = qMax(longest, gap.elapsed());
     const qint64 elapsed = clock.elapsed();
-    const QString text = job.endText(dest);
+    const auto failure = job.finish().mostFrequentFailure();
+    const QString text = QStringLiteral("reason %1").arg(int(failure.first));
     const qint64 peak = TestFiles::processStatusKiB("VmHWM:");
     QTextStream(stdout) << (peak - idle) / 1024.0 << ' ' << longest << ' ' << elapsed << ' ' << text << '\n';
     return 0;

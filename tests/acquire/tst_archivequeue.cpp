@@ -156,7 +156,10 @@ void TestArchiveQueue::tilesAreTakenAheadInOrder()
     const int started = run(job, tiles, QStringLiteral("/t/"), &mostAhead);
     QCOMPARE(started, int(tiles.size()));
     QVERIFY2(mostAhead > 1 && mostAhead <= DownloadJob::ArchivesAhead, qPrintable(QString::number(mostAhead)));
-    QCOMPARE(job.endText(dest), QStringLiteral("Download finished: 46 of 48 tiles stored, 2 failed (HTTP 404)"));
+    const JobOutcome outcome = job.finish();
+    QCOMPARE(outcome.stored(), 46);
+    QCOMPARE(outcome.failed(), 2);
+    QCOMPARE(outcome.mostFrequentFailure(), qMakePair(JobOutcome::Reason::HttpStatus, 404));
 
     for (const TileId &t : tiles) {
         const QByteArray stored = readFile(dest + QStringLiteral("4/%1/%2.png").arg(t.x).arg(t.y));
@@ -191,7 +194,9 @@ void TestArchiveQueue::aJobThatMustStopTakesNoMore()
     const JobOutcome outcome = job.finish();
     QCOMPARE(outcome.failed(), 3);
     QCOMPARE(outcome.entries(), 3);
-    QCOMPARE(job.endText(dest), QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403)"));
+    QCOMPARE(job.stopReason().kind, DownloadJob::StopReason::Kind::Refused);
+    QCOMPARE(job.stopReason().httpStatus, 403);
+    QCOMPARE(job.stopReason().refusals, 3);
     // The dropped transfers end on the worker; none leaves a file.
     QTRY_COMPARE_WITH_TIMEOUT(filesBelow(dest), QStringList(), 10000);
 }

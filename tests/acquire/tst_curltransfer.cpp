@@ -373,9 +373,9 @@ void TestCurlTransfer::workerReportsInOrderAndAborts()
     const int second = transfer.start(m_nginx.httpsUrl() + QStringLiteral("/e404/2.png"), m_out.filePath(QStringLiteral("2.png")), options());
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 20000);
     QCOMPARE(spy.at(0).at(0).toInt(), first);
-    QCOMPARE(Status(spy.at(0).at(1).toInt()), Status::Ok);
+    QCOMPARE(spy.at(0).at(1).value<FetchResult>().status, Status::Ok);
     QCOMPARE(spy.at(1).at(0).toInt(), second);
-    QCOMPARE(Status(spy.at(1).at(1).toInt()), Status::HttpError);
+    QCOMPARE(spy.at(1).at(1).value<FetchResult>().status, Status::HttpError);
 
     // Stop during a slow transfer: reported as aborted within a second; a
     // transfer started afterwards runs normally. Both reports may come in
@@ -393,10 +393,10 @@ void TestCurlTransfer::workerReportsInOrderAndAborts()
     QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= 1, 20000);
     QVERIFY2(TestTiming::within(clock.elapsed(), AbortBoundMs), qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(spy.at(0).at(0).toInt(), slow);
-    QCOMPARE(Status(spy.at(0).at(1).toInt()), Status::Aborted);
+    QCOMPARE(spy.at(0).at(1).value<FetchResult>().status, Status::Aborted);
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 20000);
     QCOMPARE(spy.at(1).at(0).toInt(), after);
-    QCOMPARE(Status(spy.at(1).at(1).toInt()), Status::Ok);
+    QCOMPARE(spy.at(1).at(1).value<FetchResult>().status, Status::Ok);
     QVERIFY(!QFile::exists(m_out.filePath(QStringLiteral("big.zip"))));
 }
 

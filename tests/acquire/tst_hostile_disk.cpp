@@ -1,6 +1,7 @@
 #include "SmallTmpfs.h"
 #include "TestFiles.h"
 
+#include "acquire/TileFile.h"
 #include "acquire/TileWriter.h"
 
 #include <QtTest>
@@ -35,7 +36,7 @@ int runChild(const QString &root)
     for (int i = 0; i < 6; ++i) {
         const bool large = i % 2 == 1;
         const QString path = QStringLiteral("%1/12/%2/%3.png").arg(root).arg(i < 3 ? 100 : 200).arg(i);
-        const TileWriter::WriteResult r = TileWriter::store(path, body(large ? 9000 : 1000, char('n' + i)));
+        const TileFile::Result r = TileFile::store(path, body(large ? 9000 : 1000, char('n' + i)));
         out << path << ' ' << int(r.outcome) << ' ' << int(r.failure) << '\n';
     }
     TileWriter writer;
@@ -93,8 +94,8 @@ void TestHostileDisk::fileSizeLimit()
     const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 7);
 
-    using Outcome = TileWriter::WriteResult::Outcome;
-    using Failure = TileWriter::WriteResult::Failure;
+    using Outcome = TileFile::Result::Outcome;
+    using Failure = TileFile::Result::Failure;
     for (int i = 0; i < 6; ++i) {
         const QStringList f = lines.at(i).split(QLatin1Char(' '));
         const QString rel = QDir(root).relativeFilePath(f.at(0));

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 
+#include "acquire/TileFile.h"
 #include "acquire/TileWriter.h"
 
 #include <QtTest>
@@ -59,6 +60,26 @@ private:
     QTemporaryDir m_dir;
 };
 
+namespace {
+// A whole body (the tile writer, the copy worker), or one streamed in
+// pieces as the HTTPS transfer writes it: both go the same way into a file.
+bool putTile(const QString &path, const QByteArray &body, bool streamed, QString *error = nullptr)
+{
+    TileFile::Result r;
+    if (streamed) {
+        TileFile file(path);
+        for (int at = 0; at < body.size() && file.result().ok(); at += 1000)
+            file.append(body.constData() + at, qMin(1000, body.size() - at));
+        r = file.commit();
+    } else {
+        r = TileFile::store(path, body);
+    }
+    if (error)
+        *error = r.reason();
+    return r.ok();
+}
+} // namespace
+
 void TestTileWriter::writeTile_data()
 {
     QTest::addColumn<QByteArray>("old"); // empty: no file before
@@ -86,11 +107,17 @@ void TestTileWriter::writeTile()
     const QString path = folder + QStringLiteral("/7.png");
     if (!old.isEmpty())
         putFile(path, old);
-    QString error;
-    QVERIFY2(TileWriter::writeTile(path, body, &error), qPrintable(error));
-    QCOMPARE(readFile(path), stored);
-    QVERIFY(QFileInfo::exists(path));
-    QCOMPARE(entries(folder), QStringList{QStringLiteral("7.png")}); // no temporary left
+    for (const bool streamed : {false, true}) {
+        if (old.isEmpty())
+            QFile::remove(path);
+        else
+            putFile(path, old);
+        QString error;
+        QVERIFY2(putTile(path, body, streamed, &error), qPrintable(error));
+        QCOMPARE(readFile(path), stored);
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(entries(folder), QStringList{QStringLiteral("7.png")}); // no temporary left
+    }
 }
 
 void TestTileWriter::failedReplaceKeepsTheOldTile()
@@ -99,17 +126,18 @@ void TestTileWriter::failedReplaceKeepsTheOldTile()
     putFile(folder + QStringLiteral("/3.png"), "old tile");
     if (!lockFolder(folder, true))
         QSKIP("this file system cannot lock a folder against root");
-    const bool replaced = TileWriter::writeTile(folder + QStringLiteral("/3.png"), "new tile");
-    const bool created = TileWriter::writeTile(folder + QStringLiteral("/4.png"), "new tile");
+    for (const bool streamed : {false, true}) {
+        QVERIFY(!putTile(folder + QStringLiteral("/3.png"), "new tile", streamed));
+        QVERIFY(!putTile(folder + QStringLiteral("/4.png"), "new tile", streamed));
+    }
     QVERIFY(lockFolder(folder, false));
-    QVERIFY(!replaced);
-    QVERIFY(!created);
     QCOMPARE(readFile(folder + QStringLiteral("/3.png")), QByteArray("old tile"));
     QCOMPARE(entries(folder), QStringList{QStringLiteral("3.png")});
 
     // A folder that is a file: nothing is created, nothing is left.
     putFile(m_dir.filePath(QStringLiteral("plain")), "a file");
-    QVERIFY(!TileWriter::writeTile(m_dir.filePath(QStringLiteral("plain/1.png")), "x"));
+    QVERIFY(!putTile(m_dir.filePath(QStringLiteral("plain/1.png")), "x", false));
+    QVERIFY(!putTile(m_dir.filePath(QStringLiteral("plain/2.png")), "x", true));
     QCOMPARE(readFile(m_dir.filePath(QStringLiteral("plain"))), QByteArray("a file"));
 }
 
@@ -152,23 +180,23 @@ void TestTileWriter::foldersAreMadeOnlyForWrittenTiles()
 {
     const QString root = m_dir.filePath(QStringLiteral("folders"));
     QVERIFY(QDir().mkpath(root));
-    const TileWriter::WriteResult made = TileWriter::store(root + QStringLiteral("/12/2161/1432.png"), "tile");
+    const TileFile::Result made = TileFile::store(root + QStringLiteral("/12/2161/1432.png"), "tile");
     QVERIFY2(made.ok(), qPrintable(made.reason()));
     QCOMPARE(readFile(root + QStringLiteral("/12/2161/1432.png")), QByteArray("tile"));
 
     // A file where the zoom folder's child should be: the write fails and
     // the zoom folder it had to make is gone again.
     putFile(root + QStringLiteral("/13/blocker"), "x");
-    const TileWriter::WriteResult blocked = TileWriter::store(root + QStringLiteral("/13/blocker/5/1.png"), "tile");
-    QCOMPARE(blocked.outcome, TileWriter::WriteResult::Outcome::Failed);
-    QCOMPARE(blocked.failure, TileWriter::WriteResult::Failure::Folder);
+    const TileFile::Result blocked = TileFile::store(root + QStringLiteral("/13/blocker/5/1.png"), "tile");
+    QCOMPARE(blocked.outcome, TileFile::Result::Outcome::Failed);
+    QCOMPARE(blocked.failure, TileFile::Result::Failure::Folder);
     QVERIFY(!blocked.reason().isEmpty());
     QCOMPARE(entries(root + QStringLiteral("/13")), QStringList{QStringLiteral("blocker")});
 
     if (lockFolder(root + QStringLiteral("/12"), true)) {
-        const TileWriter::WriteResult refused = TileWriter::store(root + QStringLiteral("/12/9/9/1.png"), "tile");
+        const TileFile::Result refused = TileFile::store(root + QStringLiteral("/12/9/9/1.png"), "tile");
         QVERIFY(lockFolder(root + QStringLiteral("/12"), false));
-        QCOMPARE(refused.failure, TileWriter::WriteResult::Failure::Folder);
+        QCOMPARE(refused.failure, TileFile::Result::Failure::Folder);
         QCOMPARE(entries(root + QStringLiteral("/12")), QStringList{QStringLiteral("2161")});
     }
 }
@@ -176,23 +204,23 @@ void TestTileWriter::foldersAreMadeOnlyForWrittenTiles()
 void TestTileWriter::probeFolder()
 {
     const QString fresh = m_dir.filePath(QStringLiteral("probe/a/b/"));
-    const TileWriter::WriteResult ok = TileWriter::probeFolder(fresh);
+    const TileFile::Result ok = TileFile::probeFolder(fresh);
     QVERIFY2(ok.ok(), qPrintable(ok.reason()));
     QVERIFY(QFileInfo(fresh).isDir());
     QCOMPARE(entries(fresh), QStringList()); // the probe is gone
 
     putFile(m_dir.filePath(QStringLiteral("probefile")), "a file");
-    const TileWriter::WriteResult onFile = TileWriter::probeFolder(m_dir.filePath(QStringLiteral("probefile/x")));
+    const TileFile::Result onFile = TileFile::probeFolder(m_dir.filePath(QStringLiteral("probefile/x")));
     QVERIFY(!onFile.ok());
-    QCOMPARE(onFile.failure, TileWriter::WriteResult::Failure::Folder);
+    QCOMPARE(onFile.failure, TileFile::Result::Failure::Folder);
 
     const QString locked = m_dir.filePath(QStringLiteral("probelocked"));
     QVERIFY(QDir().mkpath(locked));
     if (!lockFolder(locked, true))
         QSKIP("this file system cannot lock a folder against root");
-    const TileWriter::WriteResult refused = TileWriter::probeFolder(locked);
+    const TileFile::Result refused = TileFile::probeFolder(locked);
     QVERIFY(lockFolder(locked, false));
-    QCOMPARE(refused.failure, TileWriter::WriteResult::Failure::Create);
+    QCOMPARE(refused.failure, TileFile::Result::Failure::Create);
     QVERIFY2(refused.reason().contains(QStringLiteral("cannot be created")), qPrintable(refused.reason()));
     QCOMPARE(entries(locked), QStringList());
 }

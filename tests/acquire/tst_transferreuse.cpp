@@ -141,7 +141,7 @@ Status TestTransferReuse::runOne(ArchiveTransfer &transfer, const QString &url, 
     while (clock.elapsed() < 30000) {
         for (const QList<QVariant> &report : qAsConst(spy)) {
             if (report.at(0).toInt() == id)
-                return Status(report.at(1).toInt());
+                return report.at(1).value<FetchResult>().status;
         }
         spy.wait(100);
     }
@@ -185,7 +185,7 @@ void TestTransferReuse::consecutiveTilesShareOneConnection()
     }
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 100, 60000);
     for (const QList<QVariant> &report : qAsConst(spy))
-        QCOMPARE(Status(report.at(1).toInt()), expected.value(report.at(0).toInt()));
+        QCOMPARE(report.at(1).value<FetchResult>().status, expected.value(report.at(0).toInt()));
     for (int n = 0; n < 100; ++n) {
         const QByteArray stored = readAll(out(QStringLiteral("%1.png").arg(n)));
         QCOMPARE(stored, n % 20 == 7 || n % 20 == 13 ? Old : tile(n));
@@ -214,7 +214,7 @@ void TestTransferReuse::stopInTheMiddle()
     transfer.abortAll();
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 6, 10000);
     QCOMPARE(spy.at(5).at(0).toInt(), slow);
-    QCOMPARE(Status(spy.at(5).at(1).toInt()), Status::Aborted);
+    QCOMPARE(spy.at(5).at(1).value<FetchResult>().status, Status::Aborted);
     QCOMPARE(readAll(slowTarget), Old);
 
     for (int n = 0; n < 5; ++n) {
@@ -317,7 +317,7 @@ void TestTransferReuse::aTileThatAppearsMeanwhileIsKept()
     QTRY_VERIFY_WITH_TIMEOUT(receivingInto(m_out.path()), 20000);
     writeOld(target);
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 60000);
-    QCOMPARE(Status(spy.at(0).at(1).toInt()), Status::WriteError);
+    QCOMPARE(spy.at(0).at(1).value<FetchResult>().status, Status::WriteError);
     QCOMPARE(readAll(target), Old);
     QCOMPARE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("appearing.png")});
 }

@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 
 #include "acquire/DownloadJob.h"
+#include "app/JobTexts.h"
 #include "app/DownloadRun.h"
 
 #include <QtTest>
@@ -212,7 +213,7 @@ void TestDownloadRun::jobThatMustStopEndsWithItsText()
     run.start(&downloadJob, DownloadRun::Job{Example, 10, m_source.sourceKind, blocked, 5});
     QVERIFY(downloadJob.mustStop());
     QTRY_COMPARE_WITH_TIMEOUT(m_ended.size(), 1, 20000);
-    QCOMPARE(m_ended.first(), downloadJob.stopText());
+    QCOMPARE(downloadJob.stopReason().kind, DownloadJob::StopReason::Kind::Unwritable);
     QCOMPARE(m_ended.first(), QStringLiteral("Download failed: no tile could be written to %1").arg(blocked));
     QCOMPARE(run.entries(), qint64(1));
     QCOMPARE(m_chunks, QList<int>{6});
@@ -252,7 +253,7 @@ void TestDownloadRun::entriesWithoutAddressArePassedOver()
         seen.running = run.running();
         seen.entries = run.entries();
         seen.noAddress = downloadJob.outcome().skipped(JobOutcome::Reason::NoAddress);
-        seen.endText = downloadJob.outcome().downloadEndText(world.destFolder);
+        seen.endText = JobTexts::downloadEnd(downloadJob.outcome(), DownloadJob::StopReason(), world.destFolder);
     }));
     thread->setStackSize(512 * 1024);
     thread->start();

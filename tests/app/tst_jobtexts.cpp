@@ -1,12 +1,12 @@
-// Counting a job's entries and choosing its end text.
+// Counting a job's entries and wording its end.
 
-#include "acquire/JobOutcome.h"
+#include "app/JobTexts.h"
 
 #include <QtTest>
 
 using Reason = JobOutcome::Reason;
 
-class TestJobOutcome : public QObject
+class TestJobTexts : public QObject
 {
     Q_OBJECT
 
@@ -16,6 +16,8 @@ private slots:
     void unchangedAndCopyCounts();
     void mostFrequentFailure();
     void copyEndText();
+    void stopTexts_data();
+    void stopTexts();
 };
 
 namespace {
@@ -24,7 +26,7 @@ const QString Finished = QStringLiteral("Download finished!");
 const QString NothingWritten = QStringLiteral("Download failed: no tile could be written to /tiles/");
 } // namespace
 
-void TestJobOutcome::endText_data()
+void TestJobTexts::endText_data()
 {
     QTest::addColumn<int>("stored");
     QTest::addColumn<int>("unwritable");
@@ -34,7 +36,8 @@ void TestJobOutcome::endText_data()
     QTest::addColumn<bool>("formatNote");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("empty job") << 0 << 0 << 0 << 0 << 0 << false << Finished;
+    QTest::newRow("empty job") << 0 << 0 << 0 << 0 << 0 << false
+                               << QStringLiteral("Nothing to download: the area holds no tile at these zoom levels");
     QTest::newRow("all stored") << 5 << 0 << 0 << 0 << 0 << false << Finished;
     QTest::newRow("all unwritable") << 0 << 4 << 0 << 0 << 0 << false << NothingWritten;
     QTest::newRow("one stored among unwritable")
@@ -59,7 +62,7 @@ void TestJobOutcome::endText_data()
     QTest::newRow("nothing written wins over the note") << 0 << 2 << 0 << 0 << 0 << true << NothingWritten;
 }
 
-void TestJobOutcome::endText()
+void TestJobTexts::endText()
 {
     QFETCH(int, stored);
     QFETCH(int, unwritable);
@@ -84,26 +87,26 @@ void TestJobOutcome::endText()
         outcome.noteFormat(QStringLiteral("second"), QStringLiteral("second")); // the first one stays
     }
     QCOMPARE(outcome.entries(), stored + unwritable + httpFailures + noAddress + refusedScheme);
-    QCOMPARE(outcome.downloadEndText(Dest), text);
+    QCOMPARE(JobTexts::downloadEnd(outcome, DownloadJob::StopReason(), Dest), text);
 }
 
 // Tiles the server did not change are no failure, but not stored either;
 // the copy job counts the same way.
-void TestJobOutcome::unchangedAndCopyCounts()
+void TestJobTexts::unchangedAndCopyCounts()
 {
     JobOutcome outcome;
     outcome.addStored(2);
     outcome.addUnchanged(3);
-    QCOMPARE(outcome.downloadEndText(Dest), QStringLiteral("Download finished: 2 of 5 tiles stored, 3 unchanged"));
+    QCOMPARE(JobTexts::downloadEnd(outcome, DownloadJob::StopReason(), Dest), QStringLiteral("Download finished: 2 of 5 tiles stored, 3 unchanged"));
     outcome.addFailed(Reason::DiskFull, 0, 2);
     outcome.addFailed(Reason::TimedOut);
     QCOMPARE(outcome.failed(), 3);
-    QCOMPARE(outcome.downloadEndText(Dest),
+    QCOMPARE(JobTexts::downloadEnd(outcome, DownloadJob::StopReason(), Dest),
              QStringLiteral("Download finished: 2 of 8 tiles stored, 3 unchanged, 3 failed (disk full)"));
-    QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished: 2 of 8 tiles copied, 3 unchanged, 3 failed (disk full)"));
+    QCOMPARE(JobTexts::copyEnd(outcome), QStringLiteral("Copy finished: 2 of 8 tiles copied, 3 unchanged, 3 failed (disk full)"));
 }
 
-void TestJobOutcome::mostFrequentFailure()
+void TestJobTexts::mostFrequentFailure()
 {
     JobOutcome outcome;
     QCOMPARE(outcome.mostFrequentFailure().first, Reason::None);
@@ -120,24 +123,58 @@ void TestJobOutcome::mostFrequentFailure()
     const auto most = outcome.mostFrequentFailure();
     QCOMPARE(most.first, Reason::HttpStatus);
     QCOMPARE(most.second, 503);
-    QCOMPARE(JobOutcome::reasonText(most.first, most.second), QStringLiteral("HTTP 503"));
+    QCOMPARE(JobTexts::reason(most.first, most.second), QStringLiteral("HTTP 503"));
 }
 
-void TestJobOutcome::copyEndText()
+void TestJobTexts::copyEndText()
 {
     JobOutcome outcome;
-    QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished!"));
+    QCOMPARE(JobTexts::copyEnd(outcome), QStringLiteral("Copy finished!"));
     outcome.addStored(3);
-    QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished!"));
+    QCOMPARE(JobTexts::copyEnd(outcome), QStringLiteral("Copy finished!"));
     outcome.addFailed(Reason::Missing);
-    QCOMPARE(outcome.copyEndText(), QStringLiteral("Copy finished: 3 of 4 tiles copied, 1 failed (no source tile)"));
+    QCOMPARE(JobTexts::copyEnd(outcome), QStringLiteral("Copy finished: 3 of 4 tiles copied, 1 failed (no source tile)"));
+}
+
+// Why a job had to stop wins over its counts.
+void TestJobTexts::stopTexts_data()
+{
+    using Kind = DownloadJob::StopReason::Kind;
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("serverText");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unwritable") << int(Kind::Unwritable) << QString() << NothingWritten;
+    QTest::newRow("disk full") << int(Kind::DiskFull) << QString()
+                               << QStringLiteral("Download stopped: cannot write to /tiles/ (disk full: No space left on device)");
+    QTest::newRow("refused") << int(Kind::Refused) << QString()
+                             << QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403)");
+    QTest::newRow("refused, with the server's words")
+        << int(Kind::Refused) << QStringLiteral("Access blocked.")
+        << QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403): Access blocked.");
+}
+
+void TestJobTexts::stopTexts()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, serverText);
+    QFETCH(QString, text);
+    DownloadJob::StopReason stop;
+    stop.kind = DownloadJob::StopReason::Kind(kind);
+    stop.folder = Dest;
+    stop.detail = QStringLiteral("disk full: No space left on device");
+    stop.httpStatus = 403;
+    stop.refusals = 3;
+    stop.serverText = serverText;
+    JobOutcome outcome;
+    outcome.addStored(2);
+    QCOMPARE(JobTexts::downloadEnd(outcome, stop, Dest), text);
 }
 
 int main(int argc, char **argv)
 {
     // Numbers as the English texts write them.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    TestJobOutcome test;
+    TestJobTexts test;
     return QTest::qExec(&test, argc, argv);
 }
-#include "tst_joboutcome.moc"
+#include "tst_jobtexts.moc"

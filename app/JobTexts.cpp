@@ -1,0 +1,117 @@
+#include "app/JobTexts.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+
+namespace {
+
+// The counts that are not stored, each with its most frequent reason.
+QString partial(const JobOutcome &outcome, const QString &finished)
+{
+    const QLocale locale;
+    QString text = finished.arg(locale.toString(outcome.stored()), locale.toString(outcome.entries()));
+    if (outcome.unchanged() > 0)
+        text += QCoreApplication::translate("CvTilewright", ", %1 unchanged").arg(locale.toString(outcome.unchanged()));
+    if (outcome.failed() > 0) {
+        const auto most = outcome.mostFrequentFailure();
+        text += QCoreApplication::translate("CvTilewright", ", %1 failed (%2)").arg(locale.toString(outcome.failed()), JobTexts::reason(most.first, most.second));
+    }
+    if (outcome.skipped() > 0)
+        text += QCoreApplication::translate("CvTilewright", ", %1 skipped (%2)").arg(locale.toString(outcome.skipped()), JobTexts::reason(outcome.mostFrequentSkip()));
+    return text;
+}
+
+QString stopped(const DownloadJob::StopReason &stop)
+{
+    using Kind = DownloadJob::StopReason::Kind;
+    switch (stop.kind) {
+    case Kind::None:
+        break;
+    case Kind::Unwritable:
+        return QCoreApplication::translate("CvTilewright", "Download failed: no tile could be written to %1").arg(stop.folder);
+    case Kind::DiskFull:
+        return QCoreApplication::translate("CvTilewright", "Download stopped: cannot write to %1 (%2)").arg(stop.folder, stop.detail);
+    case Kind::Refused:
+        if (stop.serverText.isEmpty())
+            return QCoreApplication::translate("CvTilewright", "Download stopped: the server refused %1 requests in a row (HTTP %2)")
+                .arg(stop.refusals)
+                .arg(stop.httpStatus);
+        return QCoreApplication::translate("CvTilewright", "Download stopped: the server refused %1 requests in a row (HTTP %2): %3")
+            .arg(stop.refusals)
+            .arg(stop.httpStatus)
+            .arg(stop.serverText);
+    }
+    return QString();
+}
+
+} // namespace
+
+QString JobTexts::downloadEnd(const JobOutcome &outcome, const DownloadJob::StopReason &stop, const QString &destFolder)
+{
+    if (stop.kind != DownloadJob::StopReason::Kind::None)
+        return stopped(stop);
+    if (outcome.entries() == 0)
+        return QCoreApplication::translate("CvTilewright", "Nothing to download: the area holds no tile at these zoom levels");
+    // Entries without an address were never meant for the destination.
+    const int addressed = outcome.entries() - outcome.skipped(JobOutcome::Reason::NoAddress);
+    if (addressed > 0 && outcome.failed(JobOutcome::Reason::Unwritable) == addressed)
+        return QCoreApplication::translate("CvTilewright", "Download failed: no tile could be written to %1").arg(destFolder);
+    if (outcome.stored() == outcome.entries()) {
+        if (!outcome.unsafeFormat().isEmpty())
+            return QCoreApplication::translate("CvTilewright", "Download finished! The tile format \"%1\" is no file extension; tiles were saved as .%2")
+                .arg(outcome.unsafeFormat(), outcome.savedExtension());
+        return QCoreApplication::translate("CvTilewright", "Download finished!");
+    }
+    return partial(outcome, QCoreApplication::translate("CvTilewright", "Download finished: %1 of %2 tiles stored"));
+}
+
+QString JobTexts::copyEnd(const JobOutcome &outcome)
+{
+    if (outcome.stored() == outcome.entries())
+        return QCoreApplication::translate("CvTilewright", "Copy finished!");
+    return partial(outcome, QCoreApplication::translate("CvTilewright", "Copy finished: %1 of %2 tiles copied"));
+}
+
+QString JobTexts::reason(JobOutcome::Reason reason, int httpStatus)
+{
+    using Reason = JobOutcome::Reason;
+    switch (reason) {
+    case Reason::None:
+        return QString();
+    case Reason::NoAddress:
+        return QStringLiteral("no address");
+    case Reason::RefusedScheme:
+        return QStringLiteral("not a tile server");
+    case Reason::Unwritable:
+        return QStringLiteral("not writable");
+    case Reason::Network:
+        return QStringLiteral("network error");
+    case Reason::HttpStatus:
+        return QStringLiteral("HTTP %1").arg(httpStatus);
+    case Reason::NotATile:
+        return QStringLiteral("not a tile");
+    case Reason::Transfer:
+        return QStringLiteral("transfer failed");
+    case Reason::TooLarge:
+        return QStringLiteral("too large");
+    case Reason::TimedOut:
+        return QStringLiteral("timed out");
+    case Reason::Incomplete:
+        return QStringLiteral("incomplete body");
+    case Reason::DiskFull:
+        return QStringLiteral("disk full");
+    case Reason::Missing:
+        return QStringLiteral("no source tile");
+    }
+    return QString();
+}
+
+QString JobTexts::waiting(int secondsLeft, int httpStatus)
+{
+    return QCoreApplication::translate("CvTilewright", "The server asked to wait: asking again in %1 s (HTTP %2)").arg(secondsLeft).arg(httpStatus);
+}
+
+QString JobTexts::copiedTile(int zoom, int tile)
+{
+    return QCoreApplication::translate("CvTilewright", "Copy Level %1/Tile %2:").arg(zoom).arg(tile);
+}

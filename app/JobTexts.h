@@ -1,0 +1,28 @@
+#pragma once
+
+#include "acquire/DownloadJob.h"
+#include "acquire/JobOutcome.h"
+
+#include <QString>
+
+// The status line's words for what a job's values say, in the window's
+// language: the acquisition library reports counts and reasons, and only
+// this place turns them into sentences.
+namespace JobTexts {
+
+// "Download finished!" exactly when every entry was stored; otherwise how
+// many of how many were stored and the most frequent reason of the
+// failures, e.g. "Download finished: 1,204 of 1,300 tiles stored, 96 failed
+// (HTTP 404)"; "Download failed: ..." when nothing could be kept, and
+// "Download stopped: ..." with the reason when the job had to stop.
+QString downloadEnd(const JobOutcome &outcome, const DownloadJob::StopReason &stop, const QString &destFolder);
+// "Copy finished!" exactly when every entry was copied.
+QString copyEnd(const JobOutcome &outcome);
+// Plain words for a reason ("HTTP 404", "timed out").
+QString reason(JobOutcome::Reason reason, int httpStatus = 0);
+// While the job waits for a server that asked it to.
+QString waiting(int secondsLeft, int httpStatus);
+// A copied tile.
+QString copiedTile(int zoom, int tile);
+
+} // namespace JobTexts
