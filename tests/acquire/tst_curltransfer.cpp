@@ -72,6 +72,7 @@ private slots:
     void conditionalRequest();
     void fullDisk();
     void proxyIsUsed();
+    void proxyOffMeansNone();
     void abortEndsSlowTransferQuickly();
     void workerReportsInOrderAndAborts();
     void destructionDuringTransfer();
@@ -324,6 +325,22 @@ void TestCurlTransfer::fullDisk()
                                        disk.filePath(QStringLiteral("a.png")), options()).status,
              Status::Ok);
     QCOMPARE(readAll(disk.filePath(QStringLiteral("a.png"))), tileImage());
+}
+
+// Switched off means no proxy at all: a proxy named by the environment is
+// not followed either, as on the plain-HTTP road.
+void TestCurlTransfer::proxyOffMeansNone()
+{
+    const QByteArray dead = QStringLiteral("http://127.0.0.1:%1").arg(ServerFixture::freePort()).toUtf8();
+    qputenv("https_proxy", dead);
+    qputenv("HTTPS_PROXY", dead);
+    qputenv("all_proxy", dead);
+    const CurlTransfer::Result r = CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png"),
+                                                             m_out.filePath(QStringLiteral("direct.png")), options());
+    qunsetenv("https_proxy");
+    qunsetenv("HTTPS_PROXY");
+    qunsetenv("all_proxy");
+    QVERIFY2(r.status == Status::Ok, qPrintable(r.errorString));
 }
 
 void TestCurlTransfer::proxyIsUsed()
