@@ -1,7 +1,5 @@
 #include "acquire/EntryPlan.h"
 
-#include <QCoreApplication>
-
 EntryPlan EntryPlan::plan(const SourceAddress::TileSource &chosen, const QString &destFolder,
                           const TileId &entry)
 {
@@ -27,9 +25,9 @@ EntryPlan EntryPlan::plan(const SourceAddress::TileSource &chosen, const QString
             p.unsafeFormat = source.themeFormat;
             p.savedExtension = extension;
         }
-        p.tileName = p.target.fileName;
+        p.shownName = p.target.fileName;
     } else {
-        p.tileName = p.address.text.section(QLatin1Char('/'), -1);
+        p.shownName = p.address.text.section(QLatin1Char('/'), -1);
     }
 
     // Only tile servers are asked; a theme naming a local scheme (file:, qrc:,
@@ -40,14 +38,6 @@ EntryPlan EntryPlan::plan(const SourceAddress::TileSource &chosen, const QString
     else if (scheme == QLatin1String("http"))
         p.transport = Transport::Http;
     return p;
-}
-
-QString EntryPlan::statusText() const
-{
-    if (elevation)
-        return QCoreApplication::translate("CvTilewright", "Download SRTM (%1):")
-            .arg(SourceAddress::srtmRegionFolder(entry.zoom));
-    return QCoreApplication::translate("CvTilewright", "Download Level %1/Tile %2 :").arg(entry.zoom).arg(tileName);
 }
 
 QString EntryPlan::themeFormatOf(const SourceAddress::TileSource &source)

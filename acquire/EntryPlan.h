@@ -8,7 +8,7 @@
 
 // What the download job does with one entry of the tile list, decided from
 // the chosen source and the destination folder alone: where it is asked for,
-// where it goes, how it travels and what the status line says meanwhile.
+// where it goes and how it travels.
 struct EntryPlan
 {
     enum class Transport {
@@ -27,18 +27,15 @@ struct EntryPlan
     // A theme format that is no file extension, and the one used instead.
     QString unsafeFormat;
     QString savedExtension;
+    // The tile's name in the status line: the theme's local file name or the
+    // last part of the address.
+    QString shownName;
 
     static EntryPlan plan(const SourceAddress::TileSource &source, const QString &destFolder,
                           const TileId &entry);
 
     bool hasAddress() const { return address.isValid(); }
-    // "Download SRTM (region):" or "Download Level zoom/Tile name :", where
-    // name is the theme's local file name or the last part of the address.
-    QString statusText() const;
     // The format a theme's tiles are asked for and saved in: a theme without
     // one is png, from its first tile on.
     static QString themeFormatOf(const SourceAddress::TileSource &source);
-
-private:
-    QString tileName;
 };

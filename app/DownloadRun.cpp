@@ -125,7 +125,7 @@ bool DownloadRun::startHeld()
         m_archiveRequestId = DownloadJob::ArchiveRequestId;
     if (plan.hasAddress()) {
         m_address = plan.address.text;
-        emit entryText(plan.statusText());
+        emit entryText(JobTexts::entry(plan));
     }
     m_job->setProxy(m_inputs.proxy());
     return m_job->start(plan);

@@ -106,6 +106,16 @@ QString JobTexts::reason(JobOutcome::Reason reason, int httpStatus)
     return QString();
 }
 
+QString JobTexts::entry(const EntryPlan &plan)
+{
+    if (plan.elevation)
+        return QCoreApplication::translate("CvTilewright", "Download SRTM (%1):")
+            .arg(SourceAddress::srtmRegionFolder(plan.entry.zoom));
+    return QCoreApplication::translate("CvTilewright", "Download Level %1/Tile %2 :")
+        .arg(plan.entry.zoom)
+        .arg(plan.shownName);
+}
+
 QString JobTexts::waiting(int secondsLeft, int httpStatus)
 {
     return QCoreApplication::translate("CvTilewright", "The server asked to wait: asking again in %1 s (HTTP %2)").arg(secondsLeft).arg(httpStatus);

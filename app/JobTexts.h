@@ -20,6 +20,9 @@ QString downloadEnd(const JobOutcome &outcome, const DownloadJob::StopReason &st
 QString copyEnd(const JobOutcome &outcome);
 // Plain words for a reason ("HTTP 404", "timed out").
 QString reason(JobOutcome::Reason reason, int httpStatus = 0);
+// The entry on its way: "Download SRTM (region):" or "Download Level
+// zoom/Tile name :".
+QString entry(const EntryPlan &plan);
 // While the job waits for a server that asked it to.
 QString waiting(int secondsLeft, int httpStatus);
 // A copied tile.

@@ -66,28 +66,28 @@ void TestEntryPlan::transportAndTarget_data()
     QTest::addColumn<SourceAddress::TileSource>("source");
     QTest::addColumn<Transport>("transport");
     QTest::addColumn<QString>("path"); // empty: no address
-    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("shownName"); // in the status line
 
     SourceAddress::TileSource standard;
     QTest::newRow("standard tiles over http") << standard << Transport::Http << QStringLiteral("/dest/12/2176/1436.png")
-                                              << QStringLiteral("Download Level 12/Tile 1436.png :");
+                                              << QStringLiteral("1436.png");
     QTest::newRow("listed server over HTTPS in capitals")
         << listed(QStringLiteral("HTTPS://127.0.0.1:9/t/")) << Transport::Https
-        << QStringLiteral("/dest/12/2176/1436.png") << QStringLiteral("Download Level 12/Tile 1436.png :");
+        << QStringLiteral("/dest/12/2176/1436.png") << QStringLiteral("1436.png");
     QTest::newRow("listed file: address") << listed(QStringLiteral("file:///etc/")) << Transport::None
                                           << QStringLiteral("/dest/12/2176/1436.png")
-                                          << QStringLiteral("Download Level 12/Tile 1436.png :");
+                                          << QStringLiteral("1436.png");
     QTest::newRow("theme naming qrc:") << theme(QStringLiteral("qrc"), QStringLiteral("png")) << Transport::None
                                        << QStringLiteral("/dest/12/2176/1436.png")
-                                       << QStringLiteral("Download Level 12/Tile 1436.png :");
+                                       << QStringLiteral("1436.png");
     // An empty server address leaves a relative address: nothing to ask.
     QTest::newRow("listed server without address") << listed(QString()) << Transport::None
                                                    << QStringLiteral("/dest/12/2176/1436.png")
-                                                   << QStringLiteral("Download Level 12/Tile 1436.png :");
+                                                   << QStringLiteral("1436.png");
     // The status line names the theme's local file, not the address.
     QTest::newRow("theme over http, jpg") << theme(QStringLiteral("http"), QStringLiteral("jpg")) << Transport::Http
                                           << QStringLiteral("/dest/12/2176/1436.jpg")
-                                          << QStringLiteral("Download Level 12/Tile 1436.jpg :");
+                                          << QStringLiteral("1436.jpg");
 }
 
 void TestEntryPlan::transportAndTarget()
@@ -95,7 +95,7 @@ void TestEntryPlan::transportAndTarget()
     QFETCH(SourceAddress::TileSource, source);
     QFETCH(Transport, transport);
     QFETCH(QString, path);
-    QFETCH(QString, status);
+    QFETCH(QString, shownName);
 
     const EntryPlan plan = EntryPlan::plan(source, Dest, TileId{2176, 1436, 12});
     QCOMPARE(plan.transport, transport);
@@ -105,7 +105,7 @@ void TestEntryPlan::transportAndTarget()
         return;
     QVERIFY(plan.target.isValid());
     QCOMPARE(plan.target.path(), path);
-    QCOMPARE(plan.statusText(), status);
+    QCOMPARE(plan.shownName, shownName);
 }
 
 void TestEntryPlan::elevationStatusNamesTheRegion()
@@ -114,7 +114,6 @@ void TestEntryPlan::elevationStatusNamesTheRegion()
     source.sourceKind = SourceKind::ElevationArchives;
     const EntryPlan plan = EntryPlan::plan(source, Dest, TileId{-100, 40, 5});
     QCOMPARE(plan.transport, Transport::Https);
-    QCOMPARE(plan.statusText(), QStringLiteral("Download SRTM (North_America):"));
     QCOMPARE(plan.target.path(), QStringLiteral("/dest/North_America/N40W100.hgt.zip"));
     QVERIFY(plan.address.text.endsWith(QLatin1String("/North_America/N40W100.hgt.zip")));
 
