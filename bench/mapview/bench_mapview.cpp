@@ -14,9 +14,9 @@
 
 #include "NginxFixture.h"
 
-#include "app/CvTilewright.h"
-#include "mapview/CvMapCache.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapCache.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 

@@ -13,8 +13,8 @@
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
-#include "app/CvTilewright.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "HostileServer.h"
 #include "MapTestSupport.h"
 #include "NginxFixture.h"
-#include "mapview/CvMapCache.h"
+#include "mapview/widgets/CvMapCache.h"
 #include "mapview/TileStore.h"
 
 #include <QNetworkProxy>

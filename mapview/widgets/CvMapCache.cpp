@@ -1,6 +1,6 @@
-#include "mapview/CvMapCache.h"
+#include "mapview/widgets/CvMapCache.h"
 
-#include "mapview/CvMapWidget.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "mapview/TileTemplate.h"
 #include "settings/SourceKind.h"
 #include "mapview/TileContent.h"

@@ -1,6 +1,6 @@
-#include "mapview/CvMapWidget.h"
+#include "mapview/widgets/CvMapWidget.h"
 
-#include "mapview/CvMapCache.h"
+#include "mapview/widgets/CvMapCache.h"
 #include "mapview/SourcePolicy.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
