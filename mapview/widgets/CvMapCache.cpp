@@ -1,28 +1,14 @@
 #include "mapview/widgets/CvMapCache.h"
 
-#include "mapview/widgets/CvMapWidget.h"
-#include "mapview/TileTemplate.h"
-#include "settings/SourceKind.h"
-#include "mapview/TileContent.h"
 #include "mapview/TileGeometry.h"
-#include "mapview/TileRequest.h"
+#include "mapview/TileTemplate.h"
 #include "settings/AppConfig.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QAbstractNetworkCache>
-#include <QMessageBox>
-#include <QNetworkDiskCache>
-#include <QNetworkProxy>
-#include <QNetworkRequest>
-#include <QWidget>
 
 #include <limits>
-
-#ifndef QT_NO_SSL
-#include <QSslCertificate>
-#endif
 
 namespace {
 
@@ -69,18 +55,13 @@ CvMapCache::CvMapCache(qint64 memoryBudget, QObject *parent)
     // already loads tiles (no waiting for the proxy detection).
     standardBase = QUrl(TileTemplate::serverBase(AppConfig::instance().osmTileUrl));
     serverConfig.serverHost = standardBase.host();
-    applySslConfiguration();
-    setUpDiskCache();
+    connect(&fetcher, &MapTileFetcher::tileFinished, this, &CvMapCache::tileFetched);
+    connect(&fetcher, &MapTileFetcher::tileError, this, &CvMapCache::fetchFailed);
     loadOverviewImages();
 }
 
 CvMapCache::~CvMapCache()
 {
-    if (tileReply) {
-        tileReply->disconnect(this);
-        tileReply->abort();
-        delete tileReply;
-    }
     if (s_instance == this)
         s_instance = nullptr;
 }
@@ -130,10 +111,8 @@ void CvMapCache::loadOverviewImages()
 QImage CvMapCache::decode(const TileId &key, const QByteArray &bytes, bool preview)
 {
     QCache<TileId, QImage> &decoded = preview ? decodedPreviews : decodedTiles;
-    if (decodedEnabled) {
-        if (const QImage *image = decoded.object(key))
-            return *image;
-    }
+    if (const QImage *image = decoded.object(key))
+        return *image;
     QImage image;
     if (!image.loadFromData(bytes)) {
         image = emptyTile();
@@ -142,8 +121,7 @@ QImage CvMapCache::decode(const TileId &key, const QByteArray &bytes, bool previ
         image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                               : QImage::Format_RGB32);
     }
-    if (decodedEnabled)
-        decoded.insert(key, new QImage(image), imageCost(image));
+    decoded.insert(key, new QImage(image), imageCost(image));
     return image;
 }
 
@@ -176,10 +154,8 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     if (zoom <= TileGeometry::MinViewZoom || x < 0 || y < 0)
         return QImage();
     const TileId key{x, y, zoom};
-    if (decodedEnabled) {
-        if (const QImage *held = decodedPreviews.object(key))
-            return *held;
-    }
+    if (const QImage *held = decodedPreviews.object(key))
+        return *held;
 
     // Up to the nearest tile held (or preview made), asking for each missing
     // one on the way as painting it would; the preview is then enlarged from
@@ -202,11 +178,9 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
         requestTile(ancestor);
         if (ancestor.zoom <= TileGeometry::MinViewZoom || ancestor.zoom <= 0)
             return QImage();
-        if (decodedEnabled) {
-            if (const QImage *held = decodedPreviews.object(ancestor)) {
-                source = *held;
-                break;
-            }
+        if (const QImage *held = decodedPreviews.object(ancestor)) {
+            source = *held;
+            break;
         }
     }
     // The part of the ancestor this tile covers: 256 >> levels pixels, or
@@ -219,8 +193,7 @@ QImage CvMapCache::derivedTile(int x, int y, int zoom)
     QImage preview = source.copy(left, top, span, span)
                          .scaled(TileGeometry::TileSize, TileGeometry::TileSize, Qt::IgnoreAspectRatio,
                                  Qt::FastTransformation);
-    if (decodedEnabled)
-        decodedPreviews.insert(key, new QImage(preview), imageCost(preview));
+    decodedPreviews.insert(key, new QImage(preview), imageCost(preview));
     return preview;
 }
 
@@ -241,208 +214,50 @@ QUrl CvMapCache::tileAddress(const TileId &key) const
 
 void CvMapCache::startNextRequest()
 {
-    if (requestQueue.isEmpty() || requestPending)
+    if (fetcher.isBusy())
         return;
-    while (tiles.contains(requestQueue.first())) {
+    while (!requestQueue.isEmpty() && tiles.contains(requestQueue.first()))
         requestQueue.removeFirst();
-        if (requestQueue.isEmpty())
-            return;
-    }
-    requestPending = true;
-    currentKey = requestQueue.takeFirst();
-
-    QNetworkRequest request = TileRequest::tileRequest(tileAddress(currentKey), TileRequest::mapUserAgent());
-#ifndef QT_NO_SSL
-    request.setSslConfiguration(sslConfig);
-#endif
-    // A tile kept from an earlier start is shown without asking while the
-    // server's caching headers call it fresh; a stale one is revalidated.
-    // Preferring the cache instead may hand out stale tiles unasked.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
-    ++startedRequests;
-    receivedBody.clear();
-    bodyChecker.reset();
-    bodyRefused = false;
-    tileReply = tileNetwork.get(request);
-    answerHeaders.clear();
-    connect(tileReply.data(), &QNetworkReply::redirected, this, [this] {
-        if (tileReply)
-            answerHeaders.noteRedirect(*tileReply);
-    });
-    connect(tileReply.data(), &QNetworkReply::errorOccurred, this, &CvMapCache::error);
-    connect(tileReply.data(), &QNetworkReply::readyRead, this, &CvMapCache::readBody);
-    connect(tileReply.data(), &QNetworkReply::finished, this, &CvMapCache::finished);
-}
-
-void CvMapCache::readBody()
-{
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    if (reply && reply == tileReply)
-        takeBody(*reply);
-}
-
-void CvMapCache::takeBody(QNetworkReply &reply)
-{
-    if (bodyRefused)
-        return;
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300 && status != 304) {
-        reply.readAll(); // an error page: not kept, and not left to pile up
-        return;
-    }
-    if (!bodyChecker) {
-        const qint64 length = answerHeaders.bodyLength(reply);
-        if (length > MaxTileBytes)
-            return refuseBody(reply); // refused before a byte of it is read
-        bodyChecker = std::make_unique<TileContent::Checker>(answerHeaders.value(reply, QByteArrayLiteral("Content-Type")), length);
-        // Read into an array of the announced length, so the stored tile holds
-        // exactly its bytes.
-        if (exactStorage && length > 0)
-            receivedBody.reserve(int(length));
-    }
-    if (!exactStorage)
-        return; // measured as first built: the whole answer is read at its end
-    while (reply.bytesAvailable() > 0) {
-        const QByteArray piece = reply.read(qMin<qint64>(reply.bytesAvailable(), MaxTileBytes + 1));
-        if (piece.isEmpty())
-            break;
-        if (receivedBody.size() + qint64(piece.size()) > MaxTileBytes)
-            return refuseBody(reply);
-        receivedBody += piece;
-        bodyChecker->add(piece);
-        if (bodyChecker->failed())
-            return refuseBody(reply); // broken already; the rest cannot mend it
+    if (!requestQueue.isEmpty()) {
+        const TileId key = requestQueue.takeFirst();
+        fetcher.fetch(key, tileAddress(key), sourceGeneration);
     }
 }
 
-void CvMapCache::refuseBody(QNetworkReply &reply)
+void CvMapCache::tileFetched(const TileId &key, quint64 generation, const QByteArray &bytes)
 {
-    bodyRefused = true;
-    receivedBody = QByteArray();
-    reply.abort(); // finished() follows and judges the refusal
+    if (generation == sourceGeneration)
+        return storeTile(key, bytes);
+    emit requestDone(key, false);
+    startNextRequest();
 }
 
-void CvMapCache::on_requestFinished(int id, bool Error)
+void CvMapCache::fetchFailed(const TileId &key, quint64 generation, MapTileFetcher::Failure failure)
 {
-    if (id != requestId)
-        return;
-    requestPending = false;
-    if (Error) {
-        QMessageBox::information(nullptr, tr("Tilewright"),
-                                 tr("Download from host %1 failed.\n%2")
-                                     .arg(serverConfig.serverHost, QString::fromUtf8(receiveBuffer)));
+    // A tile the server does not have must not stop the rest of the view from
+    // loading, nor may the trouble of a source no longer shown. A server in
+    // trouble gets the rest asked of it at a later paint.
+    const bool goOn = failure == MapTileFetcher::Failure::Missing
+                      || (generation != sourceGeneration && failure != MapTileFetcher::Failure::Aborted);
+    if (!goOn && failure == MapTileFetcher::Failure::ServerTrouble)
         requestQueue.clear();
-        return;
-    }
-    storeTile(currentKey, receiveBuffer);
-}
-
-void CvMapCache::error(QNetworkReply::NetworkError code)
-{
-    // Failures are judged in finished(), once the whole answer is in.
-    Q_UNUSED(code)
-}
-
-void CvMapCache::finished()
-{
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    if (!reply)
-        return;
-    if (reply != tileReply) { // a reply abandoned earlier
-        reply->disconnect(this);
-        reply->deleteLater();
-        return;
-    }
-    requestPending = false;
-    const TileId key = currentKey;
-
-    Outcome outcome = Outcome::Stored;
-    QByteArray body;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (!bodyRefused && reply->error() == QNetworkReply::NoError)
-        takeBody(*reply); // what came with the end
-    if (bodyRefused) {
-        // Too large, or broken while it came: the server is in trouble.
-        outcome = Outcome::ServerFailed;
-    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
-        outcome = Outcome::Aborted;
-    } else if (reply->error() != QNetworkReply::NoError) {
-        // A tile the server does not have must not stop the rest of the view
-        // from loading; any other failure means the server is in trouble.
-        outcome = (status == 404 || status == 410) ? Outcome::TileFailed : Outcome::ServerFailed;
-    } else {
-        if (!bodyChecker)
-            bodyChecker = std::make_unique<TileContent::Checker>(answerHeaders.value(*reply, QByteArrayLiteral("Content-Type")));
-        if (exactStorage) {
-            body = receivedBody;
-        } else {
-            body = reply->readAll();
-            bodyChecker->add(body);
-        }
-        // Only a complete tile is kept: a body cut short (a connection that
-        // ended early, fewer bytes than announced) or one that is not what its
-        // type says would show as a broken or blank tile until the next
-        // reload. A service exception or an error page is no tile either.
-        // Such a tile is asked for again at a later paint.
-        if (!bodyChecker->verdict().ok()) {
-            outcome = Outcome::ServerFailed;
-            body = QByteArray();
-            // Nor may a copy kept on disk stand in for it next time.
-            if (QAbstractNetworkCache *kept = tileNetwork.cache())
-                kept->remove(reply->url());
-        }
-    }
-    receivedBody = QByteArray();
-    bodyChecker.reset();
-    releaseReply();
-
-    switch (outcome) {
-    case Outcome::Stored:
-        storeTile(key, body);
-        break;
-    case Outcome::TileFailed:
-        emit requestDone(key, false);
+    emit requestDone(key, false);
+    if (goOn)
         startNextRequest();
-        return;
-    case Outcome::ServerFailed:
-        requestQueue.clear();
-        break;
-    case Outcome::Aborted:
-        break;
-    }
-    if (outcome != Outcome::Stored)
-        emit requestDone(key, false);
 }
 
 void CvMapCache::storeTile(const TileId &key, const QByteArray &bytes)
 {
     forgetDecoded(key);
     forgetDecoded(tiles.insert(key, bytes));
-    if (auto *map = qobject_cast<CvMapWidget *>(view.data()))
-        map->tileArrived(key);
-    else if (view)
-        view->update();
+    emit tileStored(key);
     emit requestDone(key, true);
-}
-
-void CvMapCache::releaseReply()
-{
-    if (!tileReply)
-        return;
-    tileReply->disconnect(this);
-    tileReply->deleteLater();
-    tileReply = nullptr;
-}
-
-void CvMapCache::setView(QWidget *widget)
-{
-    view = widget;
-    decodedPreviews.clear();
 }
 
 void CvMapCache::setServer(const QString &host, const QString &path, const QString &query,
                            const QString &storageMode, const QString &format, int port, int sourceMode)
 {
+    ++sourceGeneration;
     serverConfig.serverHost = host;
     serverConfig.serverPath = path;
     serverConfig.serverQuery = query;
@@ -455,91 +270,27 @@ void CvMapCache::setServer(const QString &host, const QString &path, const QStri
 
 void CvMapCache::setServerHost(const QString &host, int sourceMode)
 {
+    ++sourceGeneration;
     serverConfig.serverHost = host;
     serverConfig.sourceMode = sourceMode;
 }
 
 void CvMapCache::reload()
 {
+    // The request in flight was made for the source before; the new one's
+    // tiles need not wait for it.
+    ++sourceGeneration;
+    fetcher.abort();
     tiles.clear();
     decodedTiles.clear();
     decodedPreviews.clear();
     requestQueue.clear();
     standardBase = QUrl(TileTemplate::serverBase(AppConfig::instance().osmTileUrl));
-    applySslConfiguration();
+    fetcher.applySslConfiguration();
     loadOverviewImages();
-}
-
-void CvMapCache::setProxy(const ProxySettings &settings)
-{
-    proxy = settings;
-    if (requestPending) {
-        if (tileReply) {
-            QNetworkReply *reply = tileReply;
-            reply->abort(); // finished() runs and releases it
-            if (tileReply == reply)
-                releaseReply();
-        }
-        requestPending = false;
-    }
-    if (!proxy.enabled) {
-        proxy.host.clear();
-        proxy.user.clear();
-        proxy.password.clear();
-    }
-    QNetworkProxy::setApplicationProxy(proxy.networkProxy());
 }
 
 void CvMapCache::setMemoryBudget(qint64 bytes)
 {
     forgetDecoded(tiles.setBudget(bytes));
-}
-
-void CvMapCache::setDecodedCacheEnabled(bool enabled)
-{
-    decodedEnabled = enabled;
-    decodedTiles.clear();
-    decodedPreviews.clear();
-}
-
-void CvMapCache::setExactStorage(bool exact)
-{
-    exactStorage = exact;
-    tiles.setExactStorage(exact);
-}
-
-qint64 CvMapCache::decodedMemoryUsed() const
-{
-    return decodedTiles.totalCost();
-}
-
-void CvMapCache::setUpDiskCache()
-{
-    const QString folder = AppConfig::instance().mapCacheDir;
-    // A folder that cannot be made only means every tile comes from the
-    // server, as without the cache.
-    if (folder.isEmpty() || !QDir().mkpath(folder))
-        return;
-    diskCache = new QNetworkDiskCache(&tileNetwork);
-    diskCache->setCacheDirectory(folder);
-    diskCache->setMaximumCacheSize(DiskCacheBytes);
-    tileNetwork.setCache(diskCache);
-}
-
-QString CvMapCache::diskCacheFolder() const
-{
-    return diskCache ? diskCache->cacheDirectory() : QString();
-}
-
-void CvMapCache::applySslConfiguration()
-{
-#ifndef QT_NO_SSL
-    sslConfig = QSslConfiguration::defaultConfiguration();
-    const QString bundle = AppConfig::instance().caBundle;
-    if (!bundle.isEmpty()) {
-        QList<QSslCertificate> certificates = sslConfig.caCertificates();
-        certificates += QSslCertificate::fromPath(bundle, QSsl::Pem);
-        sslConfig.setCaCertificates(certificates);
-    }
-#endif
 }

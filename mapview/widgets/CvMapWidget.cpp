@@ -65,7 +65,7 @@ CvMapWidget::CvMapWidget(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     attributionText = SourcePolicy::forSource(SourceKind::StandardTiles, QUrl(AppConfig::instance().osmTileUrl), false)
                           .attribution;
-    CvMapCache::ensureInstance()->setView(this);
+    connect(CvMapCache::ensureInstance(), &CvMapCache::tileStored, this, &CvMapWidget::tileArrived);
     resize(500, 400);
 }
 
@@ -129,8 +129,6 @@ void CvMapWidget::saveView()
         SettingsKeys::MapZoom.write(*viewSettings, uint(viewZoom));
         viewSettings->sync();
     }
-    if (CvMapCache *cache = CvMapCache::instance())
-        cache->setView(nullptr);
 }
 
 void CvMapWidget::setMapServer(const QString &host, const QString &path, const QString &query,
@@ -188,10 +186,6 @@ QRect CvMapWidget::tileArea(const TileId &key) const
 
 void CvMapWidget::tileArrived(const TileId &key)
 {
-    if (!opaqueRepaint) {
-        update();
-        return;
-    }
     if (!isVisible())
         return; // nothing is painted, so nothing is fetched, until it is shown
     const QRect area = tileArea(key);
@@ -211,13 +205,6 @@ void CvMapWidget::tileArrived(const TileId &key)
             queueVisibleTiles();
         },
         Qt::QueuedConnection);
-}
-
-void CvMapWidget::setOpaqueRepaint(bool opaque)
-{
-    opaqueRepaint = opaque;
-    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
-    update();
 }
 
 void CvMapWidget::setAttribution(const QString &text)
@@ -392,7 +379,7 @@ void CvMapWidget::scrollMap(const QPoint &moved)
 {
     // A step of a whole pixel moves every tile by exactly that many pixels:
     // what stays on screen is moved, and only what comes into view is drawn.
-    if (!opaqueRepaint || qAbs(moved.x()) >= width() || qAbs(moved.y()) >= height()) {
+    if (qAbs(moved.x()) >= width() || qAbs(moved.y()) >= height()) {
         update();
         return;
     }
