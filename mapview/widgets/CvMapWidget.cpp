@@ -46,19 +46,17 @@ CvMapWidget::CvMapWidget(QWidget *parent)
     : QWidget(parent)
     , viewSettings(std::make_unique<QSettings>())
 {
-    // A missing view is (1, 1) at zoom 1: latitude 0, longitude 0.
+    // A missing view is (1, 1) at zoom 1: latitude 0, longitude 0. Anything
+    // else that is no number is taken as missing; the rest is brought into
+    // the map at the nearest zoom it shows, keeping the stored place where
+    // it lies in the world, so nothing computed from it can run away.
     using namespace SettingsKeys;
-    centerX = finiteOr(MapCenterX.read(*viewSettings), MapCenterX.missing());
-    centerY = finiteOr(MapCenterY.read(*viewSettings), MapCenterY.missing());
-    const double storedZoom = finiteOr(MapZoom.read(*viewSettings), MapZoom.missing());
-    const int zoom = int(qBound(-1000.0, storedZoom, 1000.0));
-    viewZoom = TileGeometry::clampViewZoom(zoom);
-    if (viewZoom != zoom) {
-        // Keep the stored place in view at the nearest zoom the map can show.
-        const double f = std::pow(2.0, viewZoom - zoom);
-        centerX *= f;
-        centerY *= f;
-    }
+    const double zoom = std::trunc(qBound(-1000.0, finiteOr(MapZoom.read(*viewSettings), MapZoom.missing()), 1000.0));
+    viewZoom = TileGeometry::clampViewZoom(int(zoom));
+    const double scale = std::pow(2.0, viewZoom - zoom);
+    const double side = TileGeometry::tilesPerSide(viewZoom);
+    centerX = qBound(0.0, finiteOr(MapCenterX.read(*viewSettings), MapCenterX.missing()) * scale, side);
+    centerY = qBound(0.0, finiteOr(MapCenterY.read(*viewSettings), MapCenterY.missing()) * scale, side);
 
     // Every pixel is painted (white beyond the world), so nothing beneath the
     // map is repainted when a tile arrives.
@@ -410,7 +408,9 @@ void CvMapWidget::resizeEvent(QResizeEvent *event)
 
 void CvMapWidget::wheelEvent(QWheelEvent *event)
 {
-    const int steps = event->angleDelta().y() / 120;
+    wheelRest += qBound(-120000, event->angleDelta().y(), 120000);
+    const int steps = wheelRest / 120;
+    wheelRest -= steps * 120;
     zoomAt(event->position().toPoint(), viewZoom + steps);
     emit redraw();
 }

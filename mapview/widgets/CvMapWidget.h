@@ -23,6 +23,8 @@ class CvMapWidget : public QWidget
     Q_OBJECT
 
 public:
+    // The stored view is read clamped: the zoom into the map's range and the
+    // centre into its grid.
     explicit CvMapWidget(QWidget *parent = nullptr);
     ~CvMapWidget() override;
 
@@ -94,6 +96,9 @@ private:
     double centerY = 1.0;
     QPoint lastMousePos;
     bool dragging = false;
+    // What the wheel turned short of a whole notch (120), kept for the next
+    // event: touchpads and fine wheels send steps of a few units.
+    int wheelRest = 0;
     bool queueScheduled = false;
     QString attributionText;
 };
