@@ -1,4 +1,4 @@
-#include "app/CvTilewright.h"
+#include "app/window/CvTilewright.h"
 #include "app/ProgramFiles.h"
 
 #include <QApplication>

@@ -1,9 +1,5 @@
 #include "mapview/TileStore.h"
 
-#include <QIODevice>
-
-#include <limits>
-
 TileStore::TileStore(qint64 budgetBytes)
     : m_budget(budgetBytes)
 {
@@ -16,34 +12,11 @@ QByteArray TileStore::rightSized(const QByteArray &bytes)
     return QByteArray(bytes.constData(), bytes.size());
 }
 
-QByteArray TileStore::readAllExactly(QIODevice &device)
-{
-    QByteArray bytes;
-    const qint64 available = device.bytesAvailable();
-    if (available > 0 && available < std::numeric_limits<int>::max()) {
-        bytes = QByteArray(int(available), Qt::Uninitialized);
-        const qint64 got = device.read(bytes.data(), available);
-        bytes.truncate(got > 0 ? int(got) : 0);
-    }
-    // A device that announced less than it had still gives all of it.
-    if (device.bytesAvailable() > 0)
-        bytes += device.readAll();
-    return rightSized(bytes);
-}
-
-qint64 TileStore::costOf(const QByteArray &bytes) const
+qint64 TileStore::costOf(const QByteArray &bytes)
 {
     // An array holds its capacity whatever its length; shared empties and
     // borrowed data hold nothing of their own.
-    return (m_exact ? bytes.capacity() : bytes.size()) + EntryOverhead;
-}
-
-void TileStore::setExactStorage(bool exact)
-{
-    m_exact = exact;
-    m_used = 0;
-    for (const Entry &entry : qAsConst(m_entries))
-        m_used += costOf(entry.bytes);
+    return bytes.capacity() + EntryOverhead;
 }
 
 QByteArray TileStore::find(const TileId &key)
@@ -63,7 +36,7 @@ bool TileStore::contains(const TileId &key) const
 
 QList<TileId> TileStore::insert(const TileId &key, const QByteArray &given)
 {
-    const QByteArray bytes = m_exact ? rightSized(given) : given;
+    const QByteArray bytes = rightSized(given);
     const auto it = m_entries.find(key);
     if (it != m_entries.end()) {
         m_used -= costOf(it->bytes);
@@ -80,7 +53,7 @@ QList<TileId> TileStore::insert(const TileId &key, const QByteArray &given)
 void TileStore::insertPinned(const TileId &key, const QByteArray &bytes)
 {
     remove(key);
-    m_pinned.insert(key, m_exact ? rightSized(bytes) : bytes);
+    m_pinned.insert(key, rightSized(bytes));
 }
 
 bool TileStore::remove(const TileId &key)

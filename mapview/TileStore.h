@@ -5,8 +5,6 @@
 #include <QByteArray>
 #include <QHash>
 
-class QIODevice;
-
 #include <list>
 #include <vector>
 
@@ -38,10 +36,6 @@ public:
     // Lengths of the tiles held, the pinned overview images left out.
     std::vector<qint64> entrySizes() const;
 
-    // Off: entries keep the buffers they were given and are counted by their
-    // length, as the store first did (for measurements).
-    void setExactStorage(bool exact);
-
     // Per-entry bookkeeping beyond the array's capacity: the array header and
     // the allocator's rounding, the hash node, the use-list node and the
     // hash's share of buckets.
@@ -50,9 +44,6 @@ public:
     // The same bytes in an allocation of exactly their length: a copy when
     // the array has room to spare or does not own its data.
     static QByteArray rightSized(const QByteArray &bytes);
-    // Everything the device has buffered, read into an array of exactly that
-    // length (readAll() leaves up to tens of KiB of spare room behind).
-    static QByteArray readAllExactly(QIODevice &device);
 
 private:
     struct Entry
@@ -60,7 +51,7 @@ private:
         QByteArray bytes;
         std::list<TileId>::iterator use;
     };
-    qint64 costOf(const QByteArray &bytes) const;
+    static qint64 costOf(const QByteArray &bytes);
     QList<TileId> evict(const TileId &keep);
 
     QHash<TileId, Entry> m_entries;
@@ -68,5 +59,4 @@ private:
     std::list<TileId> m_useOrder; // most recently used first
     qint64 m_budget;
     qint64 m_used = 0;
-    bool m_exact = true;
 };

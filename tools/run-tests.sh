@@ -6,6 +6,7 @@
 # The tests start and stop their own nginx and MapProxy servers on loopback.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/check-includes.sh"
 jobs=$(nproc)
 "$top/tools/install-deps.sh" --tests
 

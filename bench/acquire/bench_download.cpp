@@ -11,8 +11,8 @@
 
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
-#include "app/CvTilewright.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
 

@@ -10,8 +10,8 @@
 
 #include "acquire/CopyThread.h"
 #include "acquire/TileEnumerator.h"
-#include "app/CvTilewright.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
 #include <QDirIterator>

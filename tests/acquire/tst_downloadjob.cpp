@@ -13,8 +13,8 @@
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
-#include "app/CvTilewright.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
 #include <QApplication>
@@ -528,6 +528,14 @@ void TestDownloadJob::emptyJobEnds()
 {
     auto w = makeWindow(area(-250.0, 60.0, -200.0, 30.0), 3);
     QVERIFY(w);
+    // The stored view is read into the grid; the map is dragged out of it.
+    CvMapWidget *map = w->mapWidget;
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease}) {
+        const QPoint at(type == QEvent::MouseButtonPress ? 2 : map->width() - 2, map->height() / 2);
+        QMouseEvent event(type, at, map->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(map, &event);
+    }
     QVERIFY(w->mapWidget->visibleArea().east < -180.0);
     QVERIFY(pressDownloadAndWait(w.get(), 5000));
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Nothing to download: the area holds no tile at these zoom levels"));

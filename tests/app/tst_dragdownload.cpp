@@ -3,8 +3,8 @@
 
 #include "TestFiles.h"
 #include "WindowForm.h"
-#include "app/CvTilewright.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 #include "settings/SettingsKeys.h"
 

@@ -4,8 +4,8 @@
 #include "NginxFixture.h"
 #include "TestFiles.h"
 #include "WindowForm.h"
-#include "app/CvTilewright.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "WindowForm.h"
-#include "app/CvTilewright.h"
+#include "app/window/CvTilewright.h"
 #include "app/DestinationFolder.h"
-#include "mapview/CvMapWidget.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
 #include "ModalAnswer.h"

@@ -7,9 +7,9 @@
 #include "OffscreenNotes.h"
 #include "WindowForm.h"
 
-#include "app/CvTilewright.h"
-#include "mapview/CvMapCache.h"
-#include "mapview/CvMapWidget.h"
+#include "app/window/CvTilewright.h"
+#include "mapview/widgets/CvMapCache.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 #include "settings/QUrlLan.h"
 #include "settings/SettingsKeys.h"

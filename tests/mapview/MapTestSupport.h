@@ -2,7 +2,7 @@
 
 #include "NginxFixture.h"
 
-#include "mapview/CvMapCache.h"
+#include "mapview/widgets/CvMapCache.h"
 #include "settings/AppConfig.h"
 
 #include <QColor>

@@ -1,13 +1,14 @@
 #include "HostileServer.h"
 #include "MapTestSupport.h"
 #include "NginxFixture.h"
-#include "mapview/CvMapCache.h"
+#include "mapview/widgets/CvMapCache.h"
 #include "mapview/TileStore.h"
 
 #include <QNetworkProxy>
 #include <QSslSocket>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using namespace MapTest;
@@ -90,6 +91,8 @@ private slots:
     void networkErrorEmptiesQueue();
     void redirectsAreFollowed_data();
     void redirectsAreFollowed();
+    void answerForAnEarlierSourceIsDropped_data();
+    void answerForAnEarlierSourceIsDropped();
     void evictedTileIsFetchedAgain();
     void proxyPortStaysApart();
     void memoryIsCountedAsHeld();
@@ -189,8 +192,8 @@ void TestMapCache::previewsFromParentQuarters()
     // The tile itself was asked for.
     QVERIFY(cache->isRequestPending());
 
-    // Registering a view drops the previews.
-    cache->setView(nullptr);
+    // A reload drops the previews with the tiles they came from.
+    cache->reload();
     QVERIFY(!cache->holdsPreview(tile));
 }
 
@@ -424,6 +427,57 @@ void TestMapCache::redirectsAreFollowed()
         QCOMPARE(cache->cachedTile(key.x, key.y, key.zoom).convertToFormat(QImage::Format_RGB32),
                  expected.convertToFormat(QImage::Format_RGB32));
     }
+}
+
+void TestMapCache::answerForAnEarlierSourceIsDropped_data()
+{
+    QTest::addColumn<bool>("reload");
+    QTest::newRow("source switch and reload") << true;
+    QTest::newRow("new server, no reload yet") << false;
+}
+
+// The old server answers only after the map has switched to another source:
+// its tile must neither be kept nor shown under the new one.
+void TestMapCache::answerForAnEarlierSourceIsDropped()
+{
+    QFETCH(bool, reload);
+    OverviewFolder folder;
+    QTcpServer oldServer; // holds the request until the test answers it
+    QVERIFY(oldServer.listen(QHostAddress::LocalHost));
+    CvMapCache *cache = freshCache(QStringLiteral("http://127.0.0.1:%1").arg(oldServer.serverPort()));
+    QSignalSpy done(cache, &CvMapCache::requestDone);
+    const TileId key{1, 2, 2};
+    cache->requestTile(key);
+    QTRY_VERIFY(oldServer.hasPendingConnections());
+    QTcpSocket *request = oldServer.nextPendingConnection();
+    QByteArray head;
+    QTRY_VERIFY((head += request->readAll()).contains("\r\n\r\n"));
+
+    cache->setServer(m_nginx.httpUrl() + QLatin1Char('/'), QString(), QString(), QString(), QString(), 0, 3);
+    if (reload)
+        cache->reload();
+    QImage stale(256, 256, QImage::Format_RGB32);
+    stale.fill(Qt::magenta);
+    const QByteArray body = NginxFixture::pngBytes(stale);
+    request->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\nContent-Length: "
+                   + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    request->flush();
+    QTRY_VERIFY(!done.isEmpty());
+    QCOMPARE(done.first().at(0).value<TileId>(), key);
+    QVERIFY(!cache->holdsTile(key));
+
+    // Asked for again, it comes from the source now shown.
+    bool stored = false;
+    cache->cachedTile(key.x, key.y, key.zoom);
+    QVERIFY(waitForTile(cache, key, &stored));
+    QVERIFY(stored);
+    const QImage expected = QImage::fromData(NginxFixture::tilePng(key.x, key.y, key.zoom));
+    QCOMPARE(cache->cachedTile(key.x, key.y, key.zoom).convertToFormat(QImage::Format_RGB32),
+             expected.convertToFormat(QImage::Format_RGB32));
+    int stores = 0;
+    for (const QList<QVariant> &args : qAsConst(done))
+        stores += args.at(1).toBool() ? 1 : 0;
+    QCOMPARE(stores, 1);
 }
 
 void TestMapCache::evictedTileIsFetchedAgain()

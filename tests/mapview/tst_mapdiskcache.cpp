@@ -4,8 +4,8 @@
 
 #include "MapTestSupport.h"
 #include "NginxFixture.h"
-#include "mapview/CvMapCache.h"
-#include "mapview/CvMapWidget.h"
+#include "mapview/widgets/CvMapCache.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/SettingsKeys.h"
 
 #include <QSettings>

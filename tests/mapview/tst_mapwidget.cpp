@@ -4,8 +4,8 @@
 #include "MapTestSupport.h"
 #include "NginxFixture.h"
 #include "PostedEvents.h"
-#include "mapview/CvMapCache.h"
-#include "mapview/CvMapWidget.h"
+#include "mapview/widgets/CvMapCache.h"
+#include "mapview/widgets/CvMapWidget.h"
 #include "settings/SettingsKeys.h"
 
 #include <QScreen>
@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <cmath>
+#include <limits>
 #include <memory>
 
 using namespace MapTest;
@@ -170,6 +172,8 @@ private slots:
     void visibleAreaFollowsZoom();
     void viewIsSavedAndRestored_data();
     void viewIsSavedAndRestored();
+    void hostileStoredViewIsClamped_data();
+    void hostileStoredViewIsClamped();
     void fillsFromLocalServer();
     void arrivalsRepaintOnlyTheirTiles();
     void offScreenArrivalKeepsFetching();
@@ -331,7 +335,7 @@ void TestMapWidget::buttonZoomAboutPointer()
     QFETCH(int, button);
     QFETCH(int, startZoom);
     QFETCH(int, endZoom);
-    storeView(3.0, 2.0, startZoom);
+    storeView(1.5, 1.0, startZoom);
     auto widget = showWidget(500, 400);
     QVERIFY(widget);
     QSignalSpy redraw(widget.get(), &CvMapWidget::redraw);
@@ -345,31 +349,38 @@ void TestMapWidget::buttonZoomAboutPointer()
     const double f = std::pow(2.0, endZoom - startZoom);
     QCOMPARE(after, before * f);
     if (endZoom == startZoom)
-        QCOMPARE(widget->center(), QPointF(3.0, 2.0));
+        QCOMPARE(widget->center(), QPointF(1.5, 1.0));
 }
 
 void TestMapWidget::wheelZoom_data()
 {
-    QTest::addColumn<int>("delta");
+    QTest::addColumn<QVector<int>>("deltas"); // one wheel event each
     QTest::addColumn<int>("zoomChange");
-    QTest::newRow("two notches in") << 240 << 2;
-    QTest::newRow("one notch out") << -120 << -1;
-    QTest::newRow("half a notch does nothing") << 60 << 0;
-    QTest::newRow("one and a half notches") << -180 << -1;
+    QTest::newRow("two notches in") << QVector<int>{240} << 2;
+    QTest::newRow("one notch out") << QVector<int>{-120} << -1;
+    QTest::newRow("half a notch does nothing") << QVector<int>{60} << 0;
+    QTest::newRow("one and a half notches") << QVector<int>{-180} << -1;
+    // Touchpads and fine wheels send parts of a notch; they add up.
+    QTest::newRow("eight touchpad steps of 15") << QVector<int>(8, 15) << 1;
+    QTest::newRow("three fine steps of -40") << QVector<int>(3, -40) << -1;
+    QTest::newRow("rest kept past a notch") << QVector<int>{90, 90, 60} << 2;
+    QTest::newRow("back and forth") << QVector<int>{100, -100, 100, -100} << 0;
+    QTest::newRow("past the largest zoom") << QVector<int>{2000000000, 2000000000} << 13;
 }
 
 void TestMapWidget::wheelZoom()
 {
-    QFETCH(int, delta);
+    QFETCH(QVector<int>, deltas);
     QFETCH(int, zoomChange);
     storeView(8.0, 8.0, 4);
     auto widget = showWidget(512, 512);
     QVERIFY(widget);
     QSignalSpy redraw(widget.get(), &CvMapWidget::redraw);
-    wheel(*widget, QPoint(256, 256), delta);
+    for (const int delta : deltas)
+        wheel(*widget, QPoint(256, 256), delta);
     QCOMPARE(widget->mapZoom(), 4 + zoomChange);
     QCOMPARE(widget->center(), QPointF(8.0, 8.0) * std::pow(2.0, zoomChange));
-    QCOMPARE(redraw.count(), 1);
+    QCOMPARE(redraw.count(), deltas.size());
 }
 
 void TestMapWidget::dragMovesTheCentre()
@@ -442,7 +453,7 @@ void TestMapWidget::viewIsSavedAndRestored_data()
     // Out-of-range zooms are clamped; the centre follows so the place stays.
     QTest::newRow("zoom 0") << true << QVariant(0) << QPointF(0.5, 0.5) << 1 << QPointF(1, 1);
     QTest::newRow("zoom -3") << true << QVariant(-3) << QPointF(0.125, 0.0625) << 1 << QPointF(2, 1);
-    QTest::newRow("zoom 19") << true << QVariant(19) << QPointF(400000, 800000) << 17 << QPointF(100000, 200000);
+    QTest::newRow("zoom 19") << true << QVariant(19) << QPointF(400000, 300000) << 17 << QPointF(100000, 75000);
 }
 
 void TestMapWidget::viewIsSavedAndRestored()
@@ -471,6 +482,49 @@ void TestMapWidget::viewIsSavedAndRestored()
     CvMapWidget next;
     QCOMPARE(next.mapZoom(), savedZoom);
     QCOMPARE(next.center(), readCenter * f);
+}
+
+void TestMapWidget::hostileStoredViewIsClamped_data()
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("y");
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<int>("readZoom");
+    QTest::addColumn<QPointF>("readCenter");
+    QTest::newRow("far north-west at 2") << -1e12 << -1e12 << 2.0 << 2 << QPointF(0, 0);
+    QTest::newRow("far south-east at 18") << 1e12 << 1e12 << 18.0 << 17 << QPointF(131072, 131072);
+    QTest::newRow("zoom -5, huge row") << 1.0 << 1e12 << -5.0 << 1 << QPointF(2, 2);
+    QTest::newRow("zoom -1e300") << 1.0 << 1.0 << -1e300 << 1 << QPointF(2, 2);
+    QTest::newRow("zoom 1e300") << 1e308 << 1e308 << 1e300 << 17 << QPointF(131072, 131072);
+    QTest::newRow("not a number") << nan << nan << nan << 1 << QPointF(1, 1);
+    QTest::newRow("infinities") << inf << -inf << inf << 1 << QPointF(1, 1);
+    QTest::newRow("infinite zoom, place kept") << 3.0 << 2.0 << -inf << 1 << QPointF(2, 2);
+}
+
+// A stored view is read into the map: the window comes up, paints and reports
+// its area at once, and writes back what it shows.
+void TestMapWidget::hostileStoredViewIsClamped()
+{
+    QFETCH(double, x);
+    QFETCH(double, y);
+    QFETCH(double, zoom);
+    QFETCH(int, readZoom);
+    QFETCH(QPointF, readCenter);
+    storeView(x, y, zoom);
+    {
+        CvMapWidget widget;
+        QCOMPARE(widget.mapZoom(), readZoom);
+        QCOMPARE(widget.center(), readCenter);
+        QVERIFY(!renderOf(widget).isNull());
+        const GeoArea area = widget.visibleArea();
+        QVERIFY(std::isfinite(area.west) && std::isfinite(area.north));
+    }
+    QSettings settings;
+    QCOMPARE(int(SettingsKeys::MapZoom.read(settings)), readZoom);
+    QCOMPARE(SettingsKeys::MapCenterX.read(settings), readCenter.x());
+    QCOMPARE(SettingsKeys::MapCenterY.read(settings), readCenter.y());
 }
 
 void TestMapWidget::fillsFromLocalServer()

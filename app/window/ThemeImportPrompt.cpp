@@ -1,4 +1,4 @@
-#include "app/ThemeImportPrompt.h"
+#include "app/window/ThemeImportPrompt.h"
 
 #include "app/SourceChoice.h"
 

@@ -1,4 +1,4 @@
-#include "app/JobAdmissionPrompt.h"
+#include "app/window/JobAdmissionPrompt.h"
 
 #include "app/JobAdmission.h"
 

@@ -1,4 +1,4 @@
-#include "app/SourceDialogPrompt.h"
+#include "app/window/SourceDialogPrompt.h"
 
 #include "settings/QUrlLan.h"
 

@@ -23,6 +23,8 @@ class CvMapWidget : public QWidget
     Q_OBJECT
 
 public:
+    // The stored view is read clamped: the zoom into the map's range and the
+    // centre into its grid.
     explicit CvMapWidget(QWidget *parent = nullptr);
     ~CvMapWidget() override;
 
@@ -46,14 +48,9 @@ public:
     // Grid position of the point at the widget's centre, in tiles at mapZoom().
     QPointF center() const { return QPointF(centerX, centerY); }
 
-    // The cache stored this tile: repaints only what it changes on screen.
-    void tileArrived(const TileId &key);
     // Pixels of the widget that a tile of any zoom covers, drawn itself or as
     // the previews it yields; empty for tiles finer than the view.
     QRect tileArea(const TileId &key) const;
-    // Off: the map is painted over its parent and every arriving tile repaints
-    // all of it, as the map was first built (for measurements).
-    void setOpaqueRepaint(bool opaque);
 
     // The credit of the source shown, drawn small in the bottom right-hand
     // corner beside the zoom-in button; empty: none. Starts with the standard
@@ -62,6 +59,10 @@ public:
     QString attribution() const { return attributionText; }
     // Where the credit is drawn; empty without one.
     QRect attributionRect() const;
+
+public slots:
+    // The cache stored this tile: repaints only what it changes on screen.
+    void tileArrived(const TileId &key);
 
 signals:
     // After every mouse press, drag step and wheel event.
@@ -95,7 +96,9 @@ private:
     double centerY = 1.0;
     QPoint lastMousePos;
     bool dragging = false;
-    bool opaqueRepaint = true;
+    // What the wheel turned short of a whole notch (120), kept for the next
+    // event: touchpads and fine wheels send steps of a few units.
+    int wheelRest = 0;
     bool queueScheduled = false;
     QString attributionText;
 };

@@ -1,6 +1,6 @@
-#include "mapview/CvMapWidget.h"
+#include "mapview/widgets/CvMapWidget.h"
 
-#include "mapview/CvMapCache.h"
+#include "mapview/widgets/CvMapCache.h"
 #include "mapview/SourcePolicy.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
@@ -46,26 +46,24 @@ CvMapWidget::CvMapWidget(QWidget *parent)
     : QWidget(parent)
     , viewSettings(std::make_unique<QSettings>())
 {
-    // A missing view is (1, 1) at zoom 1: latitude 0, longitude 0.
+    // A missing view is (1, 1) at zoom 1: latitude 0, longitude 0. Anything
+    // else that is no number is taken as missing; the rest is brought into
+    // the map at the nearest zoom it shows, keeping the stored place where
+    // it lies in the world, so nothing computed from it can run away.
     using namespace SettingsKeys;
-    centerX = finiteOr(MapCenterX.read(*viewSettings), MapCenterX.missing());
-    centerY = finiteOr(MapCenterY.read(*viewSettings), MapCenterY.missing());
-    const double storedZoom = finiteOr(MapZoom.read(*viewSettings), MapZoom.missing());
-    const int zoom = int(qBound(-1000.0, storedZoom, 1000.0));
-    viewZoom = TileGeometry::clampViewZoom(zoom);
-    if (viewZoom != zoom) {
-        // Keep the stored place in view at the nearest zoom the map can show.
-        const double f = std::pow(2.0, viewZoom - zoom);
-        centerX *= f;
-        centerY *= f;
-    }
+    const double zoom = std::trunc(qBound(-1000.0, finiteOr(MapZoom.read(*viewSettings), MapZoom.missing()), 1000.0));
+    viewZoom = TileGeometry::clampViewZoom(int(zoom));
+    const double scale = std::pow(2.0, viewZoom - zoom);
+    const double side = TileGeometry::tilesPerSide(viewZoom);
+    centerX = qBound(0.0, finiteOr(MapCenterX.read(*viewSettings), MapCenterX.missing()) * scale, side);
+    centerY = qBound(0.0, finiteOr(MapCenterY.read(*viewSettings), MapCenterY.missing()) * scale, side);
 
     // Every pixel is painted (white beyond the world), so nothing beneath the
     // map is repainted when a tile arrives.
     setAttribute(Qt::WA_OpaquePaintEvent);
     attributionText = SourcePolicy::forSource(SourceKind::StandardTiles, QUrl(AppConfig::instance().osmTileUrl), false)
                           .attribution;
-    CvMapCache::ensureInstance()->setView(this);
+    connect(CvMapCache::ensureInstance(), &CvMapCache::tileStored, this, &CvMapWidget::tileArrived);
     resize(500, 400);
 }
 
@@ -129,8 +127,6 @@ void CvMapWidget::saveView()
         SettingsKeys::MapZoom.write(*viewSettings, uint(viewZoom));
         viewSettings->sync();
     }
-    if (CvMapCache *cache = CvMapCache::instance())
-        cache->setView(nullptr);
 }
 
 void CvMapWidget::setMapServer(const QString &host, const QString &path, const QString &query,
@@ -188,10 +184,6 @@ QRect CvMapWidget::tileArea(const TileId &key) const
 
 void CvMapWidget::tileArrived(const TileId &key)
 {
-    if (!opaqueRepaint) {
-        update();
-        return;
-    }
     if (!isVisible())
         return; // nothing is painted, so nothing is fetched, until it is shown
     const QRect area = tileArea(key);
@@ -211,13 +203,6 @@ void CvMapWidget::tileArrived(const TileId &key)
             queueVisibleTiles();
         },
         Qt::QueuedConnection);
-}
-
-void CvMapWidget::setOpaqueRepaint(bool opaque)
-{
-    opaqueRepaint = opaque;
-    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
-    update();
 }
 
 void CvMapWidget::setAttribution(const QString &text)
@@ -392,7 +377,7 @@ void CvMapWidget::scrollMap(const QPoint &moved)
 {
     // A step of a whole pixel moves every tile by exactly that many pixels:
     // what stays on screen is moved, and only what comes into view is drawn.
-    if (!opaqueRepaint || qAbs(moved.x()) >= width() || qAbs(moved.y()) >= height()) {
+    if (qAbs(moved.x()) >= width() || qAbs(moved.y()) >= height()) {
         update();
         return;
     }
@@ -423,7 +408,9 @@ void CvMapWidget::resizeEvent(QResizeEvent *event)
 
 void CvMapWidget::wheelEvent(QWheelEvent *event)
 {
-    const int steps = event->angleDelta().y() / 120;
+    wheelRest += qBound(-120000, event->angleDelta().y(), 120000);
+    const int steps = wheelRest / 120;
+    wheelRest -= steps * 120;
     zoomAt(event->position().toPoint(), viewZoom + steps);
     emit redraw();
 }

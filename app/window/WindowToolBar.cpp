@@ -1,4 +1,4 @@
-#include "app/WindowToolBar.h"
+#include "app/window/WindowToolBar.h"
 
 #include <QIcon>
 #include <QKeySequence>

@@ -5,7 +5,7 @@
 #include "app/CopyRun.h"
 #include "app/DownloadRun.h"
 #include "app/JobRate.h"
-#include "app/ProxyStep.h"
+#include "app/window/ProxyStep.h"
 #include "app/SourceChoice.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileGeometry.h"

@@ -1,4 +1,4 @@
-#include "app/ProxyStep.h"
+#include "app/window/ProxyStep.h"
 
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
