@@ -233,12 +233,13 @@ void CvTilewright::pointMapAt(const MapTarget &map)
 void CvTilewright::import()
 {
     const QString fileName = ThemeImportPrompt::askFile(this, dgmlFolder);
-    if (!fileName.isEmpty())
-        themeActive = parseDgml(fileName);
+    // A failed import leaves the theme in force before it as it was.
+    if (!fileName.isEmpty() && parseDgml(fileName))
+        themeActive = true;
 }
 
-// Takes the theme's fields from the file; true when its server was read. What
-// the file gave before a failure stays, as far as it got.
+// Takes the theme's fields from the file; true when its server was read. A
+// file that fails anywhere changes nothing: no field, no destination.
 bool CvTilewright::parseDgml(const QString &fileName)
 {
     const DgmlReader::Result result = ThemeImportPrompt::read(this, fileName, [this](const DgmlTheme &theme) {
