@@ -7,6 +7,7 @@
 #include "mapview/TileGeometry.h"
 #include "mapview/TileRequest.h"
 #include "settings/AppConfig.h"
+#include "settings/TlsTrust.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,7 +22,6 @@
 #include <limits>
 
 #ifndef QT_NO_SSL
-#include <QSslCertificate>
 #endif
 
 namespace {
@@ -534,12 +534,6 @@ QString CvMapCache::diskCacheFolder() const
 void CvMapCache::applySslConfiguration()
 {
 #ifndef QT_NO_SSL
-    sslConfig = QSslConfiguration::defaultConfiguration();
-    const QString bundle = AppConfig::instance().caBundle;
-    if (!bundle.isEmpty()) {
-        QList<QSslCertificate> certificates = sslConfig.caCertificates();
-        certificates += QSslCertificate::fromPath(bundle, QSsl::Pem);
-        sslConfig.setCaCertificates(certificates);
-    }
+    sslConfig = TlsTrust::configuration();
 #endif
 }
