@@ -389,6 +389,8 @@ void TestDgmlReader::hostileFilesRefused_data()
     QTest::newRow("default attribute with a reference")
         << QByteArray("<!DOCTYPE a [<!ENTITY e \"eee\"><!ATTLIST layer name CDATA \"&e;\">]>\n<a>" + server + "</a>")
         << "line 1";
+    QTest::newRow("parameter entity")
+        << QByteArray("<!DOCTYPE a [\n<!ENTITY % p \"<!ENTITY e 'eee'>\"> %p;]>\n<a>" + server + "</a>") << "line 2";
     QTest::newRow("long text in a skipped element")
         << "<dgml>\n<legend>" + QByteArray(DgmlReader::MaxTextLength + 1, 'x') + "</legend>" + server + "</dgml>"
         << "line 2";
