@@ -1,6 +1,7 @@
 #include "app/DestinationFolder.h"
 
 #include "settings/AppConfig.h"
+#include "settings/SourceDestination.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -16,6 +17,11 @@ QString defaultDestination()
     }
     // Not created here: a download creates the folders it needs.
     return AppConfig::cPath(QStringLiteral("temp/"));
+}
+
+QString pickedDestination(const QString &folder)
+{
+    return SourceDestination::withOneTrailingSlash(folder);
 }
 
 QByteArray projectionText()
@@ -35,7 +41,7 @@ QByteArray projectionText()
 
 bool writeProjectionFile(const QString &folder)
 {
-    QSaveFile file(folder + QStringLiteral("/map.prj"));
+    QSaveFile file(pickedDestination(folder) + QStringLiteral("map.prj"));
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(projectionText());

@@ -9,10 +9,15 @@ namespace DestinationFolder {
 // C: root, else the temp folder of the C: root. Always ends in "/".
 QString defaultDestination();
 
+// The destination for a folder picked in the folder dialog: the folder with
+// exactly one "/" at its end, also at a drive root ("C:/", not "C://").
+QString pickedDestination(const QString &folder);
+
 // The 91-byte PROJ description of the tile grid's spherical Mercator.
 QByteArray projectionText();
 
-// Writes folder/map.prj whole or not at all; false when it cannot be written.
+// Writes map.prj into the folder (with or without its trailing "/") whole or
+// not at all; false when it cannot be written.
 bool writeProjectionFile(const QString &folder);
 
 } // namespace DestinationFolder

@@ -4,6 +4,7 @@
 #include "mapview/TileRequest.h"
 #include "settings/AppConfig.h"
 #include "settings/ProxySettings.h"
+#include "settings/TlsTrust.h"
 
 #include <QDir>
 #include <QNetworkDiskCache>
@@ -12,7 +13,6 @@
 #include <QNetworkRequest>
 
 #ifndef QT_NO_SSL
-#include <QSslCertificate>
 #endif
 
 MapTileFetcher::MapTileFetcher(QObject *parent)
@@ -199,12 +199,6 @@ QString MapTileFetcher::diskCacheFolder() const
 void MapTileFetcher::applySslConfiguration()
 {
 #ifndef QT_NO_SSL
-    sslConfig = QSslConfiguration::defaultConfiguration();
-    const QString bundle = AppConfig::instance().caBundle;
-    if (!bundle.isEmpty()) {
-        QList<QSslCertificate> certificates = sslConfig.caCertificates();
-        certificates += QSslCertificate::fromPath(bundle, QSsl::Pem);
-        sslConfig.setCaCertificates(certificates);
-    }
+    sslConfig = TlsTrust::configuration();
 #endif
 }

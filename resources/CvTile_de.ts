@@ -2,19 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
-    <name>CvMapCache</name>
-    <message>
-        <source>Tilewright</source>
-        <translation>Tilewright</translation>
-    </message>
-    <message>
-        <source>Download from host %1 failed.
-%2</source>
-        <translation>Download vom Server %1 fehlgeschlagen.
-%2</translation>
-    </message>
-</context>
-<context>
     <name>CvTilewright</name>
     <message>
         <source>Info</source>
@@ -106,7 +93,7 @@
     </message>
     <message>
         <source>Download:</source>
-        <translation>Herunterladen:</translation>
+        <translation>Download:</translation>
     </message>
     <message>
         <source>Open Dgml map</source>
@@ -223,6 +210,18 @@
     <message>
         <source>Nothing to download: the area holds no tile at these zoom levels</source>
         <translation>Nichts herunterzuladen: der Bereich enthält auf diesen Zoomstufen keine Kachel</translation>
+    </message>
+    <message>
+        <source>%1 is not a regular file; nothing was imported.</source>
+        <translation>%1 ist keine gewöhnliche Datei; nichts wurde importiert.</translation>
+    </message>
+    <message>
+        <source>%1 is larger than %2 MiB, more than any map theme; nothing was imported.</source>
+        <translation>%1 ist größer als %2 MiB, größer als jedes Kartenthema; nichts wurde importiert.</translation>
+    </message>
+    <message>
+        <source>%1 names no download server; nothing was imported.</source>
+        <translation>%1 nennt keinen Download-Server; nichts wurde importiert.</translation>
     </message>
 </context>
 <context>
@@ -341,6 +340,10 @@
         <source>Connection failed, error: %1.</source>
         <translation>Verbindung fehlgeschlagen, Fehler: %1.</translation>
     </message>
+    <message>
+        <source>the proxy did not answer within %1 seconds</source>
+        <translation>der Proxy hat nicht binnen %1 Sekunden geantwortet</translation>
+    </message>
 </context>
 <context>
     <name>QUrlLan</name>
@@ -395,6 +398,10 @@
     <message>
         <source>Select source folder to copy OSM Tiles from</source>
         <translation>Quellordner wählen, aus dem OSM-Kacheln kopiert werden</translation>
+    </message>
+    <message>
+        <source>The server list is full (%1 entries); %2 was not saved.</source>
+        <translation>Die Serverliste ist voll (%1 Einträge); %2 wurde nicht gespeichert.</translation>
     </message>
 </context>
 </TS>

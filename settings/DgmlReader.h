@@ -9,9 +9,14 @@ class QIODevice;
 
 // Reads the part of a DGML map theme that an import needs: the elements name,
 // license, sourcedir, storageLayout and downloadUrl, by local name in any namespace and
-// at any depth; everything else is skipped. The file is read as a stream, and
-// entity expansion and element texts are bounded, so a hostile file ends in an
-// error instead of filling memory.
+// at any depth; everything else is skipped. The file is read as a stream and
+// every text in it is bounded: a file of more than MaxFileBytes or one that is
+// no regular file is refused before it is read, each text and attribute value
+// (also in skipped elements) is held to MaxTextLength, and the references to
+// the entities a document type declares may expand to FileExpansionLimit
+// characters in all; that sum is worked out from the declarations and the
+// references before any of them is expanded. Entities kept in other files are
+// refused. A hostile file thus ends in an error instead of filling memory.
 class DgmlReader
 {
 public:
@@ -19,15 +24,23 @@ public:
         Read,            // a downloadUrl element was read
         NoDownloadUrl,   // a well-formed file without one
         Error,           // not well-formed, or beyond the reader's limits
-        CannotOpen
+        CannotOpen,
+        NotAFile,        // a folder, FIFO, device or socket: not opened
+        TooLarge         // more than MaxFileBytes: not opened
     };
 
-    // Longest element text taken from a file (a name or a folder).
+    // Theme files are a few kilobytes; four MiB leaves room for any real one.
+    static constexpr qint64 MaxFileBytes = 4 * 1024 * 1024;
+    // Longest text or attribute value taken from a file (a name or a folder).
     static constexpr int MaxTextLength = 64 * 1024;
-    // Characters that the entities of one file may expand to.
+    // Characters that one entity reference may expand to.
     static constexpr int EntityExpansionLimit = 4096;
+    // Characters that all entity references of one file may expand to together.
+    static constexpr qint64 FileExpansionLimit = 64 * 1024;
 
     Result readFile(const QString &fileName);
+    // The device must allow seeking back (a file or a buffer); one with more
+    // than MaxFileBytes left is TooLarge.
     Result read(QIODevice *device);
 
     // Fields as far as the file was read, also after an error.
@@ -38,6 +51,9 @@ public:
 private:
     QString readText(const QString &element);
     void readDownloadUrl();
+    bool withinBounds();
+    static QString checkDeclarations(const QByteArray &raw);
+    QString checkEntities(const QByteArray &raw);
 
     QXmlStreamReader m_xml;
     DgmlTheme m_theme;

@@ -1,11 +1,10 @@
 #include "settings/HttpWindow.h"
 
 #include "settings/AppConfig.h"
+#include "settings/TlsTrust.h"
 
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QDialogButtonBox>
-#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,6 +90,10 @@ HttpWindow::HttpWindow(QWidget *parent)
     connect(cancelButton, &QPushButton::clicked, this, &HttpWindow::close);
     connect(credentialsBox, &QCheckBox::clicked, this, &HttpWindow::changeCredentials);
     connect(proxyBox, &QCheckBox::clicked, this, &HttpWindow::changeProxy);
+
+    answerTimer = new QTimer(this);
+    answerTimer->setSingleShot(true);
+    connect(answerTimer, &QTimer::timeout, this, &HttpWindow::answerTimedOut);
 }
 
 HttpWindow::~HttpWindow()
@@ -142,29 +145,31 @@ void HttpWindow::downloadFile()
 
 void HttpWindow::startTest()
 {
-    QPointer<HttpWindow> self(this);
     networkManager.setProxy(
         QNetworkProxy(QNetworkProxy::HttpProxy, proxyHost, quint16(proxyPort), proxyUser, proxyPassword));
     QNetworkRequest request(testTileUrl());
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     request.setRawHeader("User-Agent", "Tilewright");
-    // A second OK while a test runs: only the newest test counts.
+#ifndef QT_NO_SSL
+    // The tile server is trusted as the map trusts it, in-house CA included.
+    request.setSslConfiguration(TlsTrust::configuration());
+#endif
+    // Only the newest test counts.
     dropReply();
     reply = networkManager.get(request);
     connect(reply, &QNetworkReply::finished, this, &HttpWindow::finished);
     canceled = false;
-
-    // The wait processes everything, so the answer is handled inside it; it
-    // runs on a monotonic clock and ends early only when the dialog is gone.
-    const QDeadlineTimer deadline(TestWaitMs);
-    while (self && !deadline.hasExpired()) {
-        QEventLoop pass;
-        QTimer::singleShot(qBound(qint64(1), deadline.remainingTime(), qint64(100)), &pass, &QEventLoop::quit);
-        pass.exec();
-    }
-    if (!self)
-        return;
+    timedOut = false;
     okButton->setEnabled(false);
+    answerTimer->start(answerWaitMs);
+}
+
+void HttpWindow::answerTimedOut()
+{
+    if (!reply)
+        return;
+    timedOut = true;
+    reply->abort(); // finished() follows and tells the failure
 }
 
 void HttpWindow::finished()
@@ -178,26 +183,57 @@ void HttpWindow::finished()
         answer->deleteLater();
         return;
     }
-    const QNetworkReply::NetworkError code = answer->error();
     if (canceled)
         return;
-    const QString errorText = answer->errorString();
+    answerTimer->stop();
+    const QNetworkReply::NetworkError code = answer->error();
+    const QVariant status = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // Any answer of the tile server came through the proxy, so the proxy took
+    // the credentials; only the proxy's own 407 refuses them.
+    const bool proved = code == QNetworkReply::NoError
+                        || (status.isValid() && status.toInt() != 407
+                            && code != QNetworkReply::ProxyAuthenticationRequiredError);
+    const QString errorText = timedOut ? tr("the proxy did not answer within %1 seconds").arg(answerWaitMs / 1000.0)
+                                       : answer->errorString();
     dropReply();
-    QPointer<HttpWindow> self(this);
-    if (code != QNetworkReply::NoError) {
+    if (proved) {
+        connected = true;
+    } else {
         proxyPassword.clear();
         passwordEdit->clear();
-        QMessageBox::information(this, tr("Proxy"), tr("Connection failed, error: %1.").arg(errorText),
-                                 QMessageBox::Ok);
-        if (!self)
-            return;
-    } else {
-        // The body is of no interest; a redirection counts as an answer too.
-        connected = true;
     }
     okButton->setEnabled(true);
-    if (connected)
+    if (!proved)
+        showFailure(tr("Connection failed, error: %1.").arg(errorText));
+    QPointer<HttpWindow> self(this);
+    emit tested(proved);
+    if (self && connected)
         done(QDialog::Accepted);
+}
+
+// The failure is told without waiting for the box to be closed; a silent
+// test's failure waits until the dialog is shown, so the box is on top.
+void HttpWindow::showFailure(const QString &text)
+{
+    if (!isVisible()) {
+        pendingFailure = text;
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Proxy"), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+void HttpWindow::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (pendingFailure.isEmpty())
+        return;
+    const QString text = pendingFailure;
+    pendingFailure.clear();
+    // After the dialog is on screen, so the box comes up above it.
+    QTimer::singleShot(0, this, [this, text] { showFailure(text); });
 }
 
 void HttpWindow::dropReply()

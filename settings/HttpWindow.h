@@ -10,6 +10,7 @@ class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 // The proxy credentials dialog: asks for user name, password and port of the
 // proxy the system reports and proves them by fetching one map tile through
@@ -25,15 +26,20 @@ public:
 
     // "Connect to <proxyHost>" and the prompt naming host; focus on the first empty edit.
     void preparePrompt(const QString &host);
-    // Runs the test download with these credentials (the edits stay as they are);
-    // returns after the test's two-second wait.
+    // Starts the test download with these credentials (the edits stay as
+    // they are) and returns at once; tested() tells how it ended.
     void testCredentials(const QString &user, const QString &password, int port);
 
     QString userName() const { return proxyUser; }
     QString password() const { return proxyPassword; }
 
-    // How long a test download is waited for before the caller goes on.
+    // How long a silent test is waited for before the prompt is shown (its
+    // answer still counts when it comes later).
     static constexpr int TestWaitMs = 2000;
+    // A test without an answer within this time has failed: the proxy took
+    // the connection and said nothing.
+    static constexpr int AnswerWaitMs = 10000;
+    int answerWaitMs = AnswerWaitMs;
     // The test tile's address on the configured standard tile server.
     static QUrl testTileUrl();
 
@@ -44,6 +50,13 @@ public:
     bool saveCredentials = true;
     bool askAgain = false;
     bool connected = false;
+
+signals:
+    // A test download ended: proved (connected), refused, failed or timed out.
+    void tested(bool connected);
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void downloadFile();
@@ -63,6 +76,8 @@ private slots:
 private:
     void startTest();
     void dropReply();
+    void answerTimedOut();
+    void showFailure(const QString &text);
 
     QLabel *statusLabel = nullptr;
     QLabel *userLabel = nullptr;
@@ -79,6 +94,10 @@ private:
     QNetworkAccessManager networkManager;
     // The newest test only; an earlier one still running is dropped.
     QPointer<QNetworkReply> reply;
+    QTimer *answerTimer = nullptr;
+    bool timedOut = false;
+    // A failure of a silent test, told once the dialog is shown.
+    QString pendingFailure;
     bool canceled = false;
     QString proxyUser;
     QString proxyPassword;

@@ -2,6 +2,8 @@
 
 #include "settings/HttpWindow.h"
 
+#include <QTimer>
+
 HttpWindowEnvironment::HttpWindowEnvironment(QWidget *parent)
     : m_parent(parent)
 {
@@ -9,7 +11,13 @@ HttpWindowEnvironment::HttpWindowEnvironment(QWidget *parent)
 
 HttpWindowEnvironment::~HttpWindowEnvironment()
 {
-    closePrompt();
+    // Gone with the detection: the dialog goes at once and answers no one.
+    m_silentAnswer = nullptr;
+    if (m_dialog) {
+        m_dialog->disconnect();
+        delete m_dialog.data();
+    }
+    delete m_silentWait;
 }
 
 void HttpWindowEnvironment::openPrompt(const QString &proxyHost)
@@ -22,25 +30,59 @@ void HttpWindowEnvironment::openPrompt(const QString &proxyHost)
     m_dialog->preparePrompt(proxyHost);
 }
 
-ProxyPromptOutcome HttpWindowEnvironment::testCredentials(const QString &user, const QString &password, int port)
+void HttpWindowEnvironment::testCredentials(const QString &user, const QString &password, int port, Answer done)
 {
-    if (!m_dialog)
-        return ProxyPromptOutcome();
+    if (!m_dialog) {
+        done(ProxyPromptOutcome());
+        return;
+    }
+    m_silentAnswer = std::move(done);
+    // The first of: the test ends, or the wait is over (a later proof still
+    // accepts the dialog that is shown by then).
+    auto answerOnce = [this](bool proved) {
+        QObject::disconnect(m_silentTest);
+        if (m_silentWait)
+            m_silentWait->stop();
+        if (!m_silentAnswer)
+            return;
+        Answer answer = std::move(m_silentAnswer);
+        m_silentAnswer = nullptr;
+        answer(outcome(proved));
+    };
+    m_silentTest = QObject::connect(m_dialog, &HttpWindow::tested, m_dialog, answerOnce);
+    if (!m_silentWait) {
+        m_silentWait = new QTimer;
+        m_silentWait->setSingleShot(true);
+    }
+    m_silentWait->disconnect();
+    QObject::connect(m_silentWait, &QTimer::timeout, m_silentWait, [answerOnce] { answerOnce(false); });
+    m_silentWait->start(HttpWindow::TestWaitMs);
     m_dialog->testCredentials(user, password, port);
-    return outcome(m_dialog && m_dialog->connected);
 }
 
-ProxyPromptOutcome HttpWindowEnvironment::askUser()
+void HttpWindowEnvironment::askUser(Answer done)
 {
-    if (!m_dialog)
-        return ProxyPromptOutcome();
-    const int result = m_dialog->exec();
-    return outcome(result == QDialog::Accepted);
+    if (!m_dialog) {
+        done(ProxyPromptOutcome());
+        return;
+    }
+    QObject::connect(m_dialog, &QDialog::finished, m_dialog, [this, done](int result) {
+        done(outcome(result == QDialog::Accepted));
+    });
+    m_dialog->show();
 }
 
 void HttpWindowEnvironment::closePrompt()
 {
-    delete m_dialog.data();
+    m_silentAnswer = nullptr;
+    if (m_silentWait)
+        m_silentWait->stop();
+    if (!m_dialog)
+        return;
+    // Closed from inside its own signals: it goes once they have returned.
+    m_dialog->disconnect();
+    m_dialog->hide();
+    m_dialog->deleteLater();
     m_dialog = nullptr;
 }
 

@@ -8,6 +8,8 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkProxyQuery>
 
+#include <memory>
+
 QString ProxyEnvironment::systemProxyHost(const QUrl &query)
 {
     return ProxyDetection::systemProxyHost(query);
@@ -39,18 +41,15 @@ ProxySettings inForce(const ProxyState &state, bool enabled)
 
 QUrl queryAddress(int sourceKind, const QString &sourceFolder, const QString &standardTileUrl)
 {
-    if (SourceKind::isServerSource(sourceKind)) {
-        // The text counts only as a bare host name; a full address gives "http://".
-        QUrl host;
-        host.setHost(sourceFolder, QUrl::StrictMode);
-        return QUrl(QStringLiteral("http://") + host.host());
-    }
-    QString text = standardTileUrl.trimmed();
+    // The system may name a proxy for one scheme only (https_proxy without
+    // http_proxy), so the question carries the scheme, host and port that the
+    // requests will use. A bare host name, as the theme's, is asked as http.
+    QString text = (SourceKind::isServerSource(sourceKind) ? sourceFolder : standardTileUrl).trimmed();
     if (!text.contains(QLatin1String("://")))
         text.prepend(QStringLiteral("http://"));
     const QUrl configured(text, QUrl::TolerantMode);
     QUrl query;
-    query.setScheme(QStringLiteral("http"));
+    query.setScheme(configured.scheme().isEmpty() ? QStringLiteral("http") : configured.scheme());
     query.setHost(configured.host());
     query.setPort(configured.port());
     return query;
@@ -82,6 +81,7 @@ StoredProxyCredentials readStoredCredentials()
     const auto store = SettingsKeys::openProgramStore();
     StoredProxyCredentials stored;
     stored.port = validPort(SettingsKeys::ProxyPort.read(*store));
+    stored.portUnusable = stored.port == 0 && SettingsKeys::ProxyPort.isStored(*store);
     stored.useProxy = SettingsKeys::UseProxy.read(*store);
     stored.user = SettingsKeys::UserName.read(*store);
     const QString cipherText = SettingsKeys::Password.read(*store);
@@ -104,50 +104,66 @@ void saveCredentials(const QString &user, const QString &password, int port, boo
     SettingsKeys::UseProxy.write(*store, useProxy);
 }
 
-ProxySettings configure(ProxyState &state, const QUrl &query, ProxyEnvironment &environment)
+void configure(const ProxyState &start, const QUrl &query, ProxyEnvironment &environment, Finished done)
 {
     const QString detected = environment.systemProxyHost(query);
-    if (detected.isEmpty())
-        return inForce(state, false);
+    if (detected.isEmpty()) {
+        done(start, inForce(start, false));
+        return;
+    }
     // The configuration proved earlier still stands; the newly reported host
     // does not replace it.
-    if (!state.askProxy && state.useProxy)
-        return inForce(state, true);
+    if (!start.askProxy && start.useProxy) {
+        done(start, inForce(start, true));
+        return;
+    }
 
+    auto state = std::make_shared<ProxyState>(start);
     const StoredProxyCredentials stored = readStoredCredentials();
-    state.port = stored.port;
-    state.useProxy = stored.useProxy;
-    state.user = stored.user;
-    state.password = stored.password;
+    state->port = stored.port;
+    state->useProxy = stored.useProxy;
+    state->user = stored.user;
+    state->password = stored.password;
 
+    ProxyEnvironment *env = &environment;
     environment.openPrompt(detected);
-    if (!state.password.isEmpty() && state.useProxy) {
-        if (state.port == 0)
-            state.port = 80;
-        const ProxyPromptOutcome silent = environment.testCredentials(state.user, state.password, state.port);
-        if (silent.connected) {
-            state.askProxy = silent.askAgain;
-            state.host = detected;
-            environment.closePrompt();
-            return inForce(state, true);
-        }
+    auto ask = [state, detected, env, done] {
+        env->askUser([state, detected, env, done](const ProxyPromptOutcome &answer) {
+            state->askProxy = answer.askAgain;
+            state->useProxy = answer.useProxy;
+            bool enabled = false;
+            if (answer.accepted && answer.connected && answer.useProxy) {
+                state->host = detected;
+                state->user = answer.user;
+                state->password = answer.password;
+                state->port = answer.port;
+                enabled = true;
+                if (answer.saveCredentials)
+                    saveCredentials(state->user, state->password, state->port, state->useProxy);
+            }
+            env->closePrompt();
+            done(*state, inForce(*state, enabled));
+        });
+    };
+    // A stored port that is no TCP port is not tried on another one: the
+    // user is asked at once.
+    if (state->password.isEmpty() || !state->useProxy || stored.portUnusable) {
+        ask();
+        return;
     }
-
-    const ProxyPromptOutcome answer = environment.askUser();
-    state.askProxy = answer.askAgain;
-    state.useProxy = answer.useProxy;
-    bool enabled = false;
-    if (answer.accepted && answer.connected && answer.useProxy) {
-        state.host = detected;
-        state.user = answer.user;
-        state.password = answer.password;
-        state.port = answer.port;
-        enabled = true;
-        if (answer.saveCredentials)
-            saveCredentials(state.user, state.password, state.port, state.useProxy);
-    }
-    environment.closePrompt();
-    return inForce(state, enabled);
+    if (state->port == 0)
+        state->port = 80;
+    env->testCredentials(state->user, state->password, state->port,
+                         [state, detected, env, done, ask](const ProxyPromptOutcome &silent) {
+                             if (!silent.connected) {
+                                 ask();
+                                 return;
+                             }
+                             state->askProxy = silent.askAgain;
+                             state->host = detected;
+                             env->closePrompt();
+                             done(*state, inForce(*state, true));
+                         });
 }
 
 } // namespace ProxyDetection

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QUrl;
 
 // What the credentials prompt ended with, or what a silent test of stored
@@ -21,19 +23,23 @@ struct ProxyPromptOutcome
 // The world the proxy detection talks to: the system's proxy configuration,
 // the proxy itself (a test download) and the user (the credentials prompt).
 // The prompt is opened once per detection, may run a silent test and then be
-// shown, and is closed before the detection returns.
+// shown, and is closed before the detection ends. Tests and the prompt answer
+// through the callbacks, at once or later from the event loop; nothing waits.
 class ProxyEnvironment
 {
 public:
+    using Answer = std::function<void(const ProxyPromptOutcome &)>;
+
     virtual ~ProxyEnvironment() = default;
 
     // Host name of the proxy the system would use for this address; empty for none.
     virtual QString systemProxyHost(const QUrl &query);
 
     virtual void openPrompt(const QString &proxyHost) = 0;
-    // Tests the credentials without showing anything; returns after the test's wait.
-    virtual ProxyPromptOutcome testCredentials(const QString &user, const QString &password, int port) = 0;
-    // Shows the prompt and waits for the user (or a late test answer).
-    virtual ProxyPromptOutcome askUser() = 0;
+    // Tests the credentials without showing anything; answers once they are
+    // proved, or when the test failed or its silent wait is over.
+    virtual void testCredentials(const QString &user, const QString &password, int port, Answer done) = 0;
+    // Shows the prompt and answers when it ends (by the user or a late test answer).
+    virtual void askUser(Answer done) = 0;
     virtual void closePrompt() = 0;
 };

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QUrl>
@@ -122,6 +123,12 @@ void QUrlLan::addThemeServer(const QString &name, const QString &host, const QSt
     themeIndex = n;
 }
 
+void QUrlLan::showThemeServer()
+{
+    if (themeIndex >= 0 && themeIndex < comboBox->count())
+        comboBox->setCurrentIndex(themeIndex);
+}
+
 // Labels and the combo box follow the mode; the line edit keeps its text.
 void QUrlLan::showMode()
 {
@@ -183,13 +190,22 @@ void QUrlLan::changeSource()
     const QString text = lineEdit->text();
     if (text.isEmpty())
         return;
+    {
+        const auto store = SettingsKeys::openProgramStore();
+        if (ServerList::add(*store, text) == 0) {
+            // Nothing is overwritten; the typed address still serves this choice.
+            QMessageBox::information(this, tr("Source settings"),
+                                     tr("The server list is full (%1 entries); %2 was not saved.")
+                                         .arg(ServerList::MaxEntries)
+                                         .arg(text));
+            return;
+        }
+    }
     comboBox->addItem(text, n);
     comboBox->setCurrentIndex(n);
     takeAddress(text);
     sourceIndex = n;
     serverAdded = true;
-    const auto store = SettingsKeys::openProgramStore();
-    ServerList::add(*store, text);
 }
 
 void QUrlLan::changeSettings()

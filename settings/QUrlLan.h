@@ -30,6 +30,8 @@ public:
     // themeIndex is set either way).
     void addThemeServer(const QString &name, const QString &host, const QString &protocol, const QString &path,
                         const QString &query, const QString &serverType, int port);
+    // Opens on the theme's entry, when addThemeServer made one.
+    void showThemeServer();
 
     QString sourceText() const { return chosenText; }
     QString serverHost() const { return chosenHost; }

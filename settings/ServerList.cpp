@@ -22,8 +22,11 @@ QStringList read(const QSettings &store)
 int add(QSettings &store, const QString &text)
 {
     // A damaged count is repaired rather than carried on, so the new entry is
-    // one that the next start reads.
-    const int number = qMin(count(store), MaxEntries - 1) + 1;
+    // one that the next start reads; a full list keeps every entry it has.
+    const int held = count(store);
+    if (held >= MaxEntries)
+        return 0;
+    const int number = held + 1;
     SettingsKeys::ServerCount.write(store, number);
     SettingsKeys::server(number).write(store, text);
     return number;

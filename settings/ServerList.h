@@ -19,7 +19,8 @@ int count(const QSettings &store);
 QStringList read(const QSettings &store);
 
 // Saves text as the next entry (ServerCount first, then the entry) and
-// returns its number.
+// returns its number; 0 when the list already holds MaxEntries, in which case
+// nothing is written.
 int add(QSettings &store, const QString &text);
 
 } // namespace ServerList

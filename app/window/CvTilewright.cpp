@@ -169,7 +169,7 @@ void CvTilewright::browseFolder()
         this, tr("Select folder to store map tiles"), destFolder, QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
-    destFolder = folder + QLatin1Char('/');
+    destFolder = DestinationFolder::pickedDestination(folder);
     ui->tilesFolder->setText(destFolder);
     // Only the Mercator tile sources get a projection file; a file that cannot
     // be written is passed over.
@@ -233,12 +233,13 @@ void CvTilewright::pointMapAt(const MapTarget &map)
 void CvTilewright::import()
 {
     const QString fileName = ThemeImportPrompt::askFile(this, dgmlFolder);
-    if (!fileName.isEmpty())
-        themeActive = parseDgml(fileName);
+    // A failed import leaves the theme in force before it as it was.
+    if (!fileName.isEmpty() && parseDgml(fileName))
+        themeActive = true;
 }
 
-// Takes the theme's fields from the file; true when its server was read. What
-// the file gave before a failure stays, as far as it got.
+// Takes the theme's fields from the file; true when its server was read. A
+// file that fails anywhere changes nothing: no field, no destination.
 bool CvTilewright::parseDgml(const QString &fileName)
 {
     const DgmlReader::Result result = ThemeImportPrompt::read(this, fileName, [this](const DgmlTheme &theme) {

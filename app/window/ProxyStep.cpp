@@ -3,7 +3,6 @@
 #include "settings/AppConfig.h"
 #include "settings/HttpWindowEnvironment.h"
 
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -22,26 +21,40 @@ void ProxyStep::restart()
     timer->start(AppConfig::instance().proxyDelayMs);
 }
 
+ProxyStep::~ProxyStep() = default;
+
 std::optional<ProxySettings> ProxyStep::detect(int sourceKind, const QString &sourceFolder)
 {
-    // A detection waits for its test and its dialog with the event loop
-    // running; a timeout meanwhile leaves the timer on, so the next detection
-    // follows once this one has ended.
+    if (m_result) {
+        const ProxySettings proxy = *m_result;
+        m_result.reset();
+        return proxy;
+    }
+    // A timeout while a detection tests or asks leaves it alone; it emits
+    // due() when it ends.
     if (running)
         return std::nullopt;
     if (timer)
         timer->stop();
-    QPointer<ProxyStep> self(this);
-    ProxyState next = state;
     const QUrl query = ProxyDetection::queryAddress(sourceKind, sourceFolder, AppConfig::instance().osmTileUrl);
     running = true;
-    HttpWindowEnvironment environment(m_window);
-    const ProxySettings proxy = ProxyDetection::configure(next, query, environment);
-    if (!self)
-        return std::nullopt; // the window, and this with it, went away during the wait
-    running = false;
-    state = next;
-    state.useProxy = proxy.enabled;
+    m_starting = true;
+    // The environment of the last detection may still be on its way out of
+    // its own signal; it is dropped only now.
+    m_environment = std::make_unique<HttpWindowEnvironment>(m_window);
+    ProxyDetection::configure(state, query, *m_environment, [this](const ProxyState &next, const ProxySettings &proxy) {
+        running = false;
+        state = next;
+        state.useProxy = proxy.enabled;
+        m_result = proxy;
+        if (!m_starting)
+            emit due();
+    });
+    m_starting = false;
+    if (!m_result)
+        return std::nullopt;
+    const ProxySettings proxy = *m_result;
+    m_result.reset();
     return proxy;
 }
 

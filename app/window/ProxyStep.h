@@ -6,16 +6,19 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
+class ProxyEnvironment;
 class QTimer;
 class QWidget;
 
 // The window's deferred proxy detection: the timer that is started after the
 // window is built and after every applied source, the proxy fields a
 // detection reads and leaves, and the guard that keeps a second detection
-// out while one waits for its test or its dialog with the event loop running.
-// The window keeps its proxy members as names of these fields.
+// out while one waits for its test or its dialog. Nothing waits in a nested
+// event loop: a detection that has to test or ask ends later, and then
+// emits due() once more; the next detect() hands its result over.
 class ProxyStep : public QObject
 {
     Q_OBJECT
@@ -23,15 +26,17 @@ class ProxyStep : public QObject
 public:
     // The window is the timer's parent and the credentials dialog's.
     explicit ProxyStep(QWidget *window);
+    ~ProxyStep() override;
 
     // (Re)starts the timer; the first call makes it. Its timeout is due().
     void restart();
 
-    // One detection for the source: stops the timer, asks the system and, when
-    // it names a proxy, the store or the user, and keeps the fields it left;
-    // useProxy tells whether a proxy is in force. The proxy to apply
-    // program-wide, or nothing when a detection is running already (the
-    // timer stays on, so one follows) or the window went away during the wait.
+    // The proxy to apply program-wide, when there is one to apply: the result
+    // of a detection that ended since the last call, or of one that this call
+    // started and that ended at once (no proxy named, or one in force).
+    // Otherwise nothing: this call started a detection that tests or asks
+    // (its end emits due()), or one is running already. useProxy tells
+    // whether a proxy is in force.
     std::optional<ProxySettings> detect(int sourceKind, const QString &sourceFolder);
 
     // The proxy in force as the downloads read it, credentials entered last included.
@@ -46,6 +51,9 @@ signals:
 
 private:
     QWidget *m_window;
+    std::unique_ptr<ProxyEnvironment> m_environment;
+    std::optional<ProxySettings> m_result; // ended, not handed over yet
+    bool m_starting = false;
 
     Q_DISABLE_COPY(ProxyStep)
 };

@@ -17,9 +17,9 @@ public:
     // earth folder, where the next import starts again.
     static QString askFile(QWidget *parent, QString &startFolder);
 
-    // Reads the theme file and hands take what it gave, as far as the file
-    // was read, before a reader error is shown. A file that cannot be opened
-    // is reported and take is not called.
+    // Reads the theme file and hands take what it gave only when the whole
+    // file was read without error; every other outcome is put to the user
+    // and nothing is handed on, so a failed import changes nothing.
     static DgmlReader::Result read(QWidget *parent, const QString &fileName,
                                    const std::function<void(const DgmlTheme &)> &take);
 };

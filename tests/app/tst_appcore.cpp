@@ -25,6 +25,8 @@ private slots:
     void zoomRule();
     void defaultDestination_data();
     void defaultDestination();
+    void pickedDestination_data();
+    void pickedDestination();
     void projectionFile();
     void projectionFileInUnwritableFolder();
     void proxyDelay_data();
@@ -192,6 +194,22 @@ void TestAppCore::defaultDestination()
     qunsetenv("TILEWRIGHT_ROOT_D");
     qunsetenv("TILEWRIGHT_ROOT_C");
     AppConfig::reload();
+}
+
+void TestAppCore::pickedDestination_data()
+{
+    QTest::addColumn<QString>("picked");
+    QTest::addColumn<QString>("destination");
+    QTest::newRow("drive root") << "C:/" << "C:/";
+    QTest::newRow("folder") << "D:/maps" << "D:/maps/";
+    QTest::newRow("root") << "/" << "/";
+}
+
+void TestAppCore::pickedDestination()
+{
+    QFETCH(QString, picked);
+    QFETCH(QString, destination);
+    QCOMPARE(DestinationFolder::pickedDestination(picked), destination);
 }
 
 void TestAppCore::projectionFile()

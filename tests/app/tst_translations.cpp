@@ -11,6 +11,7 @@
 #include <QLibraryInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 class TestTranslations : public QObject
@@ -21,6 +22,7 @@ private slots:
     void qtCatalogueLookup();
     void germanStandardButtons();
     void noCatalogueStaysEnglish();
+    void oneWordForOneText();
 };
 
 void TestTranslations::qtCatalogueLookup()
@@ -57,6 +59,35 @@ void TestTranslations::noCatalogueStaysEnglish()
     QVERIFY(empty.isValid());
     QVERIFY(ProgramFiles::installTranslations(empty.path(), QLibraryInfo::location(QLibraryInfo::TranslationsPath))
                 .isEmpty());
+}
+
+// A text that appears in several contexts (the form's start text and the
+// code's text after a source choice) reads the same in German everywhere.
+void TestTranslations::oneWordForOneText()
+{
+    QFile ts(QStringLiteral(TW_SOURCE_DIR "/resources/CvTile_de.ts"));
+    QVERIFY(ts.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&ts);
+    QHash<QString, QString> german;
+    QString context, source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name"))
+            context = xml.readElementText();
+        else if (xml.name() == QLatin1String("source"))
+            source = xml.readElementText();
+        else if (xml.name() == QLatin1String("translation")) {
+            const QString translation = xml.readElementText();
+            const auto known = german.constFind(source);
+            const QString before = known == german.constEnd() ? translation : *known;
+            QVERIFY2(before == translation,
+                     qPrintable(QStringLiteral("%1 in %2: %3 / %4").arg(source, context, before, translation)));
+            german.insert(source, translation);
+        }
+    }
+    QVERIFY(!xml.hasError());
+    QVERIFY(german.contains(QStringLiteral("Download:")));
 }
 
 QTEST_MAIN(TestTranslations)

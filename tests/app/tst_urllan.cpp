@@ -1,6 +1,7 @@
 // The source settings dialog, run modally and answered by clicks and typing.
 
 #include "settings/QUrlLan.h"
+#include "settings/ServerList.h"
 #include "settings/SettingsKeys.h"
 
 #include "ModalAnswer.h"
@@ -12,6 +13,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -87,6 +89,7 @@ private slots:
     void constructionAndItems_data();
     void constructionAndItems();
     void addSavesAtOnce();
+    void addToAFullList();
     void typedAddressWithoutAdd();
     void themeEntry();
     void leavingTheThemeEntry();
@@ -249,6 +252,38 @@ void TestUrlLan::addThemeServerRules()
                         QString(), QString(), 80);
     QCOMPARE(Dialog(&same).combo->count(), 3);
     QCOMPARE(same.themeIndex, -1);
+}
+
+// At the list's limit Add says that the list is full and overwrites nothing;
+// the typed address still serves the choice.
+void TestUrlLan::addToAFullList()
+{
+    {
+        const auto store = SettingsKeys::openProgramStore();
+        for (int i = 1; i <= ServerList::MaxEntries; ++i)
+            ServerList::add(*store, QStringLiteral("http://s%1/").arg(i));
+    }
+    QUrlLan dialog(nullptr, true, 0);
+    QString boxText;
+    QStringList items;
+    QCOMPARE(run(dialog, [&](const Dialog &d) {
+                 items = d.items();
+                 d.type(QStringLiteral("http://new/"));
+                 answerNextModal<QMessageBox>([&boxText](QMessageBox *box) {
+                     boxText = box->text();
+                     box->accept();
+                 });
+                 QTest::mouseClick(d.add, Qt::LeftButton);
+                 QCOMPARE(d.items(), items);
+                 QTest::mouseClick(d.ok, Qt::LeftButton);
+             }),
+             int(QDialog::Accepted));
+    QCOMPARE(boxText, QStringLiteral("The server list is full (1000 entries); http://new/ was not saved."));
+    const QStringList stored = storedServers();
+    QCOMPARE(stored.size(), ServerList::MaxEntries);
+    QCOMPARE(stored.last(), QStringLiteral("http://s1000/"));
+    QCOMPARE(dialog.sourceText(), QStringLiteral("http://new/"));
+    QCOMPARE(dialog.serverHost(), QStringLiteral("new"));
 }
 
 void TestUrlLan::presetSource()

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,11 +70,29 @@ constexpr bool MemoryBoundsApply = false;
 constexpr bool MemoryBoundsApply = true;
 #endif
 
+// The process's peak resident size so far (VmHWM), in KiB.
 long peakKiB()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+// count references to one entity of width characters, placed by shape.
+QByteArray manyReferences(const QByteArray &shape, int count, int width)
+{
+    QByteArray references;
+    references.reserve(count * 3);
+    for (int i = 0; i < count; ++i)
+        references += "&e;";
+    QByteArray file = "<?xml version=\"1.0\"?>\n<!DOCTYPE dgml [<!ENTITY e \"" + QByteArray(width, 'e') + "\">]>\n";
+    file += QByteArray(shape).replace("REFS", references);
+    return file;
 }
 
 } // namespace
@@ -97,6 +115,8 @@ private slots:
     void entityBombStaysSmall();
     void largeFilesAreStreamed();
     void fileThatCannotBeOpened();
+    void hostileFilesRefused_data();
+    void hostileFilesRefused();
 };
 
 void TestDgmlReader::shapes_data()
@@ -141,11 +161,6 @@ void TestDgmlReader::shapes_data()
     QTest::newRow("empty folder text, format still read")
         << QByteArray("<a><sourcedir format=\"png\">   </sourcedir><downloadUrl host=\"h\"/></a>") << Read << "" << ""
         << QStringList() << "png" << QStringList{"h", "", "80", "", ""};
-    // An entity whose text lives in another file is not fetched.
-    QTest::newRow("external entity not resolved")
-        << QByteArray("<!DOCTYPE a [<!ENTITY secret SYSTEM \"file:///etc/passwd\">]>"
-                      "<a><name>x&secret;y</name><downloadUrl host=\"h\"/></a>")
-        << Read << "xy" << "" << QStringList() << "-" << QStringList{"h", "", "80", "", ""};
 }
 
 void TestDgmlReader::shapes()
@@ -303,7 +318,7 @@ void TestDgmlReader::entityBombStaysSmall()
     QVERIFY2(!MemoryBoundsApply || grown < 64 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
-// 40 MB of layers before the server, and 100000 levels of nesting around it:
+// 3 MB of layers before the server, and 100000 levels of nesting around it:
 // read through, in memory far below the file's size.
 void TestDgmlReader::largeFilesAreStreamed()
 {
@@ -313,7 +328,7 @@ void TestDgmlReader::largeFilesAreStreamed()
     QVERIFY(out.open(QIODevice::WriteOnly));
     out.write("<dgml><name>large</name>\n");
     const QByteArray layer = "<layer name=\"l\"><texture><projection name=\"Mercator\"/></texture></layer>\n";
-    for (qint64 written = 0; written < 40LL * 1024 * 1024; written += layer.size())
+    for (qint64 written = 0; written < 3LL * 1024 * 1024; written += layer.size())
         out.write(layer);
     const int depth = 100000;
     for (int i = 0; i < depth; ++i)
@@ -334,13 +349,81 @@ void TestDgmlReader::largeFilesAreStreamed()
     QVERIFY2(!MemoryBoundsApply || grown < 24 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
+// What is no theme file is refused before anything is read from it.
 void TestDgmlReader::fileThatCannotBeOpened()
 {
     QTemporaryDir dir;
     DgmlReader reader;
     QCOMPARE(reader.readFile(dir.filePath(QStringLiteral("missing.dgml"))), DgmlReader::Result::CannotOpen);
-    QCOMPARE(reader.readFile(dir.path()), DgmlReader::Result::CannotOpen); // a folder
+    QCOMPARE(reader.readFile(dir.path()), DgmlReader::Result::NotAFile);
+    const QString fifo = dir.filePath(QStringLiteral("fifo.dgml"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QCOMPARE(reader.readFile(fifo), DgmlReader::Result::NotAFile); // would wait for a writer if opened
+    QCOMPARE(reader.readFile(QStringLiteral("/dev/zero")), DgmlReader::Result::NotAFile);
+    const QString large = dir.filePath(QStringLiteral("large.dgml"));
+    QFile out(large);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(out.resize(DgmlReader::MaxFileBytes + 1));
+    out.close();
+    QCOMPARE(reader.readFile(large), DgmlReader::Result::TooLarge);
     QVERIFY(!reader.theme().hasDownloadUrl);
+}
+
+void TestDgmlReader::hostileFilesRefused_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("place");
+    const QByteArray server = "<downloadUrl host=\"h\"/>";
+    QTest::newRow("in a skipped element")
+        << manyReferences("<dgml><description>REFS</description>" + server + "</dgml>", 200000, 4000) << "line 3";
+    QTest::newRow("in the name") << manyReferences("<dgml><name>REFS</name>" + server + "</dgml>", 200000, 4000)
+                                 << "line 3";
+    QTest::newRow("in an attribute")
+        << manyReferences("<dgml><layer name=\"REFS\"/>" + server + "</dgml>", 200000, 4000) << "line 3";
+    QTest::newRow("3 MB of references") << manyReferences("<dgml><name>REFS</name>" + server + "</dgml>", 1000000, 4000)
+                                        << "line 3";
+    QTest::newRow("external entity")
+        << QByteArray("<!DOCTYPE a [<!ENTITY secret SYSTEM \"file:///etc/passwd\">]>"
+                      "<a><name>x&secret;y</name><downloadUrl host=\"h\"/></a>")
+        << "line 1";
+    QTest::newRow("default attribute with a reference")
+        << QByteArray("<!DOCTYPE a [<!ENTITY e \"eee\"><!ATTLIST layer name CDATA \"&e;\">]>\n<a>" + server + "</a>")
+        << "line 1";
+    QTest::newRow("parameter entity")
+        << QByteArray("<!DOCTYPE a [\n<!ENTITY % p \"<!ENTITY e 'eee'>\"> %p;]>\n<a>" + server + "</a>") << "line 2";
+    QTest::newRow("long text in a skipped element")
+        << "<dgml>\n<legend>" + QByteArray(DgmlReader::MaxTextLength + 1, 'x') + "</legend>" + server + "</dgml>"
+        << "line 2";
+    QTest::newRow("long attribute in a skipped element")
+        << "<dgml>\n<layer name=\"" + QByteArray(DgmlReader::MaxTextLength + 1, 'x') + "\"/>" + server + "</dgml>"
+        << "line 2";
+}
+
+// Each is refused with its place, within a fixed memory bound above the
+// peak before it, and no server is taken from it.
+void TestDgmlReader::hostileFilesRefused()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, place);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hostile.dgml"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QCOMPARE(out.write(file), qint64(file.size()));
+    out.close();
+    file = QByteArray(); // only the reader's memory counts
+
+    const long before = peakKiB();
+    QElapsedTimer clock;
+    clock.start();
+    DgmlReader reader;
+    QCOMPARE(reader.readFile(path), DgmlReader::Result::Error);
+    const qint64 elapsed = clock.elapsed();
+    const long grown = peakKiB() - before;
+    qInfo("refused in %lld ms, peak +%ld KiB: %s", elapsed, grown, qPrintable(reader.errorString()));
+    QVERIFY2(reader.errorString().contains(place), qPrintable(reader.errorString()));
+    QVERIFY(!reader.theme().hasDownloadUrl);
+    QVERIFY2(!MemoryBoundsApply || grown < 16 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
 QTEST_APPLESS_MAIN(TestDgmlReader)

@@ -24,20 +24,36 @@ public:
         return reportedHost;
     }
     void openPrompt(const QString &host) override { calls << QStringLiteral("open ") + host; }
-    ProxyPromptOutcome testCredentials(const QString &user, const QString &password, int port) override
+    void testCredentials(const QString &user, const QString &password, int port, Answer done) override
     {
         calls << QStringLiteral("test %1 %2 %3").arg(user, password).arg(port);
         ProxyPromptOutcome outcome;
         outcome.connected = silentTestWorks;
-        return outcome;
+        done(outcome);
     }
-    ProxyPromptOutcome askUser() override
+    void askUser(Answer done) override
     {
         calls << QStringLiteral("ask");
-        return answer;
+        done(answer);
     }
     void closePrompt() override { calls << QStringLiteral("close"); }
 };
+
+// One detection; the scripted environment answers at once, so it has ended
+// when this returns.
+ProxySettings detect(ProxyState &state, const QUrl &query, ProxyEnvironment &env)
+{
+    ProxySettings result;
+    bool ended = false;
+    ProxyDetection::configure(state, query, env, [&](const ProxyState &next, const ProxySettings &proxy) {
+        state = next;
+        result = proxy;
+        ended = true;
+    });
+    if (!ended)
+        qFatal("the detection did not end");
+    return result;
+}
 
 ProxyPromptOutcome proved(const QString &user, const QString &password, int port)
 {
@@ -115,6 +131,7 @@ void TestProxyDetection::init()
     SettingsKeys::openProgramStore()->clear();
     qunsetenv("http_proxy");
     qunsetenv("no_proxy");
+    qunsetenv("https_proxy");
     QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }
 
@@ -130,7 +147,7 @@ void TestProxyDetection::noProxyReported()
     const auto before = storeContents();
     ScriptedEnvironment env;
     ProxyState state;
-    const ProxySettings proxy = ProxyDetection::configure(state, Query, env);
+    const ProxySettings proxy = detect(state, Query, env);
     QVERIFY(!proxy.enabled);
     QCOMPARE(env.calls, QStringList{QStringLiteral("query http://tiles.example")});
     QVERIFY(state.user.isEmpty());
@@ -146,14 +163,10 @@ void TestProxyDetection::silentTest_data()
     QTest::addColumn<int>("testedPort");
     QTest::newRow("port stored") << QVariant(8080) << 8080;
     QTest::newRow("port missing") << QVariant() << 80;
-    QTest::newRow("port 0") << QVariant(0) << 80;
-    QTest::newRow("port past 65535") << QVariant(70000) << 80;
-    QTest::newRow("negative port") << QVariant(-3128) << 80;
-    QTest::newRow("port not a number") << QVariant(QStringLiteral("eighty")) << 80;
 }
 
 // Stored credentials that work are applied after the silent test, without
-// asking and without writing; a port that is no TCP port counts as missing.
+// asking and without writing; a missing port is tried as 80.
 void TestProxyDetection::silentTest()
 {
     QFETCH(QVariant, storedPort);
@@ -164,7 +177,7 @@ void TestProxyDetection::silentTest()
     env.reportedHost = Detected;
     env.silentTestWorks = true;
     ProxyState state;
-    const ProxySettings proxy = ProxyDetection::configure(state, Query, env);
+    const ProxySettings proxy = detect(state, Query, env);
     QCOMPARE(env.calls, (QStringList{QStringLiteral("query http://tiles.example"), QStringLiteral("open proxy.example"),
                                      QStringLiteral("test alice secret %1").arg(testedPort), QStringLiteral("close")}));
     QVERIFY(proxy.enabled);
@@ -183,12 +196,20 @@ void TestProxyDetection::askedInstead_data()
     QTest::addColumn<QVariant>("password");
     QTest::addColumn<bool>("useProxy");
     QTest::addColumn<bool>("silentTest"); // run (and fail) before asking
-    QTest::newRow("nothing stored") << QVariant() << true << false;
-    QTest::newRow("UseProxy false") << QVariant(encipher(QStringLiteral("secret"))) << false << false;
-    QTest::newRow("not Base64") << QVariant(QStringLiteral("%%%not-base64%%%")) << true << false;
-    QTest::newRow("damaged cipher text") << QVariant(QStringLiteral("AwLfb3Jrc2hvcA==")) << true << false;
-    QTest::newRow("plain text password") << QVariant(QStringLiteral("secret")) << true << false;
-    QTest::newRow("silent test fails") << QVariant(encipher(QStringLiteral("secret"))) << true << true;
+    QTest::addColumn<QVariant>("port");
+    const QVariant secret = encipher(QStringLiteral("secret"));
+    QTest::newRow("nothing stored") << QVariant() << true << false << QVariant(3128);
+    QTest::newRow("UseProxy false") << secret << false << false << QVariant(3128);
+    QTest::newRow("not Base64") << QVariant(QStringLiteral("%%%not-base64%%%")) << true << false << QVariant(3128);
+    QTest::newRow("damaged cipher text") << QVariant(QStringLiteral("AwLfb3Jrc2hvcA==")) << true << false
+                                         << QVariant(3128);
+    QTest::newRow("plain text password") << QVariant(QStringLiteral("secret")) << true << false << QVariant(3128);
+    QTest::newRow("silent test fails") << secret << true << true << QVariant(3128);
+    // A stored port that is no TCP port is not tried on port 80.
+    QTest::newRow("port 0") << secret << true << false << QVariant(0);
+    QTest::newRow("port past 65535") << secret << true << false << QVariant(70000);
+    QTest::newRow("negative port") << secret << true << false << QVariant(-3128);
+    QTest::newRow("port not a number") << secret << true << false << QVariant(QStringLiteral("eighty"));
 }
 
 // Without a usable stored password, or when it fails, the user is asked; a
@@ -198,19 +219,20 @@ void TestProxyDetection::askedInstead()
     QFETCH(QVariant, password);
     QFETCH(bool, useProxy);
     QFETCH(bool, silentTest);
-    store(QStringLiteral("alice"), password, 3128, useProxy);
+    QFETCH(QVariant, port);
+    store(QStringLiteral("alice"), password, port, useProxy);
     ScriptedEnvironment env;
     env.reportedHost = Detected;
     env.answer.accepted = false; // Cancel
     ProxyState state;
-    const ProxySettings proxy = ProxyDetection::configure(state, Query, env);
+    const ProxySettings proxy = detect(state, Query, env);
     QStringList expected{QStringLiteral("query http://tiles.example"), QStringLiteral("open proxy.example")};
     if (silentTest)
         expected << QStringLiteral("test alice secret 3128");
     expected << QStringLiteral("ask") << QStringLiteral("close");
     QCOMPARE(env.calls, expected);
     QVERIFY(!proxy.enabled);
-    if (!silentTest && useProxy)
+    if (!silentTest && useProxy && port == QVariant(3128)) // the password did not decipher
         QVERIFY(state.password.isEmpty());
     QVERIFY(!state.askProxy);
 }
@@ -250,7 +272,7 @@ void TestProxyDetection::userAnswer()
     env.reportedHost = Detected;
     env.answer = answer;
     ProxyState state;
-    const ProxySettings proxy = ProxyDetection::configure(state, Query, env);
+    const ProxySettings proxy = detect(state, Query, env);
     QCOMPARE(proxy.enabled, inForce);
     QCOMPARE(state.useProxy, answer.useProxy);
     QVERIFY(!state.askProxy);
@@ -282,12 +304,12 @@ void TestProxyDetection::cancelledThenAskedAgain()
     ScriptedEnvironment env;
     env.reportedHost = Detected;
     ProxyState state;
-    QVERIFY(!ProxyDetection::configure(state, Query, env).enabled);
+    QVERIFY(!detect(state, Query, env).enabled);
     state.useProxy = false; // what the window keeps from the result
     store(QStringLiteral("alice"), encipher(QStringLiteral("secret")), 3128, true);
     env.calls.clear();
     env.silentTestWorks = true;
-    QVERIFY(ProxyDetection::configure(state, Query, env).enabled);
+    QVERIFY(detect(state, Query, env).enabled);
     QVERIFY(env.calls.contains(QStringLiteral("test alice secret 3128")));
 }
 
@@ -305,7 +327,7 @@ void TestProxyDetection::standingProxyReapplied()
     state.port = 3128;
     state.useProxy = true;
     state.askProxy = false;
-    const ProxySettings proxy = ProxyDetection::configure(state, Query, env);
+    const ProxySettings proxy = detect(state, Query, env);
     QCOMPARE(env.calls.size(), 1);
     QVERIFY(proxy.enabled);
     QCOMPARE(proxy.host, Detected);
@@ -320,14 +342,15 @@ void TestProxyDetection::queryAddress_data()
     QTest::addColumn<QString>("standardUrl");
     QTest::addColumn<QString>("query");
     const QString osm = QStringLiteral("https://tile.openstreetmap.org");
-    QTest::newRow("standard tiles") << 0 << QString() << osm << "http://tile.openstreetmap.org";
-    QTest::newRow("seamarks") << 1 << QStringLiteral("ignored.example") << osm << "http://tile.openstreetmap.org";
-    QTest::newRow("elevation") << 2 << QString() << osm << "http://tile.openstreetmap.org";
+    QTest::newRow("standard tiles") << 0 << QString() << osm << "https://tile.openstreetmap.org";
+    QTest::newRow("seamarks") << 1 << QStringLiteral("ignored.example") << osm << "https://tile.openstreetmap.org";
+    QTest::newRow("elevation") << 2 << QString() << osm << "https://tile.openstreetmap.org";
     QTest::newRow("configured server with port")
         << 0 << QString() << QStringLiteral("http://tiles.tilewright.test:8080") << "http://tiles.tilewright.test:8080";
     QTest::newRow("listed host") << 3 << QStringLiteral("tiles.example.com") << osm << "http://tiles.example.com";
-    QTest::newRow("listed full address") << 4 << QStringLiteral("http://tiles.example.com/osm/") << osm << "http://";
-    QTest::newRow("listed nothing") << 3 << QString() << osm << "http://";
+    QTest::newRow("listed full address")
+        << 4 << QStringLiteral("https://tiles.example.com:8443/osm/") << osm << "https://tiles.example.com:8443";
+    QTest::newRow("listed nothing") << 3 << QString() << osm << "http:";
 }
 
 void TestProxyDetection::queryAddress()
@@ -352,8 +375,15 @@ void TestProxyDetection::systemProxyOfTheAddress()
     QCOMPARE(ProxyDetection::systemProxyHost(tiles), QString());
     QCOMPARE(ProxyDetection::systemProxyHost(QUrl(QStringLiteral("http://other.example"))), QStringLiteral("127.0.0.1"));
 
+    // A system that names only an HTTPS proxy: the question about the
+    // configured https server finds it.
     qunsetenv("no_proxy");
     qunsetenv("http_proxy");
+    qputenv("https_proxy", "http://127.0.0.1:3129");
+    const QUrl query = ProxyDetection::queryAddress(0, QString(), QStringLiteral("https://tiles.tilewright.test"));
+    QCOMPARE(ProxyDetection::systemProxyHost(query), QStringLiteral("127.0.0.1"));
+    qunsetenv("https_proxy");
+
     QNetworkProxy::setApplicationProxy(
         QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 3128, QStringLiteral("a"), QStringLiteral("b")));
     QCOMPARE(ProxyDetection::systemProxyHost(tiles), QString());
