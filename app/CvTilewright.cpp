@@ -267,12 +267,11 @@ void CvTilewright::slot_download()
     if (!admitJob())
         return;
     setJobRunning(true);
-    const SourceAddress::TileSource &source = sources.source;
     if (sources.downloadMode)
         beginDownloadJob();
     else
-        copyRun.start(copyThread, CopyRun::Job{downloadArea, currentZoom, source.sourceKind, source.sourceFolder,
-                                               sources.destFolder});
+        copyRun.start(copyThread, CopyRun::Job{downloadArea, currentZoom, sources.source.sourceKind,
+                                               sources.source.sourceFolder, sources.destFolder});
 }
 
 // Counts the job before anything is fetched: a job the server does not allow
