@@ -15,7 +15,6 @@ class QWidget;
 // window is built and after every applied source, the proxy fields a
 // detection reads and leaves, and the guard that keeps a second detection
 // out while one waits for its test or its dialog with the event loop running.
-// The window keeps its proxy members as names of these fields.
 class ProxyStep : public QObject
 {
     Q_OBJECT
