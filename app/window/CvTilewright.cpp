@@ -4,7 +4,6 @@
 #include "acquire/CopyThread.h"
 #include "acquire/DownloadJob.h"
 #include "acquire/EntryPlan.h"
-#include "acquire/TileEnumerator.h"
 #include "app/CopyRun.h"
 #include "app/DownloadRun.h"
 #include "app/DestinationFolder.h"
@@ -29,6 +28,7 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -52,12 +52,13 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     ui->progressBar->setMinimum(0);
     ui->progressBar->setMaximum(1);
     ui->progressBar->setValue(0);
-    destFolder = DestinationFolder::defaultDestination();
-    ui->tilesFolder->setText(destFolder);
+    sources.destFolder = DestinationFolder::defaultDestination();
+    ui->tilesFolder->setText(sources.destFolder);
     ui->zoomTo->setValue(currentZoom);
     setWindowIcon(QIcon(QStringLiteral(":CvTilewright/icons/035_cv_tilewright.ico")));
 
     startProxyTimer();
+    proxyStep.timer->setObjectName(QStringLiteral("proxyTimer"));
 }
 
 void CvTilewright::connectWindow()
@@ -141,7 +142,7 @@ void CvTilewright::updatePositionAndZoom()
 
 bool CvTilewright::zoomLimitApplies() const
 {
-    return DownloadZoomRule::limitApplies(downloadMode, sourceKind, sourceFolder);
+    return DownloadZoomRule::limitApplies(sources.downloadMode, sources.source.sourceKind, sources.source.sourceFolder);
 }
 
 void CvTilewright::setZoomTo(int iZoom)
@@ -166,14 +167,14 @@ void CvTilewright::help()
 void CvTilewright::browseFolder()
 {
     const QString folder = QFileDialog::getExistingDirectory(
-        this, tr("Select folder to store map tiles"), destFolder, QFileDialog::ShowDirsOnly);
+        this, tr("Select folder to store map tiles"), sources.destFolder, QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
-    destFolder = DestinationFolder::pickedDestination(folder);
-    ui->tilesFolder->setText(destFolder);
+    sources.destFolder = DestinationFolder::pickedDestination(folder);
+    ui->tilesFolder->setText(sources.destFolder);
     // Only the Mercator tile sources get a projection file; a file that cannot
     // be written is passed over.
-    if (SourceKind::isMercatorTiles(sourceKind))
+    if (SourceKind::isMercatorTiles(sources.source.sourceKind))
         DestinationFolder::writeProjectionFile(folder);
 }
 
@@ -186,7 +187,7 @@ void CvTilewright::startProxyTimer()
 
 void CvTilewright::slot_proxy()
 {
-    const std::optional<ProxySettings> proxy = proxyStep.detect(sourceKind, sourceFolder);
+    const std::optional<ProxySettings> proxy = proxyStep.detect(sources.source.sourceKind, sources.source.sourceFolder);
     if (!proxy)
         return; // one is running already, or the window went away during the wait
     mapWidget->setProxy(*proxy);
@@ -210,7 +211,7 @@ void CvTilewright::slot_url()
     sources = applied.state;
     ui->progLab->setText(applied.copyMode ? tr("Copy:") : tr("Download:"));
     if (applied.destinationShown)
-        ui->tilesFolder->setText(destFolder);
+        ui->tilesFolder->setText(sources.destFolder);
     if (!applied.copyMode)
         pointMapAt(applied.map);
 }
@@ -224,8 +225,8 @@ void CvTilewright::pointMapAt(const MapTarget &map)
         mapWidget->setMapServer(map.host, map.path, map.query, map.storageMode, map.format, map.port, map.mode);
     }
     mapWidget->reloadMap();
-    mapWidget->setAttribution(SourcePolicy::forSource(sourceKind, QUrl(AppConfig::instance().osmTileUrl),
-                                                      themeActive, themeLicense)
+    mapWidget->setAttribution(SourcePolicy::forSource(sources.source.sourceKind, QUrl(AppConfig::instance().osmTileUrl),
+                                                      sources.source.themeActive, themeLicense)
                                   .attribution);
     startProxyTimer();
 }
@@ -235,7 +236,7 @@ void CvTilewright::import()
     const QString fileName = ThemeImportPrompt::askFile(this, dgmlFolder);
     // A failed import leaves the theme in force before it as it was.
     if (!fileName.isEmpty() && parseDgml(fileName))
-        themeActive = true;
+        sources.source.themeActive = true;
 }
 
 // Takes the theme's fields from the file; true when its server was read. A
@@ -247,7 +248,7 @@ bool CvTilewright::parseDgml(const QString &fileName)
         themeLicense = theme.license;
         sources = SourceChoice::importTheme(sources, theme, SourceDestination::mapDataRoots());
         if (!theme.sourceDirs.isEmpty())
-            ui->tilesFolder->setText(destFolder);
+            ui->tilesFolder->setText(sources.destFolder);
     });
     return result == DgmlReader::Result::Read;
 }
@@ -258,21 +259,20 @@ bool CvTilewright::parseDgml(const QString &fileName)
 // job stores the tile and reports its end to the run, which goes on with the
 // next entry, the next chunk or the end (endDownloadJob).
 
-int CvTilewright::listLimit = TileEnumerator::ListLimit;
-
 void CvTilewright::slot_download()
 {
-    if (!mapWidget || !tileList.empty() || downloadRun.running())
+    if (!mapWidget || !downloadRun.chunks().tiles().empty() || downloadRun.running())
         return;
     downloadArea = mapWidget->visibleArea();
     currentZoom = mapWidget->mapZoom();
     if (!admitJob())
         return;
     setJobRunning(true);
-    if (downloadMode)
+    if (sources.downloadMode)
         beginDownloadJob();
     else
-        copyRun.start(copyThread, CopyRun::Job{downloadArea, currentZoom, sourceKind, sourceFolder, destFolder, listLimit});
+        copyRun.start(copyThread, CopyRun::Job{downloadArea, currentZoom, sources.source.sourceKind,
+                                               sources.source.sourceFolder, sources.destFolder});
 }
 
 // Counts the job before anything is fetched: a job the server does not allow
@@ -281,9 +281,9 @@ bool CvTilewright::admitJob()
 {
     const CvMapCache *cache = CvMapCache::instance();
     const JobAdmission admission = JobAdmission::decide(
-        JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sources.source, downloadMode},
+        JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sources.source, sources.downloadMode},
         AppConfig::instance().osmTileUrl, cache ? cache->tileSizes() : std::vector<qint64>(),
-        jobRate.entriesPerSecond(downloadMode));
+        jobRate.entriesPerSecond(sources.downloadMode));
     if (!JobAdmissionPrompt::confirm(this, tr("Tilewright"), admission)) {
         ui->progLab->setText(admission.notStartedText());
         return false;
@@ -292,7 +292,7 @@ bool CvTilewright::admitJob()
     ui->progLab->setText(admission.countText());
     ui->progLab->setToolTip(admission.countText());
     ui->progressBar->setToolTip(admission.countText());
-    jobRate.start(downloadMode);
+    jobRate.start(sources.downloadMode);
     return true;
 }
 
@@ -318,13 +318,12 @@ void CvTilewright::beginDownloadJob()
 {
     if (!downloadJob)
         makeDownloadJob();
-    downloadRun.start(downloadJob, DownloadRun::Job{downloadArea, currentZoom, sourceKind, destFolder, listLimit});
+    downloadRun.start(downloadJob, DownloadRun::Job{downloadArea, currentZoom, sources.source.sourceKind, sources.destFolder});
 }
 
 void CvTilewright::makeDownloadJob()
 {
     downloadJob = new DownloadJob(this);
-    networkManager = downloadJob->networkManager();
     connect(downloadJob, &DownloadJob::downloadProgress, this, &CvTilewright::updateDataReadProgress);
     connect(downloadJob, &DownloadJob::requestError, this, &CvTilewright::error);
     connect(&downloadRun, &DownloadRun::waitText, this, [this](const QString &text) {
@@ -340,7 +339,7 @@ void CvTilewright::makeDownloadJob()
 SourceAddress::TileSource CvTilewright::currentSource()
 {
     SourceAddress::TileSource source = sources.source;
-    source.themeFormat = themeFormat = EntryPlan::themeFormatOf(source);
+    source.themeFormat = sources.source.themeFormat = EntryPlan::themeFormatOf(source);
     return source;
 }
 
@@ -360,7 +359,7 @@ void CvTilewright::downloadFile()
 void CvTilewright::slotRestartDownload()
 {
     // A download run lists its next chunk by itself once the list is worked off.
-    if (downloadMode)
+    if (sources.downloadMode)
         downloadRun.goOn();
     else
         copyRun.nextChunk();
@@ -393,7 +392,7 @@ void CvTilewright::endDownloadJob(const QString &endText)
 
 void CvTilewright::endJob(const QString &status)
 {
-    jobRate.finish(downloadMode ? downloadRun.entries() : copyRun.outcome().entries());
+    jobRate.finish(sources.downloadMode ? downloadRun.entries() : copyRun.outcome().entries());
     statusThrottle->clear();
     ui->progLab->setText(status);
     // A bar whose minimum is 1 would ignore the value 0.
@@ -404,7 +403,7 @@ void CvTilewright::endJob(const QString &status)
 
 void CvTilewright::cancelDownload()
 {
-    if (downloadMode) {
+    if (sources.downloadMode) {
         downloadRun.stop(); // the old tile of the entry in flight stays
         statusThrottle->clear();
         ui->progLab->setText(tr("Download canceled!"));
@@ -445,6 +444,6 @@ void CvTilewright::copyFile()
 void CvTilewright::slot_update(int iZoom, int iTile)
 {
     // A late report of a stopped copy is no business of a download job.
-    if (!downloadMode)
+    if (!sources.downloadMode)
         copyRun.workerReport(iZoom, iTile);
 }

@@ -9,12 +9,10 @@
 #include "app/SourceChoice.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileGeometry.h"
-#include "mapview/TileId.h"
 
 #include <QMainWindow>
 #include <QNetworkReply>
 
-#include <deque>
 #include <memory>
 
 namespace Ui {
@@ -24,9 +22,6 @@ class CvTilewrightClass;
 class CopyThread;
 struct MapTarget;
 class CvMapWidget;
-class QFile;
-class QNetworkAccessManager;
-class QTimer;
 class QToolBar;
 class QToolButton;
 
@@ -90,15 +85,15 @@ private:
     void pointMapAt(const MapTarget &map);
 
     std::unique_ptr<Ui::CvTilewrightClass> ui;
-    // The download job's entry loop; the members below that name its state
-    // (tileList, restartZoom, downloadUrl, ...) are read-only views of it.
+    // The download job's entry loop: the tile list, the chunk still to list,
+    // the address and archive request in flight, whether it was stopped.
     DownloadRun downloadRun;
     // The copy job's steps, over the download run's tile list.
     CopyRun copyRun{downloadRun.chunks()};
-    // The deferred proxy detection; the proxy members below name its fields.
+    // The deferred proxy detection: its timer and the proxy fields it keeps.
     ProxyStep proxyStep{this};
-    // The source choice and the imported theme's fields as the one value that
-    // SourceChoice reads and returns; the members below name its parts.
+    // The source choice and the imported theme's fields (sources.destFolder,
+    // sources.source.sourceKind, ...), the one value SourceChoice reads and returns.
     SourceState sources;
     CvMapWidget *mapWidget = nullptr;
     CopyThread *copyThread = nullptr;
@@ -106,50 +101,15 @@ private:
     QToolButton *helpToolButton = nullptr;
     QToolButton *infoToolButton = nullptr;
     QToolButton *importToolButton = nullptr;
-    QTimer *&proxyTimer = proxyStep.timer;
-    QString &proxyHost = proxyStep.state.host;
-    QString &proxyUser = proxyStep.state.user;
-    QString &proxyPassword = proxyStep.state.password;
-    int &proxyPort = proxyStep.state.port;
-    bool &useProxy = proxyStep.state.useProxy;
-    bool &askProxy = proxyStep.state.askProxy;
-    bool &proxyDetectionRunning = proxyStep.running;
-    QNetworkAccessManager *networkManager = nullptr;
-    QFile *outputFile = nullptr;
-    const QString &downloadUrl = downloadRun.address();
-    QString &destFolder = sources.destFolder;
-    const int &currentRequestId = downloadRun.archiveRequestId();
-    const bool &requestAborted = downloadRun.stopped();
     GeoArea downloadArea;
     int currentZoom = 2;
-    const std::deque<TileId> &tileList = downloadRun.chunks().tiles();
-    QString &sourceFolder = sources.source.sourceFolder;
-    bool &downloadMode = sources.downloadMode;
-    bool &tileLayout = sources.source.tileLayout;
-    int &sourceKind = sources.source.sourceKind;
-    const int &restartZoom = downloadRun.chunks().restartZoom();
     QString dgmlFolder;
-    QString &themeHost = sources.source.themeHost;
-    QString &themeProtocol = sources.source.themeProtocol;
-    QString &themePort = sources.source.themePort;
-    QString &themePath = sources.source.themePath;
-    QString &themeQuery = sources.source.themeQuery;
-    QString &themeStorageMode = sources.source.themeStorageMode;
-    QString &themeName = sources.themeName;
-    QString &themeFormat = sources.source.themeFormat;
-    QString &themeSourceDir = sources.themeSourceDir;
     QString themeLicense; // the imported theme's credit for the map
-    bool &themeActive = sources.source.themeActive;
 
     // ---- jobs: state and steps beyond the members above --------------------
-    // Entries after which the enumeration stops at the end of a level; tests
-    // lower it to reach the next chunk with few tiles.
-    static int listLimit;
     // Sends the entries, writes the tiles and counts what became of them;
     // made by the first download start, child of the window, driven by
-    // downloadRun. networkManager is its network access; its request in
-    // flight is downloadJob->reply() (outputFile stays unused: a body is
-    // written only once its reply has succeeded).
+    // downloadRun; its request in flight is downloadJob->reply().
     class DownloadJob *downloadJob = nullptr;
     // The per-tile status texts pass through it, at most one per 40 ms.
     class StatusThrottle *statusThrottle = nullptr;
@@ -165,12 +125,4 @@ private:
     bool admitJob();
     // The pace of the last finished jobs.
     JobRate jobRate;
-
-    // The tests drive the window through its job state as the source dialog would.
-    friend class TestMainWindow;
-    friend class TestDownloadJob;
-    friend class TestCopyJob;
-    friend class TestProxyWindow;
-    friend class TestSourceChoice;
-    friend class TestJobGuard;
 };

@@ -7,7 +7,7 @@
 
 #include "NginxFixture.h"
 #include "TestFiles.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
 
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
@@ -64,7 +64,7 @@ qint64 networkAccessAlone(const QStringList &urls)
 
 } // namespace
 
-// The window lets its test classes set the job's source; the bench is one.
+// Sets the job's source and destination in the window as a person does.
 class TestDownloadJob
 {
 public:
@@ -82,15 +82,18 @@ public:
         w.show();
         if (!QTest::qWaitForWindowExposed(&w))
             std::fprintf(stderr, "the window was not exposed\n");
-        w.mapWidget->setFixedSize(mapSize);
+        WindowSteps::mapOf(&w)->setFixedSize(mapSize);
         QTest::qWait(100);
-        w.sourceKind = sourceKind;
-        w.sourceFolder = server;
-        w.destFolder = dest;
+        if (sourceKind >= 3)
+            WindowSteps::chooseServer(&w, server);
+        else
+            WindowSteps::chooseEntry(&w, sourceKind);
+        QDir().mkpath(dest);
+        WindowSteps::chooseDestination(&w, dest);
         form(&w).zoomTo->setValue(toZoom);
     }
-    static GeoArea area(CvTilewright &w) { return w.mapWidget->visibleArea(); }
-    static int zoom(CvTilewright &w) { return w.mapWidget->mapZoom(); }
+    static GeoArea area(CvTilewright &w) { return WindowSteps::mapOf(&w)->visibleArea(); }
+    static int zoom(CvTilewright &w) { return WindowSteps::mapOf(&w)->mapZoom(); }
     static int toZoom(CvTilewright &w) { return form(&w).zoomTo->value(); }
     static qint64 runJob(CvTilewright &w, qint64 *longestStallMs = nullptr)
     {
@@ -106,7 +109,7 @@ public:
         QEventLoop loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (form(&w).downloadButton->isEnabled() && w.tileList.empty())
+            if (form(&w).downloadButton->isEnabled())
                 loop.quit();
         });
         poll.start(5);

@@ -25,7 +25,7 @@
 
 #include "NginxFixture.h"
 #include "TestFiles.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
 
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/CurlEngine.h"
@@ -590,7 +590,7 @@ private:
 
 } // namespace
 
-// The window lets its test classes set the job's source; the bench is one.
+// Sets the job's source and destination in the window as a person does.
 class TestDownloadJob
 {
 public:
@@ -607,21 +607,21 @@ public:
         w.show();
         if (!QTest::qWaitForWindowExposed(&w))
             std::fprintf(stderr, "the window was not exposed\n");
-        w.mapWidget->setFixedSize(mapSize);
+        WindowSteps::mapOf(&w)->setFixedSize(mapSize);
         QTest::qWait(100);
-        w.sourceKind = 3;
-        w.sourceFolder = server + QLatin1Char('/');
-        w.destFolder = dest;
+        WindowSteps::chooseServer(&w, server + QLatin1Char('/'));
+        QDir().mkpath(dest);
+        WindowSteps::chooseDestination(&w, dest);
         form(&w).zoomTo->setValue(toZoom);
     }
     static std::vector<TileId> tiles(CvTilewright &w)
     {
         std::deque<TileId> list;
-        TileEnumerator::enumerateTiles(w.mapWidget->visibleArea(), w.mapWidget->mapZoom(), form(&w).zoomTo->value(),
+        TileEnumerator::enumerateTiles(area(w), WindowSteps::mapOf(&w)->mapZoom(), form(&w).zoomTo->value(),
                                        list, INT_MAX);
         return std::vector<TileId>(list.begin(), list.end());
     }
-    static GeoArea area(CvTilewright &w) { return w.mapWidget->visibleArea(); }
+    static GeoArea area(CvTilewright &w) { return WindowSteps::mapOf(&w)->visibleArea(); }
     static qint64 runJob(CvTilewright &w)
     {
         QElapsedTimer clock;
@@ -629,7 +629,7 @@ public:
         QEventLoop loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (form(&w).downloadButton->isEnabled() && w.tileList.empty())
+            if (form(&w).downloadButton->isEnabled())
                 loop.quit();
         });
         poll.start(5);

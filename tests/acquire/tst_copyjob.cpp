@@ -1,17 +1,19 @@
 // The copy job end to end: the real window (offscreen) in copy mode, copying
-// the tiles of its map view out of a tile tree on disk into the destination.
-// A local nginx serves the same tree to the map view, so nothing leaves the
-// machine and the window shows real tiles.
+// the tiles of its map view out of a tile tree on disk into the destination,
+// and the copy run driven as the window drives it. A local nginx serves the
+// same tree to the map view, so nothing leaves the machine and the window
+// shows real tiles.
 
 #include "NginxFixture.h"
 #include "PostedEvents.h"
 #include "TestTiming.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
 
 #include "acquire/CopyThread.h"
 #include "acquire/TileEnumerator.h"
+#include "app/CopyRun.h"
 #include "app/window/CvTilewright.h"
-#include "mapview/widgets/CvMapWidget.h"
+#include "app/JobChunks.h"
 #include "settings/AppConfig.h"
 
 #include <QDirIterator>
@@ -25,6 +27,7 @@
 #include "TestFiles.h"
 
 using namespace TestFiles;
+using namespace WindowSteps;
 
 namespace {
 
@@ -33,7 +36,9 @@ const QString Finished = QStringLiteral("Copy finished!");
 // Levels 10 to 12 hold 6, 20 and 63 tiles of it.
 const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
 
-// What the window shows right after it handled one report of the worker.
+// What the status line and the bar show right after a report was handled:
+// in the window, each time the bar moves; in a run, after each report of
+// the worker (zoom, tile; -1, -1 at the end of its run).
 struct Seen
 {
     int zoom;
@@ -41,6 +46,54 @@ struct Seen
     QString status;
     int bar;
     bool idle;
+};
+
+// A copy job driven as the window drives it, without the window. Stop is
+// what the window's Stop does: the worker stops, no chunk is pending.
+struct Copy
+{
+    JobChunks chunks;
+    CopyThread worker;
+    CopyRun run{chunks};
+    int downloadZoom = 12;
+    QList<int> chunkSizes;
+    QList<Seen> seen;
+    QString status;
+    int bar = 0;
+    QStringList ended;
+
+    Copy()
+    {
+        run.setDownloadZoom([this] { return downloadZoom; });
+        QObject::connect(&worker, &CopyThread::sendUpdate, &run, [this](int zoom, int tile) {
+            run.workerReport(zoom, tile);
+            seen.append(Seen{zoom, tile, status, bar, !ended.isEmpty()});
+        });
+        QObject::connect(&run, &CopyRun::barRange, [this](int, int maximum) {
+            chunkSizes << maximum;
+            bar = 0;
+        });
+        QObject::connect(&run, &CopyRun::chunkDue, &run, &CopyRun::copyChunk);
+        QObject::connect(&run, &CopyRun::tileText, [this](const QString &text) { status = text; });
+        QObject::connect(&run, &CopyRun::barValue, [this](int copied) { bar = copied; });
+        QObject::connect(&run, &CopyRun::ended, [this](const QString &text) {
+            status = text;
+            ended << text;
+        });
+    }
+    void start(const GeoArea &area, int fromZoom, const QString &source, const QString &dest, int listLimit)
+    {
+        run.start(&worker, CopyRun::Job{area, fromZoom, 0, source, dest, listLimit});
+    }
+    void stop()
+    {
+        worker.stopProcess();
+        chunks.clear();
+    }
+    bool waitForEnd(int timeoutMs = 60000)
+    {
+        return QTest::qWaitFor([this] { return !ended.isEmpty() && !worker.isRunning(); }, timeoutMs);
+    }
 };
 
 } // namespace
@@ -52,7 +105,6 @@ class TestCopyJob : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
 
     void copyFillsDestination_data();
     void copyFillsDestination();
@@ -61,8 +113,8 @@ private slots:
     void newJobRightAfterStop();
     void lowerZoomEndsAfterChunk();
     void lateReportAfterSwitchToDownload();
-    void windowClosedDuringCopy_data();
     void windowClosedDuringCopy();
+    void workerDeletedByAReceiverOfItsReport();
 
 private:
     std::unique_ptr<CvTilewright> makeWindow(int fromZoom, int toZoom);
@@ -104,12 +156,6 @@ void TestCopyJob::init()
     m_dest = driveC + QStringLiteral("/temp/");
     QVERIFY(QDir().mkpath(m_dest));
     m_seen.clear();
-    CvTilewright::listLimit = TileEnumerator::ListLimit;
-}
-
-void TestCopyJob::cleanup()
-{
-    CvTilewright::listLimit = TileEnumerator::ListLimit;
 }
 
 // A window in copy mode whose map shows the example area at fromZoom.
@@ -121,34 +167,32 @@ std::unique_ptr<CvTilewright> TestCopyJob::makeWindow(int fromZoom, int toZoom)
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
     const QSize size = mapSize(Example, fromZoom);
-    w->mapWidget->setFixedSize(size);
-    if (!QTest::qWaitFor([&] { return w->mapWidget->size() == size && w->mapWidget->mapZoom() == fromZoom; }, 10000))
+    CvMapWidget *map = mapOf(w.get());
+    map->setFixedSize(size);
+    if (!QTest::qWaitFor([&] { return map->size() == size && map->mapZoom() == fromZoom; }, 10000))
         return nullptr;
-    // What the source dialog sets for a copy from a folder.
-    w->downloadMode = false;
-    w->sourceFolder = m_source.path();
-    if (form(w).tilesFolder->text() != m_dest)
+    chooseCopySource(w.get(), m_source.path());
+    if (form(w).tilesFolder->text() != m_dest || form(w).progLab->text() != QLatin1String("Copy:"))
         return nullptr;
-    form(w).progLab->setText(QStringLiteral("Copy:"));
     form(w).zoomTo->setValue(toZoom);
     if (form(w).zoomTo->value() != toZoom)
         return nullptr;
     return w;
 }
 
-// Notes what the window shows after each report; connected after the
-// window's own slot, so it runs once slot_update is done.
+// Notes what the window shows each time the bar moves: one step per copied
+// tile, and back to 0 with the end text once the job is over.
 void TestCopyJob::record(CvTilewright *w)
 {
-    connect(w->copyThread, &CopyThread::sendUpdate, this, [this, w](int zoom, int tile) {
-        m_seen.append(Seen{zoom, tile, form(w).progLab->text(), form(w).progressBar->value(),
-                           form(w).downloadButton->isEnabled()});
+    connect(form(w).progressBar, &QProgressBar::valueChanged, this, [this, w](int value) {
+        m_seen.append(Seen{0, 0, form(w).progLab->text(), value, form(w).downloadButton->isEnabled()});
     });
 }
 
 bool TestCopyJob::waitForIdle(CvTilewright *w, int timeoutMs)
 {
-    return QTest::qWaitFor([w] { return form(w).downloadButton->isEnabled() && !w->copyThread->isRunning(); },
+    // The window is idle once the end text is shown.
+    return QTest::qWaitFor([w] { return form(w).downloadButton->isEnabled() && form(w).progLab->text().startsWith(QLatin1String("Copy finished")); },
                            timeoutMs);
 }
 
@@ -181,7 +225,7 @@ void TestCopyJob::copyFillsDestination()
     QFETCH(int, holeEvery);
     auto w = makeWindow(10, 12);
     QVERIFY(w);
-    const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 12);
+    const QVector<TileId> job = tilesOf(mapOf(w.get())->visibleArea(), 10, 12);
     QCOMPARE(job.size(), 89);
 
     // This row copies from a tree with holes of its own.
@@ -191,7 +235,7 @@ void TestCopyJob::copyFillsDestination()
             if (i % holeEvery != 0)
                 QVERIFY(writeFile(holed.filePath(tilePath(job.at(i))), readFile(m_source.filePath(tilePath(job.at(i))))));
         }
-        w->sourceFolder = holed.path();
+        chooseCopySource(w.get(), holed.path());
     }
     const QByteArray old("old tile");
     for (int i = 0; oldEvery && i < job.size(); i += oldEvery)
@@ -226,6 +270,7 @@ void TestCopyJob::copyFillsDestination()
         QCOMPARE(m_seen.at(i).bar, i + 1);
         QVERIFY(!m_seen.at(i).idle);
     }
+    QCOMPARE(m_seen.last().bar, 0);
     // The bar is full exactly when every listed tile was copied.
     QCOMPARE(m_seen.at(copied - 1).bar == form(w).progressBar->maximum(), holeEvery == 0);
     // "Copy finished!" only when every tile was copied; otherwise the count.
@@ -234,14 +279,11 @@ void TestCopyJob::copyFillsDestination()
         : QStringLiteral("Copy finished: %1 of %2 tiles copied, %3 failed (no source tile)")
               .arg(copied).arg(job.size()).arg(job.size() - copied);
     QCOMPARE(m_seen.last().status, end);
-    QVERIFY(m_seen.last().idle);
 
     QCOMPARE(form(w).progLab->text(), end);
     QCOMPARE(form(w).progressBar->value(), 0);
     QVERIFY(form(w).okButton->isEnabled() && form(w).urlButton->isEnabled() && form(w).browseButton->isEnabled());
     QVERIFY(!form(w).cancleButton->isEnabled());
-    QVERIFY(w->tileList.empty());
-    QCOMPARE(w->copyThread->queuedTiles(), 0);
     // Nothing else landed in the destination: no temporary files either.
     QStringList expectedFiles;
     for (int i = 0; i < job.size(); ++i) {
@@ -253,24 +295,16 @@ void TestCopyJob::copyFillsDestination()
 }
 
 // With a list limit of 5 every level is a chunk of its own: each chunk is
-// enumerated and copied after the worker reported the end of the previous
-// one, and "Copy finished!" comes once, at the real end.
+// listed and copied after the worker reported the end of the previous one,
+// and "Copy finished!" comes once, at the real end.
 void TestCopyJob::rangeInChunks()
 {
-    auto w = makeWindow(10, 12);
-    QVERIFY(w);
-    CvTilewright::listLimit = 5;
-    const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 12);
+    Copy copy;
+    const QVector<TileId> job = tilesOf(Example, 10, 12);
+    copy.start(Example, 10, m_source.path(), m_dest, 5);
+    QVERIFY(copy.waitForEnd());
 
-    record(w.get());
-    QList<int> chunkSizes;
-    connect(w.get(), &CvTilewright::nextCopy, this, [&w, &chunkSizes] {
-        chunkSizes << form(w).progressBar->maximum();
-    });
-    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QVERIFY(waitForIdle(w.get()));
-
-    QCOMPARE(chunkSizes, (QList<int>{6, 20, 63}));
+    QCOMPARE(copy.chunkSizes, (QList<int>{6, 20, 63}));
     QStringList expectedFiles;
     for (const TileId &t : job) {
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_source.filePath(tilePath(t))));
@@ -281,57 +315,65 @@ void TestCopyJob::rangeInChunks()
 
     // Three end reports; only the last one ends the job.
     QList<int> ends;
-    for (int i = 0; i < m_seen.size(); ++i) {
-        if (m_seen.at(i).zoom < 0)
+    for (int i = 0; i < copy.seen.size(); ++i) {
+        if (copy.seen.at(i).zoom < 0)
             ends << i;
     }
     QCOMPARE(ends, (QList<int>{6, 6 + 20 + 1, 6 + 20 + 63 + 2}));
-    for (const Seen &s : m_seen) {
-        QCOMPARE(s.idle, s.zoom < 0 && &s == &m_seen.last());
-        QCOMPARE(s.status == Finished, &s == &m_seen.last());
+    for (const Seen &s : copy.seen) {
+        QCOMPARE(s.idle, s.zoom < 0 && &s == &copy.seen.last());
+        QCOMPARE(s.status == Finished, &s == &copy.seen.last());
     }
-    QCOMPARE(w->restartZoom, 0);
-    QCOMPARE(form(w).progressBar->value(), 0);
+    QCOMPARE(copy.ended, QStringList{Finished});
+    QCOMPARE(copy.chunks.restartZoom(), 0);
+    QVERIFY(copy.chunks.tiles().empty());
+    QCOMPARE(copy.worker.queuedTiles(), 0);
 }
 
-// Stop while copying a job that has chunks left: the window is idle at once,
-// the worker finishes the tile in hand and reports the end, the window shows
-// "Copy finished!", and no further chunk starts. Also the screenshot of the
-// window while it copies.
+// Stop while copying: the window is idle at once, the worker finishes the
+// tile in hand and reports the end, the window shows "Copy finished!", and
+// no chunk left starts. Also the screenshot of the window while it copies.
 void TestCopyJob::stopEndsAfterTileInHand()
 {
-    auto w = makeWindow(10, 13);
-    QVERIFY(w);
-    CvTilewright::listLimit = 5; // one chunk per level
-    const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 13);
-    record(w.get());
-    QSignalSpy starts(w.get(), &CvTilewright::nextCopy);
-    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 40; }, 20000));
-    QCOMPARE(starts.count(), 3); // within level 12
-
-    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-copy-running.png"));
-    QVERIFY(w->grab().save(shot));
-    qInfo("window during the copy: %s", qPrintable(shot));
-
-    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+    {
+        // The window: idle at once, and "Copy finished!" once the worker is done.
+        auto w = makeWindow(10, 13);
+        QVERIFY(w);
+        record(w.get());
+        QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 40; }, 20000));
+        const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-copy-running.png"));
+        QVERIFY(w->grab().save(shot));
+        qInfo("window during the copy: %s", qPrintable(shot));
+        QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+        QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
+        QVERIFY(waitForIdle(w.get(), 10000));
+        QCOMPARE(form(w).progLab->text(), Finished);
+        QCOMPARE(form(w).progressBar->value(), 0);
+        QVERIFY(QDir(m_dest).removeRecursively() && QDir().mkpath(m_dest));
+    }
+    // The run, with chunks left at Stop: none of them starts.
+    Copy copy;
+    const QVector<TileId> job = tilesOf(Example, 10, 13);
+    copy.downloadZoom = 13;
+    copy.start(Example, 10, m_source.path(), m_dest, 5); // one chunk per level
+    QVERIFY(QTest::qWaitFor([&copy] { return copy.seen.size() >= 40; }, 20000));
+    QCOMPARE(copy.chunkSizes.size(), 3); // within level 12
+    copy.stop();
     const int filesAtStop = filesBelow(m_dest).size();
-    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
-    QVERIFY(w->tileList.empty());
-    QCOMPARE(w->restartZoom, 0);
-
-    QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), Finished, 10000);
-    QVERIFY(w->copyThread->wait(5000));
+    QVERIFY(copy.chunks.tiles().empty());
+    QCOMPARE(copy.chunks.restartZoom(), 0);
+    QVERIFY(copy.waitForEnd(10000));
     QVERIFY(deliverPostedEvents()); // the worker's last reports are handled
-    QCOMPARE(starts.count(), 3);
-    QCOMPARE(form(w).progressBar->value(), 0);
+    QCOMPARE(copy.ended, QStringList{Finished});
+    QCOMPARE(copy.chunkSizes.size(), 3);
 
     // The tiles copied are the front of the job, each reported; one end report
     // per chunk started. After the stop at most the tile in hand was finished.
     const int copied = copiedFront(job);
     QCOMPARE(filesBelow(m_dest).size(), copied);
-    QCOMPARE(m_seen.last().zoom, -1);
-    QCOMPARE(m_seen.size() - 3, copied);
+    QCOMPARE(copy.seen.last().zoom, -1);
+    QCOMPARE(copy.seen.size() - 3, copied);
     QVERIFY2(copied >= filesAtStop && copied <= filesAtStop + 1,
              qPrintable(QStringLiteral("%1 copied, %2 at Stop").arg(copied).arg(filesAtStop)));
     for (int i = 0; i < copied; ++i)
@@ -344,7 +386,7 @@ void TestCopyJob::newJobRightAfterStop()
 {
     auto w = makeWindow(10, 12);
     QVERIFY(w);
-    const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 12);
+    const QVector<TileId> job = tilesOf(mapOf(w.get())->visibleArea(), 10, 12);
     record(w.get());
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 10; }, 20000));
@@ -357,16 +399,15 @@ void TestCopyJob::newJobRightAfterStop()
     QCOMPARE(form(w).progLab->text(), Finished);
 
     // Everything after the second start belongs to the new job: all its tiles
-    // in order, then one end report.
+    // in order, then its end.
     QCOMPARE(m_seen.size() - before, job.size() + 1);
     for (int i = 0; i < job.size(); ++i) {
         const Seen &s = m_seen.at(before + i);
-        QCOMPARE(s.zoom, job.at(i).zoom);
-        QCOMPARE(s.tile, job.at(i).y);
+        QCOMPARE(s.status, QStringLiteral("Copy Level %1/Tile %2:").arg(job.at(i).zoom).arg(job.at(i).y));
         QCOMPARE(s.bar, i + 1);
         QVERIFY(!s.idle);
     }
-    QVERIFY(m_seen.last().idle);
+    QCOMPARE(m_seen.last().status, Finished);
     for (const TileId &t : job)
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_source.filePath(tilePath(t))));
 }
@@ -375,25 +416,22 @@ void TestCopyJob::newJobRightAfterStop()
 // ends after that chunk, once, with "Copy finished!".
 void TestCopyJob::lowerZoomEndsAfterChunk()
 {
-    auto w = makeWindow(10, 12);
-    QVERIFY(w);
-    CvTilewright::listLimit = 5; // level 10 first, alone
-    const QVector<TileId> first = tilesOf(w->mapWidget->visibleArea(), 10, 10);
-    record(w.get());
-    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QCOMPARE(w->restartZoom, 11);
-    form(w).zoomTo->setValue(10);
-    QVERIFY(waitForIdle(w.get()));
+    Copy copy;
+    const QVector<TileId> first = tilesOf(Example, 10, 10);
+    copy.start(Example, 10, m_source.path(), m_dest, 5); // level 10 first, alone
+    QCOMPARE(copy.chunks.restartZoom(), 11);
+    copy.downloadZoom = 10;
+    QVERIFY(copy.waitForEnd());
 
-    QCOMPARE(form(w).progLab->text(), Finished);
-    QCOMPARE(m_seen.size(), first.size() + 1);
+    QCOMPARE(copy.ended, QStringList{Finished});
+    QCOMPARE(copy.seen.size(), first.size() + 1);
     QCOMPARE(filesBelow(m_dest).size(), first.size());
     QCOMPARE(copiedFront(first), first.size());
-    QCOMPARE(w->restartZoom, 0);
+    QCOMPARE(copy.chunks.restartZoom(), 0);
 }
 
-// A copy is stopped and a download job is under way before the stopped run's
-// end report arrives: that report must not end the download.
+// A copy is stopped and a download job starts: the stopped run's end report
+// must not end the download.
 void TestCopyJob::lateReportAfterSwitchToDownload()
 {
     auto w = makeWindow(10, 12);
@@ -403,63 +441,67 @@ void TestCopyJob::lateReportAfterSwitchToDownload()
     QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 3; }, 20000));
 
     form(w).cancleButton->click();
-    // As a download job that has just started leaves the window.
-    w->downloadMode = true;
-    form(w).progLab->setText(QStringLiteral("Download Level 10/Tile 1.png :"));
-    w->setJobRunning(true);
-    QVERIFY(w->copyThread->wait(5000));
+    // Straight to the standard source and Download: whenever the stopped
+    // copy's end report arrives, the download runs to its own end.
+    chooseEntry(w.get(), 0);
+    form(w).zoomTo->setValue(10);
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
     QVERIFY(deliverPostedEvents());
-
-    QCOMPARE(m_seen.last().zoom, -1); // the end report did arrive
-    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download Level 10/Tile 1.png :"));
-    QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
-    w->setJobRunning(false);
-}
-
-void TestCopyJob::windowClosedDuringCopy_data()
-{
-    QTest::addColumn<bool>("fromReport");
-    QTest::newRow("closed from the event loop") << false;
-    QTest::newRow("closed by a receiver of a report") << true;
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download finished!"));
+    QVERIFY(!form(w).cancleButton->isEnabled());
 }
 
 // Closing the window mid-copy stops the worker after the tile in hand and
 // waits for it: no tile is copied afterwards and none is half-written.
 void TestCopyJob::windowClosedDuringCopy()
 {
-    QFETCH(bool, fromReport);
     auto w = makeWindow(10, 13);
     QVERIFY(w);
-    const QVector<TileId> job = tilesOf(w->mapWidget->visibleArea(), 10, 13);
+    const QVector<TileId> job = tilesOf(mapOf(w.get())->visibleArea(), 10, 13);
     record(w.get());
-    QElapsedTimer timer;
-    if (fromReport) {
-        connect(w->copyThread, &CopyThread::sendUpdate, this, [this, &w, &timer] {
-            if (m_seen.size() == 10) {
-                timer.start();
-                w.reset();
-            }
-        });
-    }
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([this, &w] { return m_seen.size() >= 10 || !w; }, 20000));
-
-    if (w) {
-        timer.start();
-        w.reset();
-    }
+    QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 10; }, 20000));
+    QElapsedTimer timer;
+    timer.start();
+    w.reset();
     QVERIFY2(TestTiming::within(timer.elapsed(), 2000), qPrintable(QString::number(timer.elapsed())));
     const QStringList atClose = filesBelow(m_dest);
-    const int seenAtClose = m_seen.size();
     QVERIFY(deliverPostedEvents());
     QCOMPARE(filesBelow(m_dest), atClose);
-    QCOMPARE(m_seen.size(), seenAtClose);
 
     const int copied = copiedFront(job);
     QCOMPARE(atClose.size(), copied);
     QVERIFY(copied >= 10 && copied < job.size());
     for (int i = 0; i < copied; ++i)
         QCOMPARE(readFile(m_dest + tilePath(job.at(i))), readFile(m_source.filePath(tilePath(job.at(i)))));
+}
+
+// The same when the worker goes from within a receiver of its own report (as
+// when the window is closed from there).
+void TestCopyJob::workerDeletedByAReceiverOfItsReport()
+{
+    auto copy = std::make_unique<Copy>();
+    const QVector<TileId> job = tilesOf(Example, 10, 13);
+    copy->downloadZoom = 13;
+    QElapsedTimer timer;
+    int seen = 0;
+    connect(&copy->worker, &CopyThread::sendUpdate, this, [&copy, &timer, &seen] {
+        if (++seen == 10) {
+            timer.start();
+            copy.reset();
+        }
+    });
+    copy->start(Example, 10, m_source.path(), m_dest, TileEnumerator::ListLimit);
+    QVERIFY(QTest::qWaitFor([&copy] { return !copy; }, 20000));
+    QVERIFY2(TestTiming::within(timer.elapsed(), 2000), qPrintable(QString::number(timer.elapsed())));
+    const QStringList atClose = filesBelow(m_dest);
+    QVERIFY(deliverPostedEvents());
+    QCOMPARE(filesBelow(m_dest), atClose);
+    QCOMPARE(seen, 10);
+    const int copied = copiedFront(job);
+    QCOMPARE(atClose.size(), copied);
+    QVERIFY(copied >= 10 && copied < job.size());
 }
 
 QTEST_MAIN(TestCopyJob)

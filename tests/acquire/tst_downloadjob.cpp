@@ -7,14 +7,14 @@
 #include "PostedEvents.h"
 #include "TcpRelay.h"
 #include "TestTiming.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
 
 #include "acquire/DownloadJob.h"
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/SourceAddress.h"
 #include "acquire/TileEnumerator.h"
 #include "app/window/CvTilewright.h"
-#include "mapview/widgets/CvMapWidget.h"
+#include "app/DownloadRun.h"
 #include "settings/AppConfig.h"
 
 #include <QApplication>
@@ -35,6 +35,7 @@ Q_DECLARE_METATYPE(GeoArea)
 #include "TestFiles.h"
 
 using namespace TestFiles;
+using namespace WindowSteps;
 
 namespace {
 
@@ -57,6 +58,52 @@ bool setFileTime(const QString &path, const QDateTime &time)
     return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
+SourceAddress::TileSource listedServer(const QString &address)
+{
+    SourceAddress::TileSource source;
+    source.sourceKind = 3;
+    source.sourceFolder = address;
+    return source;
+}
+
+// A job driven as the window drives it, without the window: the run reads
+// the source, the proxy and the download zoom from here, and what it and
+// the job tell the status line is kept.
+struct Run
+{
+    SourceAddress::TileSource source;
+    ProxySettings proxy;
+    int downloadZoom = 12;
+    DownloadJob job;
+    DownloadRun run;
+    QStringList texts;
+    QList<int> chunks; // the entries of each chunk listed
+    int restarts = 0;
+    QStringList ended;
+
+    explicit Run(const SourceAddress::TileSource &from) : source(from)
+    {
+        run.setInputs(DownloadRun::Inputs{[this] { return source; }, [this] { return proxy; },
+                                          [this] { return downloadZoom; }});
+        QObject::connect(&run, &DownloadRun::barRange, [this](int, int maximum) { chunks << maximum; });
+        QObject::connect(&run, &DownloadRun::restarting, [this] { ++restarts; });
+        QObject::connect(&run, &DownloadRun::entryText, [this](const QString &text) { texts << text; });
+        QObject::connect(&run, &DownloadRun::waitText, [this](const QString &text) { texts << text; });
+        QObject::connect(&run, &DownloadRun::ended, [this](const QString &text) { ended << text; });
+    }
+    void start(const GeoArea &area, int fromZoom, const QString &dest, int listLimit = TileEnumerator::ListLimit)
+    {
+        run.start(&job, DownloadRun::Job{area, fromZoom, source.sourceKind, dest, listLimit});
+    }
+    // Starts the job and waits for its end text.
+    bool finish(const GeoArea &area, int fromZoom, const QString &dest, int timeoutMs = 60000)
+    {
+        ended.clear();
+        start(area, fromZoom, dest);
+        return QTest::qWaitFor([this] { return !ended.isEmpty(); }, timeoutMs);
+    }
+};
+
 } // namespace
 
 class TestDownloadJob : public QObject
@@ -66,9 +113,9 @@ class TestDownloadJob : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
 
     void exampleArea();
+    void chunksGoOnWithoutUserAction_data();
     void chunksGoOnWithoutUserAction();
     void httpsTileServer();
     void internalServerPause();
@@ -79,7 +126,6 @@ private slots:
     void serverPushback();
     void emptyJobEnds();
     void destinationStaysForTheJob();
-    void restartAboveLoweredZoomEnds();
     void rejectedHostSendsNothing();
     void explicitProxyOnTheJob();
     void unsafeThemeFormat();
@@ -164,12 +210,6 @@ void TestDownloadJob::init()
     m_dest = driveC + QStringLiteral("/temp/");
     QVERIFY(QDir().mkpath(m_dest));
     m_logStart = m_nginx.completeAccessLog().size();
-    CvTilewright::listLimit = TileEnumerator::ListLimit;
-}
-
-void TestDownloadJob::cleanup()
-{
-    CvTilewright::listLimit = TileEnumerator::ListLimit;
 }
 
 // A window whose map shows (nearly exactly) the given area at the given zoom.
@@ -181,8 +221,9 @@ std::unique_ptr<CvTilewright> TestDownloadJob::makeWindow(const GeoArea &view, i
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
     const QSize size = mapSize(view, zoom);
-    w->mapWidget->setFixedSize(size);
-    if (!QTest::qWaitFor([&] { return w->mapWidget->size() == size && w->mapWidget->mapZoom() == zoom; }, 10000))
+    CvMapWidget *map = mapOf(w.get());
+    map->setFixedSize(size);
+    if (!QTest::qWaitFor([&] { return map->size() == size && map->mapZoom() == zoom; }, 10000))
         return nullptr;
     if (form(w).tilesFolder->text() != m_dest)
         return nullptr;
@@ -196,7 +237,7 @@ bool TestDownloadJob::pressDownloadAndWait(CvTilewright *w, int timeoutMs)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
-        if (form(w).downloadButton->isEnabled() && w->tileList.empty())
+        if (form(w).downloadButton->isEnabled())
             return true;
         QTest::qWait(20);
     }
@@ -236,7 +277,7 @@ void TestDownloadJob::exampleArea()
     auto w = makeWindow(Example, 12);
     QVERIFY(w);
     for (int z = 12; z <= 12; ++z) {
-        const auto shown = TileEnumerator::levelRange(w->mapWidget->visibleArea(), z);
+        const auto shown = TileEnumerator::levelRange(mapOf(w.get())->visibleArea(), z);
         const auto wanted = TileEnumerator::levelRange(Example, z);
         QCOMPARE(shown.xMin, wanted.xMin);
         QCOMPARE(shown.xMax, wanted.xMax);
@@ -249,7 +290,13 @@ void TestDownloadJob::exampleArea()
     // 304 (nginx compares the times exactly).
     QVERIFY(setFileTime(m_dest + QStringLiteral("12/2161/1432.png"), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC)));
 
-    QVERIFY(pressDownloadAndWait(w.get()));
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    // What the user sees while a job runs.
+    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
+    QVERIFY(w->grab().save(shot));
+    qInfo("window during the download: %s", qPrintable(shot));
+    QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
+    QVERIFY(QTest::qWaitFor([&w] { return form(w).downloadButton->isEnabled(); }, 60000));
     QCOMPARE(form(w).progLab->text(), Finished);
     QVERIFY(!form(w).cancleButton->isEnabled());
     QVERIFY(form(w).okButton->isEnabled() && form(w).urlButton->isEnabled() && form(w).browseButton->isEnabled());
@@ -268,35 +315,39 @@ void TestDownloadJob::exampleArea()
     QCOMPARE(jobRequests(), expectedRequests);
 }
 
+void TestDownloadJob::chunksGoOnWithoutUserAction_data()
+{
+    QTest::addColumn<int>("downloadZoom");
+    QTest::addColumn<QList<int>>("chunks");
+    QTest::newRow("up to 12") << 12 << QList<int>{6, 20, 63};
+    QTest::newRow("lowered to 10") << 10 << QList<int>{6};
+}
+
 // Levels 10 to 12 hold 6, 20 and 63 tiles; with a limit of 5 every level is a
 // chunk of its own, and each next chunk starts by itself.
 void TestDownloadJob::chunksGoOnWithoutUserAction()
 {
-    auto w = makeWindow(Example, 10);
-    QVERIFY(w);
-    CvTilewright::listLimit = 5;
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
-    form(w).zoomTo->setValue(12);
-    QCOMPARE(form(w).zoomTo->value(), 12);
+    QFETCH(int, downloadZoom);
+    QFETCH(QList<int>, chunks);
+    Run job(listedServer(m_nginx.httpUrl() + QLatin1Char('/')));
+    // Lowered while the first chunk is fetched, the download zoom ends the job
+    // with that chunk.
+    QObject::connect(&job.run, &DownloadRun::barRange, [&job, downloadZoom] { job.downloadZoom = downloadZoom; });
+    job.start(Example, 10, m_dest, 5);
+    QCOMPARE(job.run.chunks().restartZoom(), 11);
+    QTRY_COMPARE_WITH_TIMEOUT(job.ended.size(), 1, 60000);
+    QCOMPARE(job.ended.first(), Finished);
+    QCOMPARE(job.chunks, chunks);
+    QCOMPARE(job.restarts, downloadZoom == 12 ? 2 : 1);
+    QCOMPARE(job.run.chunks().restartZoom(), 0);
 
-    QList<int> chunkSizes;
-    connect(w.get(), &CvTilewright::nextDownload, this, [&w, &chunkSizes] {
-        if (form(w).progressBar->value() == 1) // a fresh chunk
-            chunkSizes << form(w).progressBar->maximum();
-    });
-    QSignalSpy restarts(w.get(), &CvTilewright::restartDownload);
-    QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(form(w).progLab->text(), Finished);
-    QCOMPARE(restarts.count(), 2);
-    QCOMPARE(chunkSizes, (QList<int>{6, 20, 63}));
-    QCOMPARE(w->restartZoom, 0);
-
-    QStringList expected;
-    for (const TileId &t : tilesOf(Example, 10, 12)) {
+    QStringList expected, requests;
+    for (const TileId &t : tilesOf(Example, 10, 9 + chunks.size())) {
         expected << tilePath(t);
+        requests << QStringLiteral("GET /") + tilePath(t) + QStringLiteral(" 200");
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
     }
+    QCOMPARE(jobRequests(), requests);
     expected.sort();
     QCOMPARE(filesBelow(m_dest), expected);
 }
@@ -307,9 +358,8 @@ void TestDownloadJob::httpsTileServer()
 {
     auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
     QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpsUrl() + QStringLiteral("/holes/");
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    chooseServer(w.get(), m_nginx.httpsUrl() + QStringLiteral("/holes/"));
+    const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), 12, 12);
     for (const TileId &t : tiles)
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
     QVERIFY(pressDownloadAndWait(w.get()));
@@ -335,9 +385,8 @@ void TestDownloadJob::internalServerPause()
     AppConfig::reload();
     auto w = makeWindow(area(10.0, 47.5, 10.1, 47.4), 12);
     QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
-    const int tiles = int(tilesOf(w->mapWidget->visibleArea(), 12, 12).size());
+    chooseServer(w.get(), m_nginx.httpUrl() + QLatin1Char('/'));
+    const int tiles = int(tilesOf(mapOf(w.get())->visibleArea(), 12, 12).size());
     QElapsedTimer clock;
     clock.start();
     const bool done = pressDownloadAndWait(w.get());
@@ -353,35 +402,25 @@ void TestDownloadJob::internalServerPause()
 // keeps its old file, nothing partial is left, and the job is over.
 void TestDownloadJob::stopKeepsThePreviousTile()
 {
-    auto w = makeWindow(area(10.0, 47.5, 10.05, 47.45), 12);
-    QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/slow/big/");
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    Run job(listedServer(m_nginx.httpUrl() + QStringLiteral("/slow/big/")));
+    const QVector<TileId> tiles = tilesOf(area(10.0, 47.5, 10.05, 47.45), 12, 12);
     QVERIFY(tiles.size() >= 3);
     const QString first = tilePath(tiles[0]), second = tilePath(tiles[1]);
     QVERIFY(QFileInfo::exists(m_root.filePath(QStringLiteral("big/") + second)));
     QVERIFY(writeFile(m_dest + first, Old));
     QVERIFY(writeFile(m_dest + second, Old));
 
-    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    job.start(area(10.0, 47.5, 10.05, 47.45), 12, m_dest);
     const QString secondStatus = QStringLiteral("Download Level 12/Tile %1.png :").arg(tiles[1].y);
-    QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(), secondStatus, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(job.texts.contains(secondStatus), 60000);
     // The second tile is coming in: part of its body is there.
     qint64 received = 0;
-    connect(w->downloadJob, &DownloadJob::downloadProgress, this, [&received](qint64 bytes, qint64) { received = bytes; });
-    QTRY_VERIFY_WITH_TIMEOUT(w->downloadJob->reply() && received > 0, 20000);
+    connect(&job.job, &DownloadJob::downloadProgress, this, [&received](qint64 bytes, qint64) { received = bytes; });
+    QTRY_VERIFY_WITH_TIMEOUT(job.job.reply() && received > 0, 20000);
 
-    // What the user sees while a job runs.
-    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
-    QVERIFY(w->grab().save(shot));
-    qInfo("window during the download: %s", qPrintable(shot));
-    QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
-
-    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
-    QCOMPARE(form(w).progLab->text(), Canceled);
-    QVERIFY(w->tileList.empty());
-    QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
+    job.run.stop();
+    QVERIFY(!job.run.running());
+    QVERIFY(job.run.chunks().tiles().empty());
     // The first tile reaches the disk on the writer's thread.
     QTRY_COMPARE_WITH_TIMEOUT(readFile(m_dest + first), readFile(m_root.filePath(QStringLiteral("big/") + first)), 20000);
     QVERIFY(deliverPostedEvents());
@@ -389,7 +428,7 @@ void TestDownloadJob::stopKeepsThePreviousTile()
     QStringList expected{first, second};
     expected.sort();
     QCOMPARE(filesBelow(m_dest), expected);
-    QCOMPARE(form(w).progLab->text(), Canceled);
+    QVERIFY(job.ended.isEmpty()); // a stopped job reports no end of its own
 }
 
 void TestDownloadJob::failedTilesAreSkipped_data()
@@ -421,9 +460,8 @@ void TestDownloadJob::failedTilesAreSkipped()
 
     auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
     QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + prefix;
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    chooseServer(w.get(), m_nginx.httpUrl() + prefix);
+    const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), 12, 12);
     for (const TileId &t : tiles)
         QVERIFY(writeFile(m_dest + tilePath(t), Old));
 
@@ -469,20 +507,20 @@ void TestDownloadJob::failedTilesAreSkipped()
 // and says why. A single column that cannot be written is passed over.
 void TestDownloadJob::unwritableDestination()
 {
-    QVERIFY(writeFile(m_dest + QStringLiteral("blocked"), "a file, not a folder"));
+    // The window starts with a destination that is a file, not a folder.
+    QVERIFY(QDir(m_dest).removeRecursively());
+    QVERIFY(writeFile(QDir::cleanPath(m_dest), "a file, not a folder"));
     auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
     QVERIFY(w);
-    w->destFolder = m_dest + QStringLiteral("blocked/");
     QVERIFY(pressDownloadAndWait(w.get(), 10000));
-    QCOMPARE(form(w).progLab->text(),
-             QStringLiteral("Download failed: no tile could be written to %1").arg(w->destFolder));
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download failed: no tile could be written to %1").arg(m_dest));
     QVERIFY(jobRequests().isEmpty());
     QVERIFY(!form(w).cancleButton->isEnabled());
 
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), 12, 12);
     QVERIFY(tiles.front().x != tiles.back().x);
+    QVERIFY(QFile::remove(QDir::cleanPath(m_dest)));
     QVERIFY(writeFile(m_dest + QStringLiteral("12/%1").arg(tiles.front().x), "blocks the first column"));
-    w->destFolder = m_dest;
     QVERIFY(pressDownloadAndWait(w.get()));
     const int blocked = int(std::count_if(tiles.begin(), tiles.end(), [&tiles](const TileId &t) { return t.x == tiles.front().x; }));
     QCOMPARE(form(w).progLab->text(),
@@ -500,8 +538,7 @@ void TestDownloadJob::serverPushback()
 {
     auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
     QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/busy/");
+    chooseServer(w.get(), m_nginx.httpUrl() + QStringLiteral("/busy/"));
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(),
                               QStringLiteral("The server asked to wait: asking again in 120 s (HTTP 503)"), 20000);
@@ -510,11 +547,10 @@ void TestDownloadJob::serverPushback()
     qInfo("window while the server asks to wait: %s", qPrintable(shot));
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);
-    QVERIFY(!w->downloadJob->busy());
     QVERIFY(form(w).downloadButton->isEnabled());
     QCOMPARE(jobRequests().size(), 1);
 
-    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/refuse/");
+    chooseServer(w.get(), m_nginx.httpUrl() + QStringLiteral("/refuse/"));
     QVERIFY(pressDownloadAndWait(w.get()));
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Download stopped: the server refused 3 requests in a row (HTTP 403): "
                                                      "Blocked: see the tile usage policy"));
@@ -529,14 +565,14 @@ void TestDownloadJob::emptyJobEnds()
     auto w = makeWindow(area(-250.0, 60.0, -200.0, 30.0), 3);
     QVERIFY(w);
     // The stored view is read into the grid; the map is dragged out of it.
-    CvMapWidget *map = w->mapWidget;
+    CvMapWidget *map = mapOf(w.get());
     for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseMove, QEvent::MouseButtonRelease}) {
         const QPoint at(type == QEvent::MouseButtonPress ? 2 : map->width() - 2, map->height() / 2);
         QMouseEvent event(type, at, map->mapToGlobal(at), Qt::LeftButton,
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(map, &event);
     }
-    QVERIFY(w->mapWidget->visibleArea().east < -180.0);
+    QVERIFY(mapOf(w.get())->visibleArea().east < -180.0);
     QVERIFY(pressDownloadAndWait(w.get(), 5000));
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Nothing to download: the area holds no tile at these zoom levels"));
     QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
@@ -548,51 +584,41 @@ void TestDownloadJob::emptyJobEnds()
 // for its end text.
 void TestDownloadJob::destinationStaysForTheJob()
 {
-    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
+    const QString other = m_work.filePath(QStringLiteral("D/mapdata/maps/earth/other/"));
+    QVERIFY(QDir().mkpath(other));
+    const QString theme = m_work.filePath(QStringLiteral("other.dgml"));
+    // The theme's server is the test's: a listed server gives way to the
+    // theme once one is imported.
+    QVERIFY(writeFile(theme, "<dgml><sourcedir format=\"png\">earth/other</sourcedir>"
+                             "<storageLayout mode=\"OpenStreetMap\"/><downloadUrl protocol=\"http\" host=\"127.0.0.1\""
+                             " path=\"/{zoomLevel}/{x}/{y}.png\" port=\"" + QByteArray::number(m_nginx.httpPort()) + "\"/></dgml>"));
+    const GeoArea view = area(10.0, 47.5, 10.1, 47.4);
+    auto w = makeWindow(view, 12);
     QVERIFY(w);
-    const QString other = m_dest + QStringLiteral("other/");
+    // Slow tiles keep the job running while the theme comes in.
+    chooseServer(w.get(), m_nginx.httpUrl() + QStringLiteral("/slow/big/"));
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    w->destFolder = other;
-    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
+    QVERIFY(!importTheme(w.get(), theme).isEmpty());
+    QCOMPARE(form(w).tilesFolder->text(), other);
+    QVERIFY(!form(w).downloadButton->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 60000);
     QCOMPARE(form(w).progLab->text(), Finished);
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), 12, 12);
     QStringList expected;
     for (const TileId &t : tiles)
         expected << tilePath(t);
     expected.sort();
     QCOMPARE(filesBelow(m_dest), expected);
-    QVERIFY(!QFileInfo::exists(other));
+    QVERIFY(filesBelow(other).isEmpty());
 }
 
-// The download zoom was lowered below the level of the next chunk while the
-// first chunk was fetched: the job ends with that chunk.
-void TestDownloadJob::restartAboveLoweredZoomEnds()
-{
-    auto w = makeWindow(Example, 10);
-    QVERIFY(w);
-    CvTilewright::listLimit = 5; // level 10 first, alone
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
-    form(w).zoomTo->setValue(12);
-    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
-    QCOMPARE(w->restartZoom, 11);
-    form(w).zoomTo->setValue(10);
-    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
-    QCOMPARE(form(w).progLab->text(), Finished);
-    QCOMPARE(w->restartZoom, 0);
-    QVERIFY(!form(w).cancleButton->isEnabled());
-    QStringList levelTen;
-    for (const TileId &t : tilesOf(Example, 10, 10))
-        levelTen << QStringLiteral("GET /") + tilePath(t) + QStringLiteral(" 200");
-    QCOMPARE(jobRequests(), levelTen);
-}
 
 void TestDownloadJob::rejectedHostSendsNothing()
 {
     auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
     QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QStringLiteral("/google/");
+    const QString google = m_nginx.httpUrl() + QStringLiteral("/google/");
+    chooseServer(w.get(), google);
     QString boxText;
     answerNextModal([&boxText](QWidget *dialog) {
         if (auto *box = qobject_cast<QMessageBox *>(dialog))
@@ -600,7 +626,7 @@ void TestDownloadJob::rejectedHostSendsNothing()
         dialog->close();
     });
     QVERIFY(pressDownloadAndWait(w.get(), 10000));
-    QCOMPARE(boxText, QStringLiteral("Download from host %1 rejected!").arg(w->sourceFolder));
+    QCOMPARE(boxText, QStringLiteral("Download from host %1 rejected!").arg(google));
     QCOMPARE(form(w).progLab->text(), Canceled);
     QVERIFY(jobRequests().isEmpty());
     QVERIFY(filesBelow(m_dest).isEmpty());
@@ -610,15 +636,12 @@ void TestDownloadJob::rejectedHostSendsNothing()
 // the tile server's address is unreachable, the proxy (nginx) answers.
 void TestDownloadJob::explicitProxyOnTheJob()
 {
-    auto w = makeWindow(area(10.0, 47.5, 10.1, 47.4), 12);
-    QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = QStringLiteral("http://127.0.0.1:%1/").arg(ServerFixture::freePort());
-    w->useProxy = true;
-    w->proxyHost = QStringLiteral("127.0.0.1");
-    w->proxyPort = m_nginx.httpPort();
-    QVERIFY(pressDownloadAndWait(w.get()));
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    Run job(listedServer(QStringLiteral("http://127.0.0.1:%1/").arg(ServerFixture::freePort())));
+    job.proxy = ProxySettings{QStringLiteral("127.0.0.1"), m_nginx.httpPort(), QString(), QString(), true};
+    const GeoArea view = area(10.0, 47.5, 10.1, 47.4);
+    QVERIFY(job.finish(view, 12, m_dest));
+    QCOMPARE(job.ended, QStringList{Finished});
+    const QVector<TileId> tiles = tilesOf(view, 12, 12);
     QVERIFY(!tiles.empty());
     for (const TileId &t : tiles)
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
@@ -628,19 +651,20 @@ void TestDownloadJob::explicitProxyOnTheJob()
 // plain extension, and the status line says so.
 void TestDownloadJob::unsafeThemeFormat()
 {
-    auto w = makeWindow(area(10.0, 47.5, 10.1, 47.4), 12);
-    QVERIFY(w);
-    w->sourceKind = 3;
-    w->themeActive = true;
-    w->themeProtocol = QStringLiteral("http");
-    w->themeHost = QStringLiteral("127.0.0.1");
-    w->themePort = QString::number(m_nginx.httpPort());
-    w->themePath = QStringLiteral("/");
-    w->themeStorageMode = QStringLiteral("OpenStreetMap");
-    w->themeFormat = QStringLiteral("../../../escaped");
-    QVERIFY(pressDownloadAndWait(w.get()));
-    QVERIFY2(form(w).progLab->text().contains(QLatin1String(".escaped")), qPrintable(form(w).progLab->text()));
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), 12, 12);
+    SourceAddress::TileSource source;
+    source.sourceKind = 3;
+    source.themeActive = true;
+    source.themeProtocol = QStringLiteral("http");
+    source.themeHost = QStringLiteral("127.0.0.1");
+    source.themePort = QString::number(m_nginx.httpPort());
+    source.themePath = QStringLiteral("/");
+    source.themeStorageMode = QStringLiteral("OpenStreetMap");
+    source.themeFormat = QStringLiteral("../../../escaped");
+    Run job(source);
+    const GeoArea view = area(10.0, 47.5, 10.1, 47.4);
+    QVERIFY(job.finish(view, 12, m_dest));
+    QVERIFY2(!job.texts.filter(QLatin1String(".escaped")).isEmpty(), qPrintable(job.texts.join(QLatin1Char('|'))));
+    const QVector<TileId> tiles = tilesOf(view, 12, 12);
     QStringList expected;
     for (const TileId &t : tiles) {
         const QString name = QStringLiteral("%1/%2/%3.escaped").arg(t.zoom).arg(t.x).arg(t.y);
@@ -691,7 +715,7 @@ void TestDownloadJob::elevationArchives()
 
     auto w = makeWindow(view, zoom);
     QVERIFY(w);
-    w->sourceKind = 2;
+    chooseEntry(w.get(), 2);
     QStringList statuses;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&w, &statuses] {
@@ -743,9 +767,9 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     qputenv("TILEWRIGHT_SRTM_URL", QStringLiteral("https://127.0.0.1:%1/srtm/version2_1/SRTM3").arg(relay.port()).toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", slow.caFile().toUtf8());
     AppConfig::reload();
-    auto w = makeWindow(area(-1.9, 0.9, 0.9, -1.9), 7);
-    QVERIFY(w);
-    w->sourceKind = 2;
+    SourceAddress::TileSource srtm;
+    srtm.sourceKind = 2;
+    Run job(srtm);
     QVERIFY(writeFile(m_dest + QStringLiteral("Africa/S01W001.hgt.zip"), Old));
 
     QElapsedTimer stall;
@@ -756,26 +780,27 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     });
     stall.start();
     beat.start(1);
-    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    const GeoArea view = area(-1.9, 0.9, 0.9, -1.9);
+    job.start(view, 7, m_dest);
     // Under way: a transfer started and its connection reached the server.
     // Seen once is enough (the macro looks again, and may fall between two
     // archives).
     bool underWay = false;
     const auto transferUnderWay = [&] {
         if (!underWay)
-            underWay = w->downloadJob->archiveInFlight() && relay.connections() > 0;
+            underWay = job.job.archiveInFlight() && relay.connections() > 0;
         return underWay;
     };
     QTRY_VERIFY_WITH_TIMEOUT(transferUnderWay(), 20000);
-    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download SRTM (Africa):"));
-    auto *archives = w->downloadJob->findChild<ArchiveTransfer *>();
+    QCOMPARE(job.texts.last(), QStringLiteral("Download SRTM (Africa):"));
+    auto *archives = job.job.findChild<ArchiveTransfer *>();
     QVERIFY(archives);
     QSignalSpy transferEnded(archives, &ArchiveTransfer::finished);
     QElapsedTimer sinceStop;
     sinceStop.start();
-    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
-    QCOMPARE(form(w).progLab->text(), Canceled);
-    QVERIFY(form(w).downloadButton->isEnabled());
+    job.run.stop(); // what Stop does
+    QVERIFY(!job.run.running() && !job.job.busy());
+    const int texts = job.texts.size();
     // The stopped transfer ends (a transfer checks Stop at least once a
     // second) and reports it; the window lets it go.
     QTRY_VERIFY_WITH_TIMEOUT(transferEnded.count() >= 1, 20000);
@@ -791,14 +816,16 @@ void TestDownloadJob::stopDuringArchiveTransfer()
     QCOMPARE(filesBelow(m_dest), QStringList{QStringLiteral("Africa/S01W001.hgt.zip")});
     QCOMPARE(transferEnded.count(), 1);
     QVERIFY(slow.completeAccessLog().size() <= 1); // nothing was asked after Stop
-    QCOMPARE(form(w).progLab->text(), Canceled); // the ended transfer does not go on
+    // The ended transfer does not go on, nor end the stopped job.
+    QCOMPARE(job.texts.size(), texts);
+    QVERIFY(job.ended.isEmpty());
 
     // A new job right after Stop runs normally.
     qputenv("TILEWRIGHT_SRTM_URL", (m_nginx.httpsUrl() + QStringLiteral("/srtm/version2_1/SRTM3")).toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", m_nginx.caFile().toUtf8());
     AppConfig::reload();
-    QVERIFY(pressDownloadAndWait(w.get()));
-    QCOMPARE(form(w).progLab->text(), Finished);
+    QVERIFY(job.finish(view, 7, m_dest));
+    QCOMPARE(job.ended, QStringList{Finished});
     QCOMPARE(filesBelow(m_dest).size(), 4);
 }
 
@@ -823,37 +850,26 @@ void TestDownloadJob::webMapService()
         m_mapProxy = std::make_unique<MapProxyFixture>();
         QVERIFY2(m_mapProxy->start(), qPrintable(m_mapProxy->errorString()));
     }
-    auto w = makeWindow(area(10.0, 47.5, 10.2, 47.3), 12);
-    QVERIFY(w);
-    w->sourceKind = 3;
-    w->tileLayout = false;
-    w->sourceFolder = m_mapProxy->url();
-    if (theme) {
-        w->themeActive = true;
-        w->themeHost = QStringLiteral("127.0.0.1");
-        w->themePort = QString::number(m_mapProxy->port());
-        w->themePath = QStringLiteral("/service");
-        w->themeQuery = QStringLiteral("layers=esat");
-        w->themeStorageMode = QStringLiteral("WebMapService");
-        w->themeFormat = format;
-    }
-    QVERIFY(pressDownloadAndWait(w.get(), 120000));
-
-    SourceAddress::TileSource source;
-    source.sourceKind = 3;
+    SourceAddress::TileSource source = listedServer(m_mapProxy->url());
     source.tileLayout = false;
-    source.themeActive = theme;
-    source.sourceFolder = w->sourceFolder;
-    source.themeHost = w->themeHost;
-    source.themePort = w->themePort;
-    source.themePath = w->themePath;
-    source.themeQuery = w->themeQuery;
-    source.themeStorageMode = w->themeStorageMode;
-    source.themeFormat = w->themeFormat;
+    if (theme) {
+        source.themeActive = true;
+        source.themeHost = QStringLiteral("127.0.0.1");
+        source.themePort = QString::number(m_mapProxy->port());
+        source.themePath = QStringLiteral("/service");
+        source.themeQuery = QStringLiteral("layers=esat");
+        source.themeStorageMode = QStringLiteral("WebMapService");
+        source.themeFormat = format;
+    }
+    Run job(source);
+    const GeoArea view = area(10.0, 47.5, 10.2, 47.3);
+    QVERIFY(job.finish(view, 12, m_dest, 120000));
+
+    // A theme without format is asked for as png.
     if (theme)
-        QCOMPARE(w->themeFormat, QStringLiteral("png"));
+        source.themeFormat = QStringLiteral("png");
     int images = 0, documents = 0;
-    for (const TileId &t : tilesOf(w->mapWidget->visibleArea(), 12, 12)) {
+    for (const TileId &t : tilesOf(view, 12, 12)) {
         const QString url = SourceAddress::downloadAddress(source, t).text;
         QVERIFY(url.contains(QLatin1String("esat")));
         QByteArray type;
@@ -868,7 +884,7 @@ void TestDownloadJob::webMapService()
         }
     }
     qInfo("WMS tiles: %d images stored, %d documents refused", images, documents);
-    QCOMPARE(form(w).progLab->text(), Finished);
+    QCOMPARE(job.ended, QStringList{Finished});
     QVERIFY(images > 0);
     QCOMPARE(documents, 0);
 }

@@ -3,7 +3,7 @@
 // job that starts shows its size.
 #include "NginxFixture.h"
 #include "TestFiles.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
 #include "app/window/CvTilewright.h"
 #include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
@@ -16,6 +16,7 @@
 #include <QtTest>
 
 using namespace TestFiles;
+using namespace WindowSteps;
 
 namespace {
 
@@ -113,12 +114,14 @@ void TestJobGuard::cleanup()
 std::unique_ptr<CvTilewright> TestJobGuard::makeWindow(int downloadZoom)
 {
     storeMapView(World, 1);
-    auto w = std::make_unique<CvTilewright>();
-    w->mapWidget->setFixedSize(mapSize(World, 1));
-    // A folder of its own per window: tiles of an earlier test would be
-    // asked for conditionally and end as unchanged, not stored.
+    // A destination of its own per window (the default one, on a drive of its
+    // own): tiles of an earlier test would be asked for conditionally and end
+    // as unchanged, not stored.
     static int windows = 0;
-    w->destFolder = m_work.filePath(QStringLiteral("dest%1/").arg(++windows));
+    qputenv("TILEWRIGHT_ROOT_C", m_work.filePath(QStringLiteral("C%1").arg(++windows)).toUtf8());
+    AppConfig::reload();
+    auto w = std::make_unique<CvTilewright>();
+    mapOf(w.get())->setFixedSize(mapSize(World, 1));
     form(w).zoomTo->setValue(downloadZoom);
     return w;
 }
@@ -146,19 +149,14 @@ void TestJobGuard::publicServerGetsNoBulkJob()
         }
     });
     QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), sink.serverPort()));
-    const QString publicServer = QStringLiteral("https://tile.openstreetmap.org:%1/").arg(sink.serverPort());
+    const QString publicServer = QStringLiteral("http://tile.openstreetmap.org:%1/").arg(sink.serverPort());
     if (!listed) {
         qputenv("TILEWRIGHT_OSM_TILE_URL", publicServer.toUtf8());
         AppConfig::reload();
     }
     auto w = makeWindow(7);
-    if (listed) {
-        w->sourceKind = 3;
-        w->sourceFolder = publicServer;
-    }
-    w->useProxy = true;
-    w->proxyHost = QStringLiteral("127.0.0.1");
-    w->proxyPort = sink.serverPort();
+    if (listed)
+        chooseServer(w.get(), publicServer);
     QCOMPARE(form(w).zoomTo->value(), 7);
 
     {
@@ -166,14 +164,12 @@ void TestJobGuard::publicServerGetsNoBulkJob()
         form(w).downloadButton->click();
         QCOMPARE(answers.texts.size(), 1);
         const QString text = answers.texts.first();
-        QVERIFY(tilesInView(w->mapWidget->visibleArea(), 7) > 5000);
+        QVERIFY(tilesInView(mapOf(w.get())->visibleArea(), 7) > 5000);
         QVERIFY2(text.contains(QStringLiteral("usage policy")) && text.contains(QStringLiteral("offline use"))
-                     && text.contains(QLocale().toString(tilesInView(w->mapWidget->visibleArea(), 7))) && text.contains(QStringLiteral("TILEWRIGHT_OSM_TILE_URL")),
+                     && text.contains(QLocale().toString(tilesInView(mapOf(w.get())->visibleArea(), 7))) && text.contains(QStringLiteral("TILEWRIGHT_OSM_TILE_URL")),
                  qPrintable(text));
     }
-    QVERIFY(!w->downloadJob); // nothing was sent, nothing is waiting
-    QVERIFY(w->tileList.empty());
-    QVERIFY(form(w).downloadButton->isEnabled());
+    QVERIFY(form(w).downloadButton->isEnabled()); // nothing was sent, nothing is waiting
     QVERIFY(!form(w).cancleButton->isEnabled());
     QVERIFY(form(w).progLab->text().startsWith(QStringLiteral("Download refused")));
     QCoreApplication::processEvents();
@@ -186,8 +182,8 @@ void TestJobGuard::publicServerGetsNoBulkJob()
         form(w).downloadButton->click();
         QVERIFY(answers.texts.isEmpty());
     }
-    QVERIFY(w->downloadJob);
-    QCOMPARE(form(w).progLab->toolTip(), countText(w->mapWidget->visibleArea(), 5));
+    QVERIFY(form(w).cancleButton->isEnabled());
+    QCOMPARE(form(w).progLab->toolTip(), countText(mapOf(w.get())->visibleArea(), 5));
     QTRY_VERIFY_WITH_TIMEOUT(connections >= 1, 20000); // the first request, to the loopback proxy
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);
@@ -204,7 +200,7 @@ void TestJobGuard::otherServerRunsTheSameJob()
         form(w).downloadButton->click();
         QVERIFY(answers.texts.isEmpty());
     }
-    QCOMPARE(form(w).progLab->toolTip(), countText(w->mapWidget->visibleArea(), 7));
+    QCOMPARE(form(w).progLab->toolTip(), countText(mapOf(w.get())->visibleArea(), 7));
     QCOMPARE(form(w).progressBar->toolTip(), form(w).progLab->toolTip());
     QVERIFY(!form(w).downloadButton->isEnabled());
     QVERIFY(m_nginx.waitForAccessLog(3).size() >= 3);
@@ -225,8 +221,7 @@ void TestJobGuard::largeJobAsksFirst()
 {
     QFETCH(bool, yes);
     auto w = makeWindow(9);
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
+    chooseServer(w.get(), m_nginx.httpUrl() + QLatin1Char('/'));
     form(w).zoomTo->setValue(9);
     QCOMPARE(form(w).zoomTo->value(), 9);
     const int before = m_nginx.completeAccessLog().size();
@@ -235,20 +230,18 @@ void TestJobGuard::largeJobAsksFirst()
         form(w).downloadButton->click();
         QCOMPARE(answers.texts.size(), 1);
         const QString text = answers.texts.first();
-        QVERIFY2(text.contains(QLocale().toString(tilesInView(w->mapWidget->visibleArea(), 9)) + QStringLiteral(" tiles")) && text.contains(QStringLiteral("GiB"))
+        QVERIFY2(text.contains(QLocale().toString(tilesInView(mapOf(w.get())->visibleArea(), 9)) + QStringLiteral(" tiles")) && text.contains(QStringLiteral("GiB"))
                      && text.contains(QStringLiteral("Start it?")),
                  qPrintable(text));
     }
     if (!yes) {
-        QVERIFY(!w->downloadJob);
-        QVERIFY(w->tileList.empty());
-        QVERIFY(form(w).downloadButton->isEnabled());
+        QVERIFY(form(w).downloadButton->isEnabled() && !form(w).cancleButton->isEnabled());
         QCOMPARE(form(w).progLab->text(),
-                 QStringLiteral("Not started: %1 tiles.").arg(QLocale().toString(tilesInView(w->mapWidget->visibleArea(), 9))));
+                 QStringLiteral("Not started: %1 tiles.").arg(QLocale().toString(tilesInView(mapOf(w.get())->visibleArea(), 9))));
         QCOMPARE(m_nginx.completeAccessLog().size(), before);
         return;
     }
-    QVERIFY(!w->tileList.empty());
+    QVERIFY(form(w).cancleButton->isEnabled());
     QVERIFY(m_nginx.waitForAccessLog(before + 1).size() >= before + 1);
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
     QCOMPARE(form(w).progLab->text(), Canceled);
@@ -264,8 +257,7 @@ void TestJobGuard::questionKnowsThePaceOfTheLastJob()
     QCOMPARE(form(w).progLab->toolTip(), form(w).progLab->text());
     QVERIFY(form(w).progressBar->toolTip().isEmpty());
 
-    w->sourceKind = 3;
-    w->sourceFolder = m_nginx.httpUrl() + QLatin1Char('/');
+    chooseServer(w.get(), m_nginx.httpUrl() + QLatin1Char('/'));
     form(w).zoomTo->setValue(9);
     BoxAnswers answers(QMessageBox::No);
     form(w).downloadButton->click();

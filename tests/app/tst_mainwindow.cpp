@@ -1,6 +1,8 @@
-#include "WindowForm.h"
+#include "WindowSteps.h"
 #include "app/window/CvTilewright.h"
 #include "app/DestinationFolder.h"
+#include "app/window/ProxyStep.h"
+#include "app/SourceChoice.h"
 #include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
 
@@ -24,6 +26,8 @@
 #include <QtTest>
 
 #include <functional>
+
+using namespace WindowSteps;
 
 class UrlCatcher : public QObject
 {
@@ -70,6 +74,7 @@ void TestMainWindow::init()
     qputenv("TILEWRIGHT_ROOT_C", m_roots.filePath(QStringLiteral("C")).toUtf8());
     // No tile request may leave the machine.
     qputenv("TILEWRIGHT_OSM_TILE_URL", "http://127.0.0.1:9");
+    qputenv("TILEWRIGHT_SEAMARK_TILE_URL", "http://127.0.0.1:9");
     qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
     AppConfig::reload();
     QSettings().clear();
@@ -117,24 +122,14 @@ void TestMainWindow::stateAfterConstruction()
     QCOMPARE(form(&window).zoomTo->value(), 2);
     QCOMPARE(form(&window).zoomTo->minimum(), 1);
     QCOMPARE(form(&window).zoomTo->maximum(), 18);
-    QCOMPARE(window.destFolder, AppConfig::cPath(QStringLiteral("temp/")));
-    QCOMPARE(form(&window).tilesFolder->text(), window.destFolder);
-    QCOMPARE(window.currentZoom, 2);
-    QCOMPARE(window.proxyPort, 80);
-    QVERIFY(window.askProxy);
-    QVERIFY(!window.useProxy);
-    QVERIFY(window.downloadMode);
-    QVERIFY(window.tileLayout);
-    QCOMPARE(window.sourceKind, 0);
-    QCOMPARE(window.themeProtocol, QStringLiteral("http"));
-    QVERIFY(window.tileList.empty());
-    QVERIFY(window.copyThread);
+    QCOMPARE(form(&window).tilesFolder->text(), AppConfig::cPath(QStringLiteral("temp/")));
 
     // The map sits in the map group's layout and is the only part that grows.
-    QVERIFY(window.mapWidget);
-    QCOMPARE(window.mapWidget->parentWidget(), form(&window).groupBox);
-    QCOMPARE(form(&window).verticalLayout->indexOf(window.mapWidget), 0);
-    QCOMPARE(window.mapWidget->minimumHeight(), 256);
+    CvMapWidget *map = mapOf(&window);
+    QVERIFY(map);
+    QCOMPARE(map->parentWidget(), form(&window).groupBox);
+    QCOMPARE(form(&window).verticalLayout->indexOf(map), 0);
+    QCOMPARE(map->minimumHeight(), 256);
     QCOMPARE(form(&window).groupBox->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
 
     QVERIFY(!window.findChild<QMenuBar *>());
@@ -145,9 +140,21 @@ void TestMainWindow::stateAfterConstruction()
     QVERIFY(icon.availableSizes().contains(QSize(128, 128)));
 
     // The proxy detection waits three seconds after construction and runs once.
-    QVERIFY(window.proxyTimer);
-    QVERIFY(window.proxyTimer->isActive());
-    QCOMPARE(window.proxyTimer->interval(), 3000);
+    QVERIFY(proxyTimer(&window));
+    QVERIFY(proxyTimer(&window)->isActive());
+    QCOMPARE(proxyTimer(&window)->interval(), 3000);
+
+    // The window starts with the standard tile source to download from and
+    // no proxy; the stored proxy is not applied without its dialog.
+    const SourceState sources;
+    QVERIFY(sources.downloadMode);
+    QVERIFY(sources.source.tileLayout);
+    QCOMPARE(sources.source.sourceKind, 0);
+    QCOMPARE(sources.source.themeProtocol, QStringLiteral("http"));
+    const ProxyStep proxy(&window);
+    QCOMPARE(proxy.state.port, 80);
+    QVERIFY(proxy.state.askProxy);
+    QVERIFY(!proxy.settings().enabled);
 }
 
 void TestMainWindow::formTexts()
@@ -184,25 +191,26 @@ void TestMainWindow::formTexts()
 void TestMainWindow::toolBar()
 {
     CvTilewright window;
-    QCOMPARE(window.toolBar, form(&window).mainToolBar);
-    QCOMPARE(window.toolBarArea(window.toolBar), Qt::TopToolBarArea);
-    const QList<QAction *> actions = window.toolBar->actions();
+    QToolBar *bar = form(&window).mainToolBar;
+    QCOMPARE(window.toolBarArea(bar), Qt::TopToolBarArea);
+    const QList<QAction *> actions = bar->actions();
     QCOMPARE(actions.size(), 4);
     QVERIFY(actions.at(2)->isSeparator());
-    const QToolButton *buttons[] = {window.infoToolButton, window.helpToolButton, window.importToolButton};
+    const QToolButton *buttons[] = {toolButton(&window, 0), toolButton(&window, 1), toolButton(&window, 2)};
     const char *tips[] = {"Info", "Help", "Import MapView Dgml"};
     const QKeySequence keys[] = {QKeySequence(), QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_F3)};
     const int positions[] = {0, 1, 3};
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(window.toolBar->widgetForAction(actions.at(positions[i])), buttons[i]);
+        QVERIFY(buttons[i]);
+        QCOMPARE(bar->widgetForAction(actions.at(positions[i])), buttons[i]);
         QCOMPARE(buttons[i]->toolTip(), QString::fromLatin1(tips[i]));
         QCOMPARE(buttons[i]->shortcut(), keys[i]);
         QVERIFY(buttons[i]->isEnabled());
         QVERIFY(!buttons[i]->icon().isNull());
     }
-    QCOMPARE(window.infoToolButton->icon().availableSizes().value(0), QSize(14, 14));
-    QCOMPARE(window.helpToolButton->icon().availableSizes().value(0), QSize(16, 16));
-    QCOMPARE(window.importToolButton->icon().availableSizes().value(0), QSize(16, 16));
+    QCOMPARE(buttons[0]->icon().availableSizes().value(0), QSize(14, 14));
+    QCOMPARE(buttons[1]->icon().availableSizes().value(0), QSize(16, 16));
+    QCOMPARE(buttons[2]->icon().availableSizes().value(0), QSize(16, 16));
 }
 
 void TestMainWindow::positionLabelsFollowTheMap()
@@ -216,7 +224,7 @@ void TestMainWindow::positionLabelsFollowTheMap()
     QCOMPARE(form(&window).latLabel->text(), QStringLiteral("Latitude: 0"));
 
     // Drag the map a quarter tile to the right: the centre moves west.
-    CvMapWidget *map = window.mapWidget;
+    CvMapWidget *map = mapOf(&window);
     const QPoint start(map->width() / 2, map->height() / 2);
     QTest::mousePress(map, Qt::LeftButton, Qt::NoModifier, start);
     QMouseEvent move(QEvent::MouseMove, start + QPoint(64, 0), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
@@ -229,7 +237,6 @@ void TestMainWindow::positionLabelsFollowTheMap()
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(map, &wheel);
     QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 3"));
-    QCOMPARE(window.currentZoom, 3);
 }
 
 void TestMainWindow::zoomRuleOnTheSpinBox()
@@ -237,9 +244,9 @@ void TestMainWindow::zoomRuleOnTheSpinBox()
     CvTilewright window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    CvMapWidget *map = window.mapWidget;
+    CvMapWidget *map = mapOf(&window);
     map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 5);
-    QTRY_COMPARE(window.currentZoom, 5);
+    QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 5"));
 
     auto type = [&window](const QString &text) {
         form(&window).zoomTo->selectAll();
@@ -252,13 +259,15 @@ void TestMainWindow::zoomRuleOnTheSpinBox()
     QCOMPARE(form(&window).zoomTo->value(), 8);
 
     // Sources other than the public servers are not limited.
-    window.sourceKind = 3;
-    window.sourceFolder = QStringLiteral("http://tiles.example.org/");
+    chooseServer(&window, QStringLiteral("http://127.0.0.1:9/tiles/"));
     type(QStringLiteral("17"));
     QCOMPARE(form(&window).zoomTo->value(), 17);
     // In copy mode neither.
-    window.sourceKind = 0;
-    window.downloadMode = false;
+    chooseEntry(&window, 0);
+    type(QStringLiteral("14"));
+    QCOMPARE(form(&window).zoomTo->value(), 10);
+    QTemporaryDir folder;
+    chooseCopySource(&window, folder.path());
     type(QStringLiteral("18"));
     QCOMPARE(form(&window).zoomTo->value(), 18);
 }
@@ -270,9 +279,9 @@ void TestMainWindow::spinBoxTakesTheFinishedValue()
     CvTilewright window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    CvMapWidget *map = window.mapWidget;
+    CvMapWidget *map = mapOf(&window);
     map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 12);
-    QTRY_COMPARE(window.currentZoom, 12);
+    QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 12"));
     QTRY_COMPARE(form(&window).zoomTo->value(), 12);
     QVERIFY(!form(&window).zoomTo->keyboardTracking());
 
@@ -298,15 +307,15 @@ void TestMainWindow::paintRaisesDownloadZoom()
     CvTilewright window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE(window.currentZoom, 1);
+    QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 1"));
     QCOMPARE(form(&window).zoomTo->value(), 2);
-    CvMapWidget *map = window.mapWidget;
+    CvMapWidget *map = mapOf(&window);
     map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 9);
     QTRY_COMPARE(form(&window).zoomTo->value(), 9);
     // Zooming back out lowers nothing, but a value past the new limit is cut.
     form(&window).zoomTo->setValue(13);
     map->zoomAt(QPoint(map->width() / 2, map->height() / 2), 4);
-    QTRY_COMPARE(window.currentZoom, 4);
+    QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Current Zoomlevel: 4"));
     QTRY_COMPARE(form(&window).zoomTo->value(), 9);
 }
 
@@ -336,7 +345,7 @@ void TestMainWindow::aboutBox()
         text = box->text();
         box->accept();
     });
-    QTest::mouseClick(window.infoToolButton, Qt::LeftButton);
+    QTest::mouseClick(toolButton(&window, 0), Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("About Tilewright"));
     QVERIFY(Qt::mightBeRichText(text));
     QVERIFY(text.contains(QStringLiteral("<a href=\"https://")));
@@ -356,8 +365,7 @@ void TestMainWindow::browseFolderWritesProjection()
     answerNextModal<QFileDialog>(choose);
     QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
     QCOMPARE(caption, QStringLiteral("Select folder to store map tiles"));
-    QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
-    QCOMPARE(form(&window).tilesFolder->text(), window.destFolder);
+    QCOMPARE(form(&window).tilesFolder->text(), target.path() + QLatin1Char('/'));
     QFile prj(target.filePath(QStringLiteral("map.prj")));
     QVERIFY(prj.open(QIODevice::ReadOnly));
     QCOMPARE(prj.readAll(), DestinationFolder::projectionText());
@@ -367,7 +375,7 @@ void TestMainWindow::browseFolderWritesProjection()
     QVERIFY(prj.open(QIODevice::WriteOnly | QIODevice::Truncate));
     prj.write("garbage");
     prj.close();
-    window.sourceKind = 1;
+    chooseEntry(&window, 1); // the seamarks get one too
     answerNextModal<QFileDialog>(choose);
     QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
     QVERIFY(prj.open(QIODevice::ReadOnly));
@@ -383,13 +391,16 @@ void TestMainWindow::browseFolderWithoutProjection()
     old.close();
     for (int kind : {2, 3}) {
         CvTilewright window;
-        window.sourceKind = kind;
+        if (kind == 2)
+            chooseEntry(&window, 2);
+        else
+            chooseServer(&window, QStringLiteral("http://127.0.0.1:9/"));
         answerNextModal<QFileDialog>([&](QFileDialog *dialog) {
             dialog->setDirectory(target.path());
             static_cast<QDialog *>(dialog)->accept();
         });
         QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
-        QCOMPARE(window.destFolder, target.path() + QLatin1Char('/'));
+        QCOMPARE(form(&window).tilesFolder->text(), target.path() + QLatin1Char('/'));
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("keep"));
         old.close();
@@ -399,10 +410,8 @@ void TestMainWindow::browseFolderWithoutProjection()
 void TestMainWindow::browseFolderCancelled()
 {
     CvTilewright window;
-    const QString before = window.destFolder;
-    answerNextModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
-    QTest::mouseClick(form(&window).browseButton, Qt::LeftButton);
-    QCOMPARE(window.destFolder, before);
+    const QString before = form(&window).tilesFolder->text();
+    chooseDestination(&window, QString());
     QCOMPARE(form(&window).tilesFolder->text(), before);
 }
 
@@ -427,13 +436,13 @@ void TestMainWindow::proxyDetection()
     AppConfig::reload();
     {
         CvTilewright window;
-        QCOMPARE(window.proxyTimer->interval(), 3000);
+        QCOMPARE(proxyTimer(&window)->interval(), 3000);
     }
     qputenv("TILEWRIGHT_PROXY_DELAY_MS", "100");
     AppConfig::reload();
     {
         CvTilewright window;
-        QCOMPARE(window.proxyTimer->interval(), 100);
+        QCOMPARE(proxyTimer(&window)->interval(), 100);
         int dialogs = 0;
         QTimer cancel;
         connect(&cancel, &QTimer::timeout, this, [&dialogs] {
@@ -443,13 +452,12 @@ void TestMainWindow::proxyDetection()
             }
         });
         cancel.start(20);
-        QVERIFY(window.proxyTimer->isActive()); // not yet
-        QTRY_VERIFY_WITH_TIMEOUT(!window.proxyTimer->isActive(), 20000);
+        QVERIFY(proxyTimer(&window)->isActive()); // not yet
+        QTRY_VERIFY_WITH_TIMEOUT(!proxyTimer(&window)->isActive(), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(dialogs, httpProxy.isEmpty() ? 0 : 1, 20000);
-        QVERIFY(!window.useProxy);
         QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
         // Once per timer start: a stopped timer does not come again.
-        QVERIFY(!window.proxyTimer->isActive());
+        QVERIFY(!proxyTimer(&window)->isActive());
         QCOMPARE(dialogs, httpProxy.isEmpty() ? 0 : 1);
     }
     qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
@@ -467,8 +475,8 @@ void TestMainWindow::germanCatalogue()
         CvTilewright window;
         QCOMPARE(form(&window).urlButton->text(), QStringLiteral("Quelle"));
         QCOMPARE(form(&window).cancleButton->text(), QStringLiteral("Stopp"));
-        QCOMPARE(window.infoToolButton->toolTip(), QStringLiteral("Info"));
-        QCOMPARE(window.helpToolButton->toolTip(), QStringLiteral("Hilfe"));
+        QCOMPARE(toolButton(&window, 0)->toolTip(), QStringLiteral("Info"));
+        QCOMPARE(toolButton(&window, 1)->toolTip(), QStringLiteral("Hilfe"));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_COMPARE(form(&window).zoomLabel->text(), QStringLiteral("Aktuelle Zoomstufe: 1"));

@@ -6,9 +6,10 @@
 #include "OffscreenNotes.h"
 #include "SquidFixture.h"
 #include "TestFiles.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
+#include "acquire/DownloadJob.h"
 #include "app/window/CvTilewright.h"
-#include "mapview/widgets/CvMapWidget.h"
+#include "app/DownloadRun.h"
 #include "settings/AppConfig.h"
 #include "settings/CredentialCipher.h"
 #include "settings/HttpWindow.h"
@@ -25,6 +26,7 @@
 #include <functional>
 
 using namespace TestFiles;
+using namespace WindowSteps;
 
 namespace {
 
@@ -88,6 +90,16 @@ void storeCredentials(const QString &user, const QString &password, int port)
     SettingsKeys::UseProxy.write(*store, true);
 }
 
+// The detection applied the proxy with the credentials it proved.
+bool proxyApplied()
+{
+    const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
+    return proxy.type() == QNetworkProxy::HttpProxy && proxy.user() == User;
+}
+
+// The detection has begun (its timer is stopped) and has not yet applied a proxy.
+bool detecting(const QWidget *w) { return !proxyTimer(w)->isActive() && !proxyApplied(); }
+
 } // namespace
 
 class TestProxyWindow : public QObject
@@ -141,13 +153,15 @@ void TestProxyWindow::initTestCase()
     qputenv("TILEWRIGHT_SRTM_URL", (m_tiles.httpsUrl() + QStringLiteral("/SRTM3")).toUtf8());
     qputenv("TILEWRIGHT_CA_BUNDLE", m_tiles.caFile().toUtf8());
     qputenv("TILEWRIGHT_ROOT_D", m_work.filePath(QStringLiteral("D")).toUtf8());
-    qputenv("TILEWRIGHT_ROOT_C", m_work.filePath(QStringLiteral("C")).toUtf8());
 }
 
 void TestProxyWindow::init()
 {
+    // A drive C: of its own per test, whose temp/ folder a window starts with.
     static int run = 0;
-    m_dest = m_work.filePath(QStringLiteral("dest%1/").arg(++run));
+    const QString driveC = m_work.filePath(QStringLiteral("C%1").arg(++run));
+    qputenv("TILEWRIGHT_ROOT_C", driveC.toUtf8());
+    m_dest = driveC + QStringLiteral("/temp/");
     QVERIFY(QDir().mkpath(m_dest));
     useTestTileServer(m_tiles);
     qputenv("http_proxy", m_squid.proxyUrl().toUtf8());
@@ -175,8 +189,9 @@ std::unique_ptr<CvTilewright> TestProxyWindow::makeWindow(const GeoArea &view, i
     w->show();
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
-    w->mapWidget->setFixedSize(mapSize(view, zoom));
-    w->destFolder = m_dest;
+    mapOf(w.get())->setFixedSize(mapSize(view, zoom));
+    if (form(w).tilesFolder->text() != m_dest)
+        return nullptr;
     form(w).zoomTo->setValue(zoom);
     return w;
 }
@@ -187,7 +202,7 @@ bool TestProxyWindow::pressDownloadAndWait(CvTilewright *w, int timeoutMs)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
-        if (form(w).downloadButton->isEnabled() && w->tileList.empty())
+        if (form(w).downloadButton->isEnabled())
             return true;
         QTest::qWait(20);
     }
@@ -204,14 +219,10 @@ void TestProxyWindow::askedProvedKeptAndUsed()
         DialogWatch watch([this](HttpWindow *d) { typeCredentials(d, User, Secret, m_squid.port()); });
         auto w = makeWindow(View, ViewZoom);
         QVERIFY(w);
-        QTRY_VERIFY_WITH_TIMEOUT(w->useProxy, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(proxyApplied(), 15000);
         QCOMPARE(watch.shown, 1);
-        QCOMPARE(w->proxyHost, QStringLiteral("127.0.0.1"));
-        QCOMPARE(w->proxyUser, User);
-        QCOMPARE(w->proxyPassword, Secret);
-        QCOMPARE(w->proxyPort, int(m_squid.port()));
         const QNetworkProxy applied = QNetworkProxy::applicationProxy();
-        QCOMPARE(applied.type(), QNetworkProxy::HttpProxy);
+        QCOMPARE(applied.hostName(), QStringLiteral("127.0.0.1"));
         QCOMPARE(applied.port(), m_squid.port());
         QCOMPARE(applied.user(), User);
         QCOMPARE(applied.password(), Secret);
@@ -237,7 +248,7 @@ void TestProxyWindow::askedProvedKeptAndUsed()
         // A plain-HTTP tile job.
         QVERIFY(pressDownloadAndWait(w.get()));
         QCOMPARE(form(w).progLab->text(), Finished);
-        const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), ViewZoom, ViewZoom);
+        const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), ViewZoom, ViewZoom);
         QVERIFY(!tiles.isEmpty());
         for (const TileId &t : tiles) {
             QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_root.filePath(tilePath(t))));
@@ -248,14 +259,14 @@ void TestProxyWindow::askedProvedKeptAndUsed()
     }
     {
         // An HTTPS archive job: CONNECT through the proxy, with the credentials.
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
         auto w = makeWindow(area(-1.9, 0.9, 0.9, -1.9), 7);
         QVERIFY(w);
         int dialogs = 0;
         DialogWatch watch([&dialogs](HttpWindow *) { ++dialogs; });
-        QTRY_VERIFY_WITH_TIMEOUT(w->useProxy, 15000); // from the store, without asking
+        QTRY_VERIFY_WITH_TIMEOUT(proxyApplied(), 15000); // from the store, without asking
         QCOMPARE(dialogs, 0);
-        QVERIFY(!w->askProxy);
-        w->sourceKind = 2;
+        chooseEntry(w.get(), 2);
         QVERIFY(pressDownloadAndWait(w.get()));
         QCOMPARE(form(w).progLab->text(), Finished);
         QCOMPARE(filesBelow(m_dest).filter(QStringLiteral(".hgt.zip")).size(), 4);
@@ -267,27 +278,25 @@ void TestProxyWindow::askedProvedKeptAndUsed()
     }
 }
 
-// Credentials the proxy refuses: the proxy answers 407 to tiles and to the
-// archive transfer's CONNECT, and nothing is stored.
+// Credentials the proxy refuses: the proxy answers 407 to the job's tiles
+// and to the archive transfer's CONNECT, and nothing is stored. The run
+// reads the proxy as the window's detection left it.
 void TestProxyWindow::wrongCredentialsGet407()
 {
-    auto w = makeWindow(View, ViewZoom);
-    QVERIFY(w);
-    w->proxyTimer->stop(); // this test sets the proxy fields itself
     const int logStart = m_squid.accessLog().size();
-    w->useProxy = true;
-    w->proxyHost = QStringLiteral("127.0.0.1");
-    w->proxyPort = m_squid.port();
-    w->proxyUser = User;
-    w->proxyPassword = QStringLiteral("wrong");
-    w->mapWidget->setProxy(w->proxyHost, w->proxyUser, w->proxyPassword, w->proxyPort, true);
-    QVERIFY(pressDownloadAndWait(w.get()));
+    const ProxySettings wrong{QStringLiteral("127.0.0.1"), m_squid.port(), User, QStringLiteral("wrong"), true};
+    for (const int kind : {0, 2}) {
+        DownloadJob job;
+        DownloadRun run;
+        SourceAddress::TileSource source;
+        source.sourceKind = kind;
+        run.setInputs(DownloadRun::Inputs{[source] { return source; }, [wrong] { return wrong; }, [] { return 7; }});
+        QSignalSpy ended(&run, &DownloadRun::ended);
+        const GeoArea view = kind == 0 ? View : area(-1.9, 0.9, 0.9, -1.9);
+        run.start(&job, DownloadRun::Job{view, kind == 0 ? ViewZoom : 7, kind, m_dest});
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 60000);
+    }
     QVERIFY(m_squid.waitForLog(QStringLiteral(".png 407 alice Corvane Tilewright")));
-    QVERIFY(filesBelow(m_dest).isEmpty());
-
-    w->sourceKind = 2;
-    w->mapWidget->setFixedSize(mapSize(View, ViewZoom));
-    QVERIFY(pressDownloadAndWait(w.get()));
     QVERIFY(m_squid.waitForLog(QStringLiteral("CONNECT 127.0.0.1:%1 407").arg(m_tiles.httpsPort())));
     QVERIFY(filesBelow(m_dest).isEmpty());
     QVERIFY(squidSince(logStart).filter(QStringLiteral(" 200 ")).filter(QStringLiteral("Corvane")).isEmpty());
@@ -301,14 +310,14 @@ void TestProxyWindow::cancelAndAskAgain()
     auto w = makeWindow(View, ViewZoom);
     QVERIFY(w);
     QTRY_COMPARE_WITH_TIMEOUT(watch.shown, 1, 15000);
-    QTRY_VERIFY(!w->proxyTimer->isActive());
-    QVERIFY(!w->useProxy);
+    QTRY_VERIFY(!proxyTimer(w.get())->isActive());
     QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
     QVERIFY(SettingsKeys::openProgramStore()->allKeys().isEmpty());
-    w->startProxyTimer(); // what an applied source choice does
+    chooseEntry(w.get(), 0); // an applied source choice looks again
+    QVERIFY(proxyTimer(w.get())->isActive());
     QTRY_COMPARE_WITH_TIMEOUT(watch.shown, 2, 15000);
-    QTRY_VERIFY(!w->proxyTimer->isActive());
-    QVERIFY(!w->useProxy);
+    QTRY_VERIFY(!proxyTimer(w.get())->isActive());
+    QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
 }
 
 // While the silent test waits, the window stays usable: Download, Source, a
@@ -332,7 +341,7 @@ void TestProxyWindow::windowUsedDuringTheSilentTest()
     otherDialogs.start(20);
     QTimer during;
     connect(&during, &QTimer::timeout, this, [&] {
-        if (acted || !w->proxyDetectionRunning)
+        if (acted || !detecting(w.get()))
             return;
         acted = true;
         QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
@@ -343,11 +352,9 @@ void TestProxyWindow::windowUsedDuringTheSilentTest()
     });
     during.start(20);
     QTRY_VERIFY_WITH_TIMEOUT(acted, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->proxyDetectionRunning, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(proxyApplied(), 15000); // the late answer accepted the dialog
     QCOMPARE(nestedDialogs, 1);
-    QVERIFY(w->useProxy); // the late answer accepted the dialog
-    QCOMPARE(w->proxyUser, User);
-    QTRY_VERIFY_WITH_TIMEOUT(w->tileList.empty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(form(w).downloadButton->isEnabled(), 30000);
 }
 
 // The window destroyed while the silent test waits.
@@ -359,7 +366,7 @@ void TestProxyWindow::windowDeletedDuringTheSilentTest()
     QVERIFY(w);
     QTimer during;
     connect(&during, &QTimer::timeout, this, [&w] {
-        if (w && w->proxyDetectionRunning)
+        if (w && detecting(w))
             delete w.data();
     });
     during.start(20);

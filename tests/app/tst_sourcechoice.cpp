@@ -5,9 +5,10 @@
 #include "MapProxyFixture.h"
 #include "NginxFixture.h"
 #include "OffscreenNotes.h"
-#include "WindowForm.h"
+#include "WindowSteps.h"
 
 #include "app/window/CvTilewright.h"
+#include "app/window/ThemeImportPrompt.h"
 #include "mapview/widgets/CvMapCache.h"
 #include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
@@ -31,6 +32,7 @@
 #include "TestFiles.h"
 
 using namespace TestFiles;
+using namespace WindowSteps;
 
 namespace {
 
@@ -59,6 +61,30 @@ bool writeText(const QString &path, const QByteArray &text)
     return writeFile(path, text);
 }
 
+// What the Source dialog shows of the window's choice when it opens.
+struct Shown
+{
+    QStringList entries;
+    int current = -1;
+    QString typed;
+    bool http = true;
+};
+
+Shown shownSource(QWidget *w)
+{
+    Shown shown;
+    sourceDialog(w, [&shown](QDialog *d) {
+        auto *combo = d->findChild<QComboBox *>(QStringLiteral("comboBox"));
+        for (int i = 0; i < combo->count(); ++i)
+            shown.entries << combo->itemText(i);
+        shown.current = combo->currentIndex();
+        shown.typed = d->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text();
+        shown.http = d->findChild<QCheckBox *>(QStringLiteral("httpBox"))->isChecked();
+        QTest::mouseClick(dialogButton(d, "cancelButton"), Qt::LeftButton);
+    });
+    return shown;
+}
+
 } // namespace
 
 class TestSourceChoice : public QObject
@@ -84,7 +110,6 @@ private:
     void chooseSource(CvTilewright *w, const std::function<void(QUrlLan *)> &steps);
     bool pressDownloadAndWait(CvTilewright *w, const QString &status);
     bool mapFills(CvTilewright *w);
-    void importTheme(CvTilewright *w, const QString &file);
 
     NginxFixture m_nginx;
     std::unique_ptr<MapProxyFixture> m_mapProxy;
@@ -117,7 +142,7 @@ void TestSourceChoice::init()
     const QString base = m_work.filePath(QStringLiteral("run%1/").arg(++run));
     m_rootD = base + QStringLiteral("D/");
     m_rootC = base + QStringLiteral("C/");
-    m_dest = base + QStringLiteral("dest/");
+    m_dest = m_rootC + QStringLiteral("temp/"); // where a window starts
     QVERIFY(QDir().mkpath(m_dest));
     qputenv("TILEWRIGHT_ROOT_D", m_rootD.toUtf8());
     qputenv("TILEWRIGHT_ROOT_C", m_rootC.toUtf8());
@@ -137,10 +162,10 @@ std::unique_ptr<CvTilewright> TestSourceChoice::makeWindow()
     w->show();
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
-    w->mapWidget->setFixedSize(mapSize(View, Zoom));
+    mapOf(w.get())->setFixedSize(mapSize(View, Zoom));
     QTest::qWait(50);
-    w->destFolder = m_dest;
-    form(w).tilesFolder->setText(m_dest);
+    if (form(w).tilesFolder->text() != m_dest)
+        return nullptr;
     form(w).zoomTo->setValue(Zoom);
     return w;
 }
@@ -157,7 +182,7 @@ bool TestSourceChoice::pressDownloadAndWait(CvTilewright *w, const QString &stat
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 120000) {
-        if (form(w).downloadButton->isEnabled() && w->tileList.empty())
+        if (form(w).downloadButton->isEnabled())
             return form(w).progLab->text() == status;
         QTest::qWait(20);
     }
@@ -168,7 +193,7 @@ bool TestSourceChoice::pressDownloadAndWait(CvTilewright *w, const QString &stat
 bool TestSourceChoice::mapFills(CvTilewright *w)
 {
     QSignalSpy done(CvMapCache::instance(), &CvMapCache::requestDone);
-    w->mapWidget->update();
+    mapOf(w)->update();
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 60000) {
@@ -179,26 +204,6 @@ bool TestSourceChoice::mapFills(CvTilewright *w)
         QTest::qWait(20);
     }
     return false;
-}
-
-void TestSourceChoice::importTheme(CvTilewright *w, const QString &file)
-{
-    auto answered = std::make_shared<bool>(false);
-    answerNextModal<QFileDialog>([file, answered](QFileDialog *dialog) {
-        dialog->selectFile(file);
-        // selectFile leaves the name field alone while it has the focus, and
-        // the dialog then takes nothing; the name goes in as if typed.
-        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            name->setText(file);
-        static_cast<QDialog *>(dialog)->accept();
-        *answered = true;
-    });
-    // F3 is a shortcut of the active window; it animates the button's click,
-    // which lands a moment later.
-    w->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(w));
-    QTest::keyClick(w, Qt::Key_F3);
-    QTRY_VERIFY(*answered);
 }
 
 void TestSourceChoice::standardSources_data()
@@ -224,31 +229,27 @@ void TestSourceChoice::standardSources()
         QVERIFY(QDir().mkpath(m_rootC + QStringLiteral("mapdata/maps")));
     auto w = makeWindow();
     QVERIFY(w);
-    w->proxyTimer->stop();
+    proxyTimer(w.get())->stop();
     dest.replace(QStringLiteral("D:"), m_rootD).replace(QStringLiteral("C:"), m_rootC);
     dest.replace(QStringLiteral("="), m_dest);
 
     // Twice: the second choice lands in the same folder.
     for (int round = 0; round < 2; ++round) {
-        chooseSource(w.get(), [key](QUrlLan *d) {
-            choose(d, Qt::Key_Home);
-            for (int i = 0; i < key; ++i)
-                choose(d, Qt::Key_Down);
-            QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
-        });
-        QCOMPARE(w->sourceKind, key);
-        QCOMPARE(w->destFolder, dest);
+        chooseEntry(w.get(), key);
         QCOMPARE(form(w).tilesFolder->text(), dest);
         QCOMPARE(form(w).progLab->text(), QStringLiteral("Download:"));
-        QVERIFY(!w->themeActive);
-        QVERIFY(w->tileLayout);
+        QVERIFY(CvMapCache::instance()->server().tileServerMode);
         QCOMPARE(CvMapCache::instance()->server().sourceMode, key == 2 ? 0 : key);
         // The map credits what it shows: the standard map under the archives too.
-        QCOMPARE(w->mapWidget->attribution(), key == 1 ? QStringLiteral("\u00a9 OpenStreetMap contributors, \u00a9 OpenSeaMap")
+        QCOMPARE(mapOf(w.get())->attribution(), key == 1 ? QStringLiteral("\u00a9 OpenStreetMap contributors, \u00a9 OpenSeaMap")
                                                        : QStringLiteral("\u00a9 OpenStreetMap contributors"));
         QCOMPARE(CvMapCache::instance()->server().serverHost, QStringLiteral("127.0.0.1"));
-        QVERIFY(w->proxyTimer->isActive()); // the proxy is looked at again for the new source
-        w->proxyTimer->stop();
+        QVERIFY(proxyTimer(w.get())->isActive()); // the proxy is looked at again for the new source
+        proxyTimer(w.get())->stop();
+        // The public servers' download zoom is limited (15 at zoom 12), the archives' is not.
+        form(w).zoomTo->setValue(17);
+        QCOMPARE(form(w).zoomTo->value(), key == 2 ? 17 : 15);
+        form(w).zoomTo->setValue(Zoom);
     }
     QVERIFY(mapFills(w.get()));
 }
@@ -257,16 +258,17 @@ void TestSourceChoice::cancelChangesNothing()
 {
     auto w = makeWindow();
     QVERIFY(w);
-    w->proxyTimer->stop();
-    const QString folder = w->destFolder, status = form(w).progLab->text();
+    proxyTimer(w.get())->stop();
+    const QString folder = form(w).tilesFolder->text(), status = form(w).progLab->text();
     chooseSource(w.get(), [](QUrlLan *d) {
         choose(d, Qt::Key_End);
         QTest::mouseClick(button(d, "cancelButton"), Qt::LeftButton);
     });
-    QCOMPARE(w->sourceKind, 0);
-    QCOMPARE(w->destFolder, folder);
+    QCOMPARE(form(w).tilesFolder->text(), folder);
     QCOMPARE(form(w).progLab->text(), status);
-    QVERIFY(!w->proxyTimer->isActive());
+    QVERIFY(!proxyTimer(w.get())->isActive());
+    form(w).zoomTo->setValue(17); // still the standard source, limited to 15 at zoom 12
+    QCOMPARE(form(w).zoomTo->value(), 15);
 }
 
 // A tile server typed and added: the map shows it, Download fetches from it,
@@ -282,36 +284,29 @@ void TestSourceChoice::listedTileServer()
             QTest::mouseClick(button(d, "addButton"), Qt::LeftButton);
             QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
         });
-        QCOMPARE(w->sourceKind, 3);
-        QCOMPARE(w->sourceFolder, server);
-        QCOMPARE(w->destFolder, m_dest);
+        QCOMPARE(form(w).tilesFolder->text(), m_dest);
         QCOMPARE(CvMapCache::instance()->server().serverHost, server);
-        QVERIFY(w->mapWidget->attribution().isEmpty()); // nothing is invented for it
+        QVERIFY(mapOf(w.get())->attribution().isEmpty()); // nothing is invented for it
         QVERIFY(mapFills(w.get()));
         QVERIFY(pressDownloadAndWait(w.get(), QStringLiteral("Download finished!")));
-        const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), Zoom, Zoom);
+        const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), Zoom, Zoom);
         QVERIFY(!tiles.isEmpty());
         for (const TileId &t : tiles)
             QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_served.filePath(tilePath(t))));
+        const Shown shown = shownSource(w.get());
+        QCOMPARE(shown.current, 3);
+        QCOMPARE(shown.entries.value(3), server);
     }
-    // After a restart; the same server is offered, preset as the current one.
+    // After a restart the same server is offered; chosen, it is preset as
+    // the current one.
     auto w = makeWindow();
     QVERIFY(w);
-    w->sourceKind = 3;
-    w->sourceFolder = server;
-    QStringList offered;
-    int current = -1;
-    chooseSource(w.get(), [&](QUrlLan *d) {
-        auto *combo = d->findChild<QComboBox *>(QStringLiteral("comboBox"));
-        for (int i = 0; i < combo->count(); ++i)
-            offered << combo->itemText(i);
-        current = combo->currentIndex();
-        QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
-    });
-    QCOMPARE(offered.mid(3), (QStringList{server, server}));
-    QCOMPARE(current, 3);
-    QCOMPARE(w->sourceKind, 3);
-    QCOMPARE(w->sourceFolder, server);
+    QCOMPARE(shownSource(w.get()).entries.mid(3), QStringList{server});
+    chooseEntry(w.get(), 3);
+    const Shown shown = shownSource(w.get());
+    QCOMPARE(shown.entries.mid(3), (QStringList{server, server}));
+    QCOMPARE(shown.current, 3);
+    QCOMPARE(CvMapCache::instance()->server().serverHost, server);
 }
 
 void TestSourceChoice::themeImport_data()
@@ -352,16 +347,15 @@ void TestSourceChoice::themeImport()
 
     auto w = makeWindow();
     QVERIFY(w);
-    importTheme(w.get(), file);
-    QCOMPARE(w->dgmlFolder, earth); // where the open dialog starts
-    QVERIFY(w->themeActive);
-    QCOMPARE(w->themeName, QStringLiteral("Theme One"));
-    QCOMPARE(w->themePort, QString::number(port));
+    QCOMPARE(importTheme(w.get(), file), earth); // where the open dialog starts
+    // The theme is offered as the last entry, under its name.
+    const QStringList offered = shownSource(w.get()).entries;
+    QCOMPARE(offered.size(), 4);
+    QCOMPARE(offered.last(), QStringLiteral("Theme One"));
     const QString themeFolder = earth + QStringLiteral("themeone/");
-    QCOMPARE(w->destFolder, themeFolder);
     QCOMPARE(form(w).tilesFolder->text(), themeFolder);
     // The map still shows the standard source until the theme is chosen.
-    QCOMPARE(w->mapWidget->attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors"));
+    QCOMPARE(mapOf(w.get())->attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors"));
 
     int themeIndex = -1;
     chooseSource(w.get(), [&](QUrlLan *d) {
@@ -370,18 +364,15 @@ void TestSourceChoice::themeImport()
         QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(themeIndex, 3);
-    QVERIFY(w->themeActive);
-    QCOMPARE(w->sourceKind, 3);
-    QCOMPARE(w->sourceFolder, QStringLiteral("127.0.0.1"));
-    QCOMPARE(w->tileLayout, !wms);
     const auto mapServer = CvMapCache::instance()->server();
+    QCOMPARE(mapServer.serverHost, QStringLiteral("127.0.0.1"));
     QCOMPARE(mapServer.serverPort, int(port));
     QCOMPARE(mapServer.tileServerMode, !wms);
-    QCOMPARE(w->mapWidget->attribution(), QStringLiteral("\u00a9 Theme One makers"));
+    QCOMPARE(mapOf(w.get())->attribution(), QStringLiteral("\u00a9 Theme One makers"));
     QVERIFY(mapFills(w.get()));
 
     QVERIFY(pressDownloadAndWait(w.get(), QStringLiteral("Download finished!")));
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), Zoom, Zoom);
+    const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), Zoom, Zoom);
     for (const TileId &t : tiles) {
         const QByteArray stored = readFile(themeFolder + tilePath(t));
         if (wms)
@@ -391,13 +382,9 @@ void TestSourceChoice::themeImport()
     }
 
     // Choosing another source afterwards ends the theme's turn.
-    chooseSource(w.get(), [](QUrlLan *d) {
-        choose(d, Qt::Key_Home);
-        QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
-    });
-    QVERIFY(!w->themeActive);
-    QCOMPARE(w->sourceKind, 0);
-    QCOMPARE(w->mapWidget->attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors"));
+    chooseEntry(w.get(), 0);
+    QCOMPARE(shownSource(w.get()).entries.size(), 3); // no theme entry any more
+    QCOMPARE(mapOf(w.get())->attribution(), QStringLiteral("\u00a9 OpenStreetMap contributors"));
 }
 
 void TestSourceChoice::importFailures()
@@ -409,9 +396,9 @@ void TestSourceChoice::importFailures()
 
     // Cancelled: nothing changes.
     answerNextModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
-    QTest::mouseClick(w->importToolButton, Qt::LeftButton);
-    QVERIFY(!w->themeActive);
-    QCOMPARE(w->themeProtocol, QStringLiteral("http"));
+    QTest::mouseClick(toolButton(w.get(), 2), Qt::LeftButton);
+    QCOMPARE(shownSource(w.get()).entries.size(), 3);
+    QCOMPARE(form(w).tilesFolder->text(), m_dest);
 
     // An entity bomb ends in the reader's error, with its place in the file.
     QByteArray bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE d [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaa\">";
@@ -429,7 +416,9 @@ void TestSourceChoice::importFailures()
     QTRY_VERIFY(!bombTitle.isEmpty());
     QCOMPARE(bombTitle, QStringLiteral("Parse Dgml error"));
     QVERIFY2(text.contains(QLatin1String("line 3")), qPrintable(text));
-    QVERIFY(!w->themeActive);
+    answerNextModal<QMessageBox>([](QMessageBox *box) { box->accept(); });
+    QCOMPARE(ThemeImportPrompt::read(w.get(), dir + QStringLiteral("bomb.dgml"), [](const DgmlTheme &) {}),
+             DgmlReader::Result::Error); // the theme is not the one in force
 
     // A file that cannot be opened.
     QString title, message;
@@ -438,7 +427,8 @@ void TestSourceChoice::importFailures()
         message = box->text();
         box->accept();
     });
-    QVERIFY(!w->parseDgml(dir + QStringLiteral("missing.dgml")));
+    QCOMPARE(ThemeImportPrompt::read(w.get(), dir + QStringLiteral("missing.dgml"), [](const DgmlTheme &) {}),
+             DgmlReader::Result::CannotOpen);
     QCOMPARE(title, QStringLiteral("Parse Dgml error"));
     QCOMPARE(message, QStringLiteral("Couldn't open %1").arg(dir + QStringLiteral("missing.dgml")));
 
@@ -450,11 +440,8 @@ void TestSourceChoice::importFailures()
     for (const QString &folder : {outside, QStringLiteral("../../../outside"), QStringLiteral("earth/none")}) {
         QVERIFY(writeText(dir + QStringLiteral("unsafe.dgml"),
                           "<dgml><sourcedir>" + folder.toUtf8() + "</sourcedir><downloadUrl host=\"h\"/></dgml>"));
-        importTheme(w.get(), dir + QStringLiteral("unsafe.dgml"));
-        QTRY_VERIFY(w->themeActive);
-        QCOMPARE(w->destFolder, m_dest);
+        QVERIFY(!importTheme(w.get(), dir + QStringLiteral("unsafe.dgml")).isEmpty());
         QCOMPARE(form(w).tilesFolder->text(), m_dest);
-        w->themeActive = false;
     }
 }
 
@@ -464,35 +451,20 @@ void TestSourceChoice::copyMode()
 {
     auto w = makeWindow();
     QVERIFY(w);
-    w->proxyTimer->stop();
-    chooseSource(w.get(), [this](QUrlLan *d) {
-        QTest::mouseClick(d->findChild<QCheckBox *>(QStringLiteral("httpBox")), Qt::LeftButton);
-        answerNextModal<QFileDialog>([this](QFileDialog *files) {
-            files->setDirectory(m_served.path());
-            static_cast<QDialog *>(files)->accept();
-        });
-        QTest::mouseClick(button(d, "addButton"), Qt::LeftButton);
-        QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
-    });
-    QVERIFY(!w->downloadMode);
-    QCOMPARE(w->sourceFolder, m_served.path());
-    QCOMPARE(w->sourceKind, 0);
+    proxyTimer(w.get())->stop();
+    chooseCopySource(w.get(), m_served.path());
     QCOMPARE(form(w).progLab->text(), QStringLiteral("Copy:"));
-    QVERIFY(!w->proxyTimer->isActive());
+    QVERIFY(!proxyTimer(w.get())->isActive());
+    // The dialog opens in copy mode on the folder.
+    const Shown shown = shownSource(w.get());
+    QVERIFY(!shown.http);
+    QCOMPARE(shown.typed, m_served.path());
 
     QVERIFY(pressDownloadAndWait(w.get(), QStringLiteral("Copy finished!")));
-    const QVector<TileId> tiles = tilesOf(w->mapWidget->visibleArea(), Zoom, Zoom);
+    const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), Zoom, Zoom);
     QVERIFY(!tiles.isEmpty());
     for (const TileId &t : tiles)
         QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_served.filePath(tilePath(t))));
-
-    // Back to downloading: the folder text is offered in copy mode next time.
-    QString shown;
-    chooseSource(w.get(), [&shown](QUrlLan *d) {
-        shown = d->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text();
-        QTest::mouseClick(button(d, "cancelButton"), Qt::LeftButton);
-    });
-    QCOMPARE(shown, m_served.path());
 }
 
 int main(int argc, char *argv[])
