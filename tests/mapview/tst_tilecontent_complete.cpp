@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include <zlib.h>
+
 using TileContent::Reason;
 
 Q_DECLARE_METATYPE(TileContent::Reason)
@@ -70,13 +72,87 @@ QByteArray zipOf(const QByteArray &name, const QByteArray &data, const QByteArra
     return zip + comment;
 }
 
-QByteArray webp(int payload, int declaredExtra = 0)
+// A lossy WebP of the given size: its frame header, then filler.
+QByteArray webp(int payload, int declaredExtra = 0, int side = 256)
 {
     QByteArray b("RIFF");
     le32(b, quint32(4 + 8 + payload + declaredExtra));
     b += "WEBPVP8 ";
     le32(b, quint32(payload));
-    return b + QByteArray(payload, '\x11');
+    QByteArray frame = QByteArray::fromHex("5001009d012a");
+    le16(frame, side);
+    le16(frame, side);
+    return b + frame + QByteArray(payload - frame.size(), '\x11');
+}
+
+void be32(QByteArray &b, quint32 v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        b.append(char((v >> shift) & 0xFF));
+}
+
+QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    QByteArray chunk;
+    be32(chunk, quint32(data.size()));
+    const QByteArray typed = QByteArray(type) + data;
+    chunk += typed;
+    be32(chunk, quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size()))));
+    return chunk;
+}
+
+// A PNG made by hand, every CRC right: the header as given and rows of raw
+// image data (filter bytes included) deflated, cutBytes taken off the end of
+// the zlib stream.
+QByteArray pngOf(quint32 width, quint32 height, int depth, int colourType, int interlace, const QByteArray &raw,
+                 int cutBytes = 0)
+{
+    QByteArray header;
+    be32(header, width);
+    be32(header, height);
+    header.append(char(depth)).append(char(colourType)).append('\0').append('\0').append(char(interlace));
+    const QByteArray stream = qCompress(raw).mid(4); // without Qt's length prefix
+    QByteArray png("\x89PNG\r\n\x1a\n");
+    png += pngChunk("IHDR", header);
+    if (colourType == 3)
+        png += pngChunk("PLTE", QByteArray(3 * 4, '\x40'));
+    return png + pngChunk("IDAT", stream.left(stream.size() - cutBytes)) + pngChunk("IEND", QByteArray());
+}
+
+// The raw data of a grey 8-bit image, counted pass by pass as a decoder walks
+// it: every pixel of a pass in a row, behind the row's filter byte.
+QByteArray rawGrey(int width, int height, bool interlaced)
+{
+    static const int Passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    static const int Whole[1][4] = {{0, 0, 1, 1}};
+    QByteArray raw;
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+        const int *p = interlaced ? Passes[pass] : Whole[0];
+        for (int y = p[1]; y < height; y += p[3]) {
+            QByteArray row(1, '\0');
+            for (int x = p[0]; x < width; x += p[2])
+                row.append(char(x ^ y));
+            if (row.size() > 1)
+                raw += row;
+        }
+    }
+    return raw;
+}
+
+QByteArray saved(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// Where the data of the first chunk of this type starts.
+int chunkData(const QByteArray &png, const char *type)
+{
+    return png.indexOf(type) + 4;
 }
 
 // A JPEG whose APP1 segment carries a whole small JPEG (as an EXIF thumbnail
@@ -103,6 +179,8 @@ private slots:
     void piecesGiveTheSameVerdict();
     void everyCutIsCaught();
     void largeArchiveKeepsLittle();
+    void soundTiles_data();
+    void soundTiles();
 };
 
 void TestTileContentComplete::verdict_data()
@@ -173,10 +251,7 @@ void TestTileContentComplete::verdict_data()
     zipBadOffset[zip.size() - 3] = '\x7F'; // directory offset far past the end
     QTest::newRow("zip directory past its end") << QByteArray() << zipBadOffset << none << Reason::Corrupt;
 
-    QByteArray bitmap("BM");
-    le32(bitmap, 200);
-    le32(bitmap, 0);
-    bitmap += QByteArray(190, '\x22');
+    const QByteArray bitmap = saved(QImage(16, 16, QImage::Format_RGB32), "BMP");
     QTest::newRow("bmp") << QByteArray("image/bmp") << bitmap << none << Reason::Ok;
     QTest::newRow("bmp cut") << QByteArray("image/bmp") << bitmap.left(150) << none << Reason::Incomplete;
 
@@ -266,6 +341,94 @@ void TestTileContentComplete::largeArchiveKeepsLittle()
         checker.add(piece);
     QCOMPARE(checker.verdict().reason, Reason::Incomplete);
     QVERIFY(sizeof(checker) < 1024);
+}
+
+// Bodies framed like images that no tile decoder could show, or only at a
+// cost no tile may have, and real tiles of every kind that must pass; each
+// fed whole and byte by byte.
+void TestTileContentComplete::soundTiles_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Reason>("reason");
+
+    const QByteArray png = encoded("PNG");
+    QByteArray flipped = png;
+    flipped[chunkData(png, "IDAT") + 40] = char(flipped.at(chunkData(png, "IDAT") + 40) ^ 0x10);
+    QTest::newRow("png, a byte flipped in IDAT") << flipped << Reason::Unsound;
+    QByteArray badCrc = png;
+    badCrc[chunkData(png, "IHDR") + 13] = char(badCrc.at(chunkData(png, "IHDR") + 13) ^ 0x01);
+    QTest::newRow("png, IHDR's CRC wrong") << badCrc << Reason::Unsound;
+    QTest::newRow("png, 100000 x 100000, tiny data") << pngOf(100000, 100000, 8, 2, 0, QByteArray(64, '\0'))
+                                                     << Reason::Unsound;
+    QTest::newRow("png, 2^31-1 a side") << pngOf(0x7FFFFFFF, 0x7FFFFFFF, 8, 6, 0, QByteArray(8, '\0')) << Reason::Unsound;
+    QTest::newRow("png, no width") << pngOf(0, 16, 8, 0, 0, QByteArray()) << Reason::Unsound;
+    QTest::newRow("png, zlib stream cut, chunks whole") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 256, false), 6)
+                                                        << Reason::Unsound;
+    QTest::newRow("png, one row short") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 255, false)) << Reason::Unsound;
+    QTest::newRow("png, one row too many") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 257, false)) << Reason::Unsound;
+    QTest::newRow("png, 4-bit RGB") << pngOf(16, 16, 4, 2, 0, QByteArray(16 * 25, '\0')) << Reason::Unsound;
+    QTest::newRow("png, colour type 5") << pngOf(16, 16, 8, 5, 0, QByteArray(16 * 17, '\0')) << Reason::Unsound;
+    QTest::newRow("png, interlace method 2") << pngOf(16, 16, 8, 0, 2, rawGrey(16, 16, false)) << Reason::Unsound;
+    QTest::newRow("png, data of a plain image, interlaced header")
+        << pngOf(256, 256, 8, 0, 1, rawGrey(256, 256, false)) << Reason::Unsound;
+    QImage huge(10000, 10000, QImage::Format_Mono);
+    huge.fill(0);
+    huge.setPixel(5000, 5000, 1);
+    QTest::newRow("png, 10000 x 10000, one colour") << saved(huge, "PNG") << Reason::Unsound;
+    QTest::newRow("jpeg, 3000 px wide") << saved(QImage(3000, 8, QImage::Format_RGB32), "JPEG") << Reason::Unsound;
+    QTest::newRow("jpeg, no frame") << QByteArray("\xFF\xD8\xFF\xFE\0\x0Anothing!\xFF\xD9", 16) << Reason::Unsound;
+    const QByteArray jpeg = encoded("JPEG", 256, 80);
+    QTest::newRow("jpeg, no end marker") << jpeg.left(jpeg.size() - 2) << Reason::Incomplete;
+    QByteArray wideGif = Gif;
+    wideGif[6] = '\xA0'; // 4000 px
+    wideGif[7] = '\x0F';
+    QTest::newRow("gif, 4000 px screen") << wideGif << Reason::Unsound;
+    QByteArray tallFrame = Gif;
+    tallFrame[Gif.indexOf(',') + 8] = '\x40'; // image height 16,385
+    QTest::newRow("gif, 16385 px frame") << tallFrame << Reason::Unsound;
+    QTest::newRow("webp, 4000 px") << webp(100, 0, 4000) << Reason::Unsound;
+    QByteArray wideBitmap = saved(QImage(16, 16, QImage::Format_RGB32), "BMP");
+    wideBitmap[20] = '\x01'; // 65,536 + 16 px
+    QTest::newRow("bmp, 65552 px") << wideBitmap << Reason::Unsound;
+
+    QTest::newRow("png 256") << png << Reason::Ok;
+    QTest::newRow("png 512") << encoded("PNG", 512) << Reason::Ok;
+    QTest::newRow("png 2048") << pngOf(2048, 1, 8, 0, 0, rawGrey(2048, 1, false)) << Reason::Ok;
+    QTest::newRow("jpeg 256") << jpeg << Reason::Ok;
+    QTest::newRow("jpeg 512") << encoded("JPEG", 512, 75) << Reason::Ok;
+    QTest::newRow("png interlaced 256") << pngOf(256, 256, 8, 0, 1, rawGrey(256, 256, true)) << Reason::Ok;
+    QTest::newRow("png interlaced 3 x 5") << pngOf(3, 5, 8, 0, 1, rawGrey(3, 5, true)) << Reason::Ok;
+    QImage indexed(256, 256, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(0, 0, 0), qRgb(200, 10, 10), qRgb(10, 200, 10)});
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            indexed.setPixel(x, y, uint((x / 16 + y / 16) % 3));
+    QTest::newRow("png palette") << saved(indexed, "PNG") << Reason::Ok;
+    const QByteArray deep = saved(QImage::fromData(png).convertToFormat(QImage::Format_RGBA64), "PNG");
+    const QByteArray deepGrey = saved(QImage::fromData(png).convertToFormat(QImage::Format_Grayscale16), "PNG");
+    QCOMPARE(int(deep.at(24)), 16); // bit depth
+    QCOMPARE(int(deepGrey.at(24)), 16);
+    QCOMPARE(int(saved(indexed, "PNG").at(25)), 3); // colour type: palette
+    QTest::newRow("png 16-bit RGBA") << deep << Reason::Ok;
+    QTest::newRow("png 16-bit grey") << deepGrey << Reason::Ok;
+    QTest::newRow("webp 256") << webp(100) << Reason::Ok;
+}
+
+void TestTileContentComplete::soundTiles()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(Reason, reason);
+    // The sound ones are what a decoder takes, too; the hand-made ones prove
+    // the hand right.
+    if (reason == Reason::Ok && !body.startsWith("RIFF"))
+        QVERIFY(!QImage::fromData(body).isNull());
+    const TileContent::Verdict whole = TileContent::check(QByteArray(), body);
+    QVERIFY2(whole.reason == reason, qPrintable(whole.text));
+    TileContent::Checker bytewise;
+    for (const char c : body)
+        bytewise.add(&c, 1);
+    QCOMPARE(bytewise.verdict().reason, reason);
+    QCOMPARE(bytewise.failed(), reason == Reason::Unsound);
 }
 
 QTEST_APPLESS_MAIN(TestTileContentComplete)
