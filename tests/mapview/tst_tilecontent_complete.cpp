@@ -2,33 +2,16 @@
 
 #include <QtTest>
 
-#include <QBuffer>
-#include <QImage>
-#include <QPainter>
+#include "TileBodies.h"
 
-#include <zlib.h>
+#include <QImage>
 
 using TileContent::Reason;
+using namespace TileBodies;
 
 Q_DECLARE_METATYPE(TileContent::Reason)
 
 namespace {
-
-QByteArray encoded(const char *format, int size = 256, int quality = -1)
-{
-    QImage image(size, size, QImage::Format_RGB32);
-    image.fill(QColor(40, 120, 200));
-    QPainter painter(&image);
-    painter.setPen(Qt::yellow);
-    for (int i = 0; i < size; i += 7)
-        painter.drawLine(0, i, size - 1, size - 1 - i); // some entropy, so the body has size
-    painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format, quality);
-    return bytes;
-}
 
 // The classic one-pixel GIF: header, global colour table, graphic control
 // extension, image, trailer.
@@ -83,76 +66,6 @@ QByteArray webp(int payload, int declaredExtra = 0, int side = 256)
     le16(frame, side);
     le16(frame, side);
     return b + frame + QByteArray(payload - frame.size(), '\x11');
-}
-
-void be32(QByteArray &b, quint32 v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        b.append(char((v >> shift) & 0xFF));
-}
-
-QByteArray pngChunk(const char *type, const QByteArray &data)
-{
-    QByteArray chunk;
-    be32(chunk, quint32(data.size()));
-    const QByteArray typed = QByteArray(type) + data;
-    chunk += typed;
-    be32(chunk, quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size()))));
-    return chunk;
-}
-
-// A PNG made by hand, every CRC right: the header as given and rows of raw
-// image data (filter bytes included) deflated, cutBytes taken off the end of
-// the zlib stream.
-QByteArray pngOf(quint32 width, quint32 height, int depth, int colourType, int interlace, const QByteArray &raw,
-                 int cutBytes = 0)
-{
-    QByteArray header;
-    be32(header, width);
-    be32(header, height);
-    header.append(char(depth)).append(char(colourType)).append('\0').append('\0').append(char(interlace));
-    const QByteArray stream = qCompress(raw).mid(4); // without Qt's length prefix
-    QByteArray png("\x89PNG\r\n\x1a\n");
-    png += pngChunk("IHDR", header);
-    if (colourType == 3)
-        png += pngChunk("PLTE", QByteArray(3 * 4, '\x40'));
-    return png + pngChunk("IDAT", stream.left(stream.size() - cutBytes)) + pngChunk("IEND", QByteArray());
-}
-
-// The raw data of a grey 8-bit image, counted pass by pass as a decoder walks
-// it: every pixel of a pass in a row, behind the row's filter byte.
-QByteArray rawGrey(int width, int height, bool interlaced)
-{
-    static const int Passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    static const int Whole[1][4] = {{0, 0, 1, 1}};
-    QByteArray raw;
-    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
-        const int *p = interlaced ? Passes[pass] : Whole[0];
-        for (int y = p[1]; y < height; y += p[3]) {
-            QByteArray row(1, '\0');
-            for (int x = p[0]; x < width; x += p[2])
-                row.append(char(x ^ y));
-            if (row.size() > 1)
-                raw += row;
-        }
-    }
-    return raw;
-}
-
-QByteArray saved(const QImage &image, const char *format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-// Where the data of the first chunk of this type starts.
-int chunkData(const QByteArray &png, const char *type)
-{
-    return png.indexOf(type) + 4;
 }
 
 // A JPEG whose APP1 segment carries a whole small JPEG (as an EXIF thumbnail
@@ -351,19 +264,13 @@ void TestTileContentComplete::soundTiles_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<Reason>("reason");
 
+    for (const auto &named : unsound())
+        QTest::newRow(qPrintable(named.first)) << named.second
+                                               << (named.first.startsWith(QLatin1String("jpeg")) ? Reason::Incomplete
+                                                                                                 : Reason::Unsound);
     const QByteArray png = encoded("PNG");
-    QByteArray flipped = png;
-    flipped[chunkData(png, "IDAT") + 40] = char(flipped.at(chunkData(png, "IDAT") + 40) ^ 0x10);
-    QTest::newRow("png, a byte flipped in IDAT") << flipped << Reason::Unsound;
-    QByteArray badCrc = png;
-    badCrc[chunkData(png, "IHDR") + 13] = char(badCrc.at(chunkData(png, "IHDR") + 13) ^ 0x01);
-    QTest::newRow("png, IHDR's CRC wrong") << badCrc << Reason::Unsound;
-    QTest::newRow("png, 100000 x 100000, tiny data") << pngOf(100000, 100000, 8, 2, 0, QByteArray(64, '\0'))
-                                                     << Reason::Unsound;
     QTest::newRow("png, 2^31-1 a side") << pngOf(0x7FFFFFFF, 0x7FFFFFFF, 8, 6, 0, QByteArray(8, '\0')) << Reason::Unsound;
     QTest::newRow("png, no width") << pngOf(0, 16, 8, 0, 0, QByteArray()) << Reason::Unsound;
-    QTest::newRow("png, zlib stream cut, chunks whole") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 256, false), 6)
-                                                        << Reason::Unsound;
     QTest::newRow("png, one row short") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 255, false)) << Reason::Unsound;
     QTest::newRow("png, one row too many") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 257, false)) << Reason::Unsound;
     QTest::newRow("png, 4-bit RGB") << pngOf(16, 16, 4, 2, 0, QByteArray(16 * 25, '\0')) << Reason::Unsound;
@@ -371,14 +278,9 @@ void TestTileContentComplete::soundTiles_data()
     QTest::newRow("png, interlace method 2") << pngOf(16, 16, 8, 0, 2, rawGrey(16, 16, false)) << Reason::Unsound;
     QTest::newRow("png, data of a plain image, interlaced header")
         << pngOf(256, 256, 8, 0, 1, rawGrey(256, 256, false)) << Reason::Unsound;
-    QImage huge(10000, 10000, QImage::Format_Mono);
-    huge.fill(0);
-    huge.setPixel(5000, 5000, 1);
-    QTest::newRow("png, 10000 x 10000, one colour") << saved(huge, "PNG") << Reason::Unsound;
     QTest::newRow("jpeg, 3000 px wide") << saved(QImage(3000, 8, QImage::Format_RGB32), "JPEG") << Reason::Unsound;
     QTest::newRow("jpeg, no frame") << QByteArray("\xFF\xD8\xFF\xFE\0\x0Anothing!\xFF\xD9", 16) << Reason::Unsound;
     const QByteArray jpeg = encoded("JPEG", 256, 80);
-    QTest::newRow("jpeg, no end marker") << jpeg.left(jpeg.size() - 2) << Reason::Incomplete;
     QByteArray wideGif = Gif;
     wideGif[6] = '\xA0'; // 4000 px
     wideGif[7] = '\x0F';
