@@ -1,6 +1,7 @@
 #include "acquire/CopyThread.h"
 
 #include "acquire/TileFiles.h"
+#include "mapview/TileContent.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -199,7 +200,7 @@ CopyThread::Copy CopyThread::copyTile(const QString &sourceFile, const QString &
     if (!target.open(QIODevice::WriteOnly))
         return Copy::Unwritable;
     const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError) {
+    if (source.error() != QFileDevice::NoError || !TileContent::check(QByteArray(), bytes).ok()) {
         target.cancelWriting();
         return Copy::Missing;
     }
