@@ -485,6 +485,10 @@ void Checker::pngChunkHeader()
         fail(QStringLiteral("the PNG image does not start with its header chunk"));
         return;
     }
+    if (m_declared > 0 && png.chunkType == Ihdr) {
+        fail(QStringLiteral("the PNG image has a second header chunk"), Reason::Unsound);
+        return;
+    }
     ++m_declared; // chunks seen
     if (png.chunkType == Idat && png.colourType == 3 && !png.palette) {
         fail(QStringLiteral("the PNG image has no palette before its image data"), Reason::Unsound);

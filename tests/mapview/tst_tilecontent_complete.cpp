@@ -270,6 +270,8 @@ void TestTileContentComplete::soundTiles_data()
                                                                                                  : Reason::Unsound);
     const QByteArray png = encoded("PNG");
     QTest::newRow("png, 2^31-1 a side") << pngOf(0x7FFFFFFF, 0x7FFFFFFF, 8, 6, 0, QByteArray(8, '\0')) << Reason::Unsound;
+    const int afterHeader = chunkData(png, "IHDR") + 17;
+    QTest::newRow("png, a second IHDR") << png.left(afterHeader) + png.mid(8, 25) + png.mid(afterHeader) << Reason::Unsound;
     QTest::newRow("png, no width") << pngOf(0, 16, 8, 0, 0, QByteArray()) << Reason::Unsound;
     QTest::newRow("png, one row short") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 255, false)) << Reason::Unsound;
     QTest::newRow("png, one row too many") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 257, false)) << Reason::Unsound;
