@@ -77,8 +77,15 @@ void TestSoundTiles::initTestCase()
 QString TestSoundTiles::prefilled(const QString &name)
 {
     const QString dest = m_work.filePath(name) + QLatin1Char('/');
-    for (int y = 0; y < Tiles; ++y)
+    // Older than what the server has, so a conditional request is answered
+    // with the body, not 304.
+    const QDateTime past(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    for (int y = 0; y < Tiles; ++y) {
         writeFile(dest + tileName(y), m_old);
+        QFile tile(dest + tileName(y));
+        if (!tile.open(QIODevice::ReadWrite) || !tile.setFileTime(past, QFileDevice::FileModificationTime))
+            return QString();
+    }
     return dest;
 }
 
@@ -104,6 +111,7 @@ void TestSoundTiles::download()
     const QByteArray served = m_bodies.at(body).second;
     static int run = 0;
     const QString dest = prefilled(QStringLiteral("dest%1").arg(++run));
+    QVERIFY(!dest.isEmpty());
     const QString base = QStringLiteral("%1/%2").arg(https ? m_server.httpsUrl() : m_server.httpUrl()).arg(body);
 
     DownloadJob job;
@@ -120,7 +128,8 @@ void TestSoundTiles::download()
         QCOMPARE(outcome.stored(), Tiles);
     } else {
         QCOMPARE(outcome.stored(), 0);
-        QCOMPARE(outcome.failed(reason), Tiles);
+        const auto most = outcome.mostFrequentFailure();
+        QVERIFY2(outcome.failed(reason) == Tiles, qPrintable(JobOutcome::reasonText(most.first, most.second)));
     }
     for (int y = 0; y < Tiles; ++y)
         QCOMPARE(readFile(dest + tileName(y)), reason == Reason::None ? served : m_old);
@@ -135,6 +144,7 @@ void TestSoundTiles::copyKeepsGoodTiles()
     for (int y = 0; y < m_bodies.size(); ++y)
         QVERIFY(writeFile(QStringLiteral("%1/%2").arg(source, tileName(y)), m_bodies.at(y).second));
     const QString dest = prefilled(QStringLiteral("copydest"));
+    QVERIFY(!dest.isEmpty());
     for (int y = Tiles; y < m_bodies.size(); ++y)
         QVERIFY(writeFile(dest + tileName(y), m_old));
 
