@@ -20,6 +20,8 @@ Status statusOf(TileContent::Reason reason)
     case TileContent::Reason::Incomplete:
     case TileContent::Reason::Corrupt:
         return Status::Incomplete;
+    case TileContent::Reason::Unsound:
+        return Status::NotSound;
     default: // a document, or not what its type says
         return Status::NotContent;
     }

@@ -37,6 +37,8 @@ JobOutcome::Reason reasonOf(FetchResult::Status status)
         return JobOutcome::Reason::HttpStatus;
     case Status::NotContent:
         return JobOutcome::Reason::NotATile;
+    case Status::NotSound:
+        return JobOutcome::Reason::NotSound;
     case Status::WriteError:
         return JobOutcome::Reason::Unwritable;
     case Status::TooLarge:

@@ -16,6 +16,7 @@ struct FetchResult
         TransportError, // name, connection, TLS, redirect loop
         HttpError,      // status 400 and above, 1xx, or a redirect not followed
         NotContent,     // a 2xx body that is no tile: a document, or not what its type says
+        NotSound,       // framed like an image, but no sound tile (checksum, size, data)
         WriteError,     // the local file cannot be written
         TooLarge,       // the body passed the size bound
         Incomplete,     // the body was cut short

@@ -40,13 +40,13 @@ qint64 retryAfterMs(const QByteArray &value, const QDateTime &now)
         const qint64 seconds = text.toLongLong(&ok);
         if (!ok || seconds > MaxRetryWaitMs / 1000)
             return MaxRetryWaitMs; // also a number too long to read
-        return seconds * 1000;
+        return qMax<qint64>(MinRetryWaitMs, seconds * 1000);
     }
     const QDateTime when = httpDate(QString::fromLatin1(text).simplified());
     if (!when.isValid())
         return -1;
     const qint64 ms = now.toUTC().msecsTo(when);
-    return qBound<qint64>(0, ms, MaxRetryWaitMs);
+    return qBound<qint64>(MinRetryWaitMs, ms, MaxRetryWaitMs);
 }
 
 } // namespace JobLimits

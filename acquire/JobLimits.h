@@ -27,11 +27,14 @@ constexpr int MaxRetries = 3;
 constexpr int RefusalStreak = 3;
 // Longer waits than this are cut to it.
 constexpr int MaxRetryWaitMs = 300 * 1000;
+// Shorter waits are stretched to this: a date already past (a clock that is
+// behind, or a server's mistake) or "0" would otherwise send every retry at once.
+constexpr int MinRetryWaitMs = 1000;
 
-// The wait a Retry-After header value asks for, in milliseconds, at most
-// MaxRetryWaitMs: delay seconds ("120") or an HTTP date (IMF-fixdate, RFC 850
-// or asctime form), a date in the past giving 0. -1 when the value is empty
-// or neither form.
+// The wait a Retry-After header value asks for, in milliseconds, between
+// MinRetryWaitMs and MaxRetryWaitMs: delay seconds ("120") or an HTTP date
+// (IMF-fixdate, RFC 850 or asctime form). -1 when the value is empty or
+// neither form.
 qint64 retryAfterMs(const QByteArray &value, const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 } // namespace JobLimits

@@ -21,6 +21,7 @@ public:
         Network,       // connection, name, TLS, redirect loop
         HttpStatus,    // the server answered with a status outside 2xx
         NotATile,      // a document (error page, service exception) instead of a tile
+        NotSound,      // framed like an image, but broken or too large to be a tile
         Transfer,      // an HTTPS transfer ended without an answer
         TooLarge,      // the body passed the size bound while it arrived
         TimedOut,      // no answer in time, or the answer came too slowly

@@ -53,7 +53,7 @@ void CopyRun::workerReport(int zoom, int tile)
         full = failed.diskFull > 0;
         m_outcome.addFailed(JobOutcome::Reason::Missing, 0, failed.missing);
         m_outcome.addFailed(JobOutcome::Reason::Unwritable, 0, failed.unwritable);
-        m_outcome.addFailed(JobOutcome::Reason::NotATile, 0, failed.unsound);
+        m_outcome.addFailed(JobOutcome::Reason::NotSound, 0, failed.unsound);
         m_outcome.addFailed(JobOutcome::Reason::DiskFull, 0, failed.diskFull);
     }
     m_chunks.tiles().clear();

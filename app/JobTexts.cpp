@@ -90,6 +90,8 @@ QString JobTexts::reason(JobOutcome::Reason reason, int httpStatus)
         return QStringLiteral("HTTP %1").arg(httpStatus);
     case Reason::NotATile:
         return QStringLiteral("not a tile");
+    case Reason::NotSound:
+        return QStringLiteral("not a sound tile");
     case Reason::Transfer:
         return QStringLiteral("transfer failed");
     case Reason::TooLarge:

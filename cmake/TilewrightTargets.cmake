@@ -1,6 +1,6 @@
 # Build settings as interface targets, linked per target.
 #   tw_warnings        the compiler's warning level (errors with TILEWRIGHT_WERROR)
-#   tw_sanitizers      ASan + UBSan or TSan, as configured
+#   tw_sanitizers      ASan + UBSan or TSan, as configured (with libFuzzer's coverage when fuzzing)
 #   tw_strict_strings  no implicit ASCII casts, no Q_FOREACH (product code)
 # tw_add_library(<name> <sources>...) makes a static library of the product
 # with all three and the source root on its include path.
@@ -13,7 +13,12 @@ else()
 endif()
 
 add_library(tw_sanitizers INTERFACE)
-if(TILEWRIGHT_SANITIZE)
+if(TILEWRIGHT_FUZZ)
+    # Coverage for libFuzzer in every object; its main only in the fuzz targets.
+    target_compile_options(tw_sanitizers INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(tw_sanitizers INTERFACE -fsanitize=address,undefined)
+elseif(TILEWRIGHT_SANITIZE)
     target_compile_options(tw_sanitizers INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(tw_sanitizers INTERFACE -fsanitize=address,undefined)

@@ -97,6 +97,11 @@ QDateTime AnswerHeaders::fromHttpDate(const QByteArray &text)
     const QDateTime fixed = fromFixedDate(text);
     if (fixed.isValid())
         return fixed;
+    // Qt's reader takes what follows ", " after a weekday of any length as a
+    // C string: a text ending in its first comma would be read past its end.
+    const int comma = text.indexOf(',');
+    if (comma >= 0 && comma != 3 && comma >= text.size() - 1)
+        return QDateTime();
     // The other forms: Qt's own reading of HTTP dates, through a header it
     // cooks.
     QNetworkRequest parsed;

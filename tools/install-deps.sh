@@ -1,13 +1,15 @@
 #!/bin/sh
 # Debian 12 packages for building, running and testing CvTilewright (run as root).
 #   tools/install-deps.sh          what the program needs to build and run
-#   tools/install-deps.sh --tests  plus the servers the tests start (nginx, MapProxy) and
-#                                  ccache, which lets repeated CI runs reuse compilations
+#   tools/install-deps.sh --tests  plus the servers the tests start (nginx, MapProxy),
+#                                  ccache, which lets repeated CI runs reuse compilations,
+#                                  and clang with its libFuzzer and sanitizer runtimes
+#                                  (libclang-rt-14-dev) for tools/run-fuzz.sh
 set -eu
 packages="build-essential cmake ninja-build qtbase5-dev qttools5-dev qttools5-dev-tools
-  libqt5svg5-dev libcurl4-openssl-dev libssl-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
+  libqt5svg5-dev libcurl4-openssl-dev libssl-dev zlib1g-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
 if [ "${1:-}" = "--tests" ]; then
-    packages="$packages nginx-light mapproxy openssl curl squid apache2-utils ccache"
+    packages="$packages nginx-light mapproxy openssl curl squid apache2-utils ccache clang libclang-rt-14-dev"
 fi
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps.sh: run as root (apt-get install)" >&2

@@ -2,7 +2,9 @@
 # Installs what the build and the tests need, then builds and runs every test:
 #   1. the normal build with all tests,
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build with all tests,
-#   3. a ThreadSanitizer build of the tests of the worker threads (copy, transfers, writer).
+#   3. a ThreadSanitizer build of the tests of the worker threads (copy, transfers, writer),
+#   4. the fuzz targets in a clang build, each run for a bounded time (tools/run-fuzz.sh;
+#      TILEWRIGHT_FUZZ_SECONDS, default 60 per target).
 # The tests start and stop their own nginx and MapProxy servers on loopback.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,3 +45,5 @@ run_suite "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTILEWRIGHT_TSAN=ON
 (cd "$top/build-tsan" && \
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp" \
     ctest --output-on-failure -j"$jobs" -L threads)
+
+TILEWRIGHT_FUZZ_BUILD="$top/build-fuzz" "$top/tools/run-fuzz.sh"

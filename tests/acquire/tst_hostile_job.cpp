@@ -260,10 +260,10 @@ void TestHostileJob::retryAfter_data()
     for (const bool https : {false, true}) {
         const char *tag = https ? ", https" : "";
         QTest::addRow("429, seconds, twice%s", tag) << "429?after=1&times=2" << 2 << 3 << qint64(2 * 2 * 1000) << https;
-        // An HTTP date has whole seconds: the wait is up to one second.
-        QTest::addRow("503, HTTP date, once%s", tag) << "503?after=1&date=1&times=1" << 2 << 2 << qint64(0) << https;
-        // Asked again three times at most, then counted as failed.
-        QTest::addRow("429 for good%s", tag) << "429?after=0" << 0 << 4 << qint64(0) << https;
+        // An HTTP date has whole seconds, so it may name the present: still a second's wait.
+        QTest::addRow("503, HTTP date, once%s", tag) << "503?after=1&date=1&times=1" << 2 << 2 << qint64(2 * 1000) << https;
+        // Asked again three times at most, a second apart at least, then counted as failed.
+        QTest::addRow("429 for good%s", tag) << "429?after=0" << 0 << 4 << qint64(2 * 3 * 1000) << https;
     }
 }
 

@@ -2,31 +2,16 @@
 
 #include <QtTest>
 
-#include <QBuffer>
+#include "TileBodies.h"
+
 #include <QImage>
-#include <QPainter>
 
 using TileContent::Reason;
+using namespace TileBodies;
 
 Q_DECLARE_METATYPE(TileContent::Reason)
 
 namespace {
-
-QByteArray encoded(const char *format, int size = 256, int quality = -1)
-{
-    QImage image(size, size, QImage::Format_RGB32);
-    image.fill(QColor(40, 120, 200));
-    QPainter painter(&image);
-    painter.setPen(Qt::yellow);
-    for (int i = 0; i < size; i += 7)
-        painter.drawLine(0, i, size - 1, size - 1 - i); // some entropy, so the body has size
-    painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format, quality);
-    return bytes;
-}
 
 // The classic one-pixel GIF: header, global colour table, graphic control
 // extension, image, trailer.
@@ -70,13 +55,17 @@ QByteArray zipOf(const QByteArray &name, const QByteArray &data, const QByteArra
     return zip + comment;
 }
 
-QByteArray webp(int payload, int declaredExtra = 0)
+// A lossy WebP of the given size: its frame header, then filler.
+QByteArray webp(int payload, int declaredExtra = 0, int side = 256)
 {
     QByteArray b("RIFF");
     le32(b, quint32(4 + 8 + payload + declaredExtra));
     b += "WEBPVP8 ";
     le32(b, quint32(payload));
-    return b + QByteArray(payload, '\x11');
+    QByteArray frame = QByteArray::fromHex("5001009d012a");
+    le16(frame, side);
+    le16(frame, side);
+    return b + frame + QByteArray(payload - frame.size(), '\x11');
 }
 
 // A JPEG whose APP1 segment carries a whole small JPEG (as an EXIF thumbnail
@@ -103,6 +92,8 @@ private slots:
     void piecesGiveTheSameVerdict();
     void everyCutIsCaught();
     void largeArchiveKeepsLittle();
+    void soundTiles_data();
+    void soundTiles();
 };
 
 void TestTileContentComplete::verdict_data()
@@ -173,10 +164,7 @@ void TestTileContentComplete::verdict_data()
     zipBadOffset[zip.size() - 3] = '\x7F'; // directory offset far past the end
     QTest::newRow("zip directory past its end") << QByteArray() << zipBadOffset << none << Reason::Corrupt;
 
-    QByteArray bitmap("BM");
-    le32(bitmap, 200);
-    le32(bitmap, 0);
-    bitmap += QByteArray(190, '\x22');
+    const QByteArray bitmap = saved(QImage(16, 16, QImage::Format_RGB32), "BMP");
     QTest::newRow("bmp") << QByteArray("image/bmp") << bitmap << none << Reason::Ok;
     QTest::newRow("bmp cut") << QByteArray("image/bmp") << bitmap.left(150) << none << Reason::Incomplete;
 
@@ -266,6 +254,85 @@ void TestTileContentComplete::largeArchiveKeepsLittle()
         checker.add(piece);
     QCOMPARE(checker.verdict().reason, Reason::Incomplete);
     QVERIFY(sizeof(checker) < 1024);
+}
+
+// Bodies framed like images that no tile decoder could show, or only at a
+// cost no tile may have, and real tiles of every kind that must pass; each
+// fed whole and byte by byte.
+void TestTileContentComplete::soundTiles_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Reason>("reason");
+
+    for (const auto &named : unsound())
+        QTest::newRow(qPrintable(named.first)) << named.second
+                                               << (named.first.startsWith(QLatin1String("jpeg")) ? Reason::Incomplete
+                                                                                                 : Reason::Unsound);
+    const QByteArray png = encoded("PNG");
+    QTest::newRow("png, 2^31-1 a side") << pngOf(0x7FFFFFFF, 0x7FFFFFFF, 8, 6, 0, QByteArray(8, '\0')) << Reason::Unsound;
+    const int afterHeader = chunkData(png, "IHDR") + 17;
+    QTest::newRow("png, a second IHDR") << png.left(afterHeader) + png.mid(8, 25) + png.mid(afterHeader) << Reason::Unsound;
+    QTest::newRow("png, no width") << pngOf(0, 16, 8, 0, 0, QByteArray()) << Reason::Unsound;
+    QTest::newRow("png, one row short") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 255, false)) << Reason::Unsound;
+    QTest::newRow("png, one row too many") << pngOf(256, 256, 8, 0, 0, rawGrey(256, 257, false)) << Reason::Unsound;
+    QTest::newRow("png, 4-bit RGB") << pngOf(16, 16, 4, 2, 0, QByteArray(16 * 25, '\0')) << Reason::Unsound;
+    QTest::newRow("png, colour type 5") << pngOf(16, 16, 8, 5, 0, QByteArray(16 * 17, '\0')) << Reason::Unsound;
+    QTest::newRow("png, interlace method 2") << pngOf(16, 16, 8, 0, 2, rawGrey(16, 16, false)) << Reason::Unsound;
+    QTest::newRow("png, data of a plain image, interlaced header")
+        << pngOf(256, 256, 8, 0, 1, rawGrey(256, 256, false)) << Reason::Unsound;
+    QTest::newRow("jpeg, 3000 px wide") << saved(QImage(3000, 8, QImage::Format_RGB32), "JPEG") << Reason::Unsound;
+    QTest::newRow("jpeg, no frame") << QByteArray("\xFF\xD8\xFF\xFE\0\x0Anothing!\xFF\xD9", 16) << Reason::Unsound;
+    const QByteArray jpeg = encoded("JPEG", 256, 80);
+    QByteArray wideGif = Gif;
+    wideGif[6] = '\xA0'; // 4000 px
+    wideGif[7] = '\x0F';
+    QTest::newRow("gif, 4000 px screen") << wideGif << Reason::Unsound;
+    QByteArray tallFrame = Gif;
+    tallFrame[Gif.indexOf(',') + 8] = '\x40'; // image height 16,385
+    QTest::newRow("gif, 16385 px frame") << tallFrame << Reason::Unsound;
+    QTest::newRow("webp, 4000 px") << webp(100, 0, 4000) << Reason::Unsound;
+    QByteArray wideBitmap = saved(QImage(16, 16, QImage::Format_RGB32), "BMP");
+    wideBitmap[20] = '\x01'; // 65,536 + 16 px
+    QTest::newRow("bmp, 65552 px") << wideBitmap << Reason::Unsound;
+
+    QTest::newRow("png 256") << png << Reason::Ok;
+    QTest::newRow("png 512") << encoded("PNG", 512) << Reason::Ok;
+    QTest::newRow("png 2048") << pngOf(2048, 1, 8, 0, 0, rawGrey(2048, 1, false)) << Reason::Ok;
+    QTest::newRow("jpeg 256") << jpeg << Reason::Ok;
+    QTest::newRow("jpeg 512") << encoded("JPEG", 512, 75) << Reason::Ok;
+    QTest::newRow("png interlaced 256") << pngOf(256, 256, 8, 0, 1, rawGrey(256, 256, true)) << Reason::Ok;
+    QTest::newRow("png interlaced 3 x 5") << pngOf(3, 5, 8, 0, 1, rawGrey(3, 5, true)) << Reason::Ok;
+    QImage indexed(256, 256, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(0, 0, 0), qRgb(200, 10, 10), qRgb(10, 200, 10)});
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            indexed.setPixel(x, y, uint((x / 16 + y / 16) % 3));
+    QTest::newRow("png palette") << saved(indexed, "PNG") << Reason::Ok;
+    const QByteArray deep = saved(QImage::fromData(png).convertToFormat(QImage::Format_RGBA64), "PNG");
+    const QByteArray deepGrey = saved(QImage::fromData(png).convertToFormat(QImage::Format_Grayscale16), "PNG");
+    QCOMPARE(int(deep.at(24)), 16); // bit depth
+    QCOMPARE(int(deepGrey.at(24)), 16);
+    QCOMPARE(int(saved(indexed, "PNG").at(25)), 3); // colour type: palette
+    QTest::newRow("png 16-bit RGBA") << deep << Reason::Ok;
+    QTest::newRow("png 16-bit grey") << deepGrey << Reason::Ok;
+    QTest::newRow("webp 256") << webp(100) << Reason::Ok;
+}
+
+void TestTileContentComplete::soundTiles()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(Reason, reason);
+    // The sound ones are what a decoder takes, too; the hand-made ones prove
+    // the hand right.
+    if (reason == Reason::Ok && !body.startsWith("RIFF"))
+        QVERIFY(!QImage::fromData(body).isNull());
+    const TileContent::Verdict whole = TileContent::check(QByteArray(), body);
+    QVERIFY2(whole.reason == reason, qPrintable(whole.text));
+    TileContent::Checker bytewise;
+    for (const char c : body)
+        bytewise.add(&c, 1);
+    QCOMPARE(bytewise.verdict().reason, reason);
+    QCOMPARE(bytewise.failed(), reason == Reason::Unsound);
 }
 
 QTEST_APPLESS_MAIN(TestTileContentComplete)
