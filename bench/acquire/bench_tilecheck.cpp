@@ -7,6 +7,8 @@
 //
 //   bench_tilecheck [tiles per kind (2000)] [rounds (5)]
 
+#include "TileBodies.h"
+
 #include "mapview/TileContent.h"
 
 #include <QBuffer>
@@ -164,33 +166,6 @@ private:
     bool m_png = false;
 };
 
-// A street-map-like tile: land-use blocks, roads, labels.
-QImage streetTile(QRandomGenerator &random)
-{
-    QImage image(256, 256, QImage::Format_RGB32);
-    image.fill(QColor(242, 239, 233));
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (int i = 0; i < 12; ++i) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 40 + int(random.bounded(60)), 200 + int(random.bounded(50))));
-        painter.drawRect(int(random.bounded(256)), int(random.bounded(256)), 10 + int(random.bounded(90)),
-                         10 + int(random.bounded(90)));
-    }
-    for (int i = 0; i < 14; ++i) {
-        painter.setPen(QPen(QColor::fromHsv(int(random.bounded(60)), 120, 230), 1 + random.bounded(6)));
-        QPolygonF line;
-        for (int k = 0; k < 5; ++k)
-            line << QPointF(random.bounded(300.0) - 20, random.bounded(300.0) - 20);
-        painter.drawPolyline(line);
-    }
-    painter.setPen(Qt::black);
-    for (int i = 0; i < 4; ++i)
-        painter.drawText(int(random.bounded(200)), int(random.bounded(250)), QStringLiteral("Strasse %1").arg(i));
-    painter.end();
-    return image;
-}
-
 // An aerial-like tile: soft patches of many colours over noise.
 QImage aerialTile(QRandomGenerator &random)
 {
@@ -253,7 +228,7 @@ int main(int argc, char **argv)
     Kind kinds[] = {{"street PNG (palette)", "image/png", {}, {}, {}, {}}, {"aerial JPEG", "image/jpeg", {}, {}, {}, {}}};
     qint64 bytes[2] = {0, 0};
     for (int i = 0; i < perKind; ++i) {
-        kinds[0].bodies.push_back(encode(streetTile(random).convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither), "PNG"));
+        kinds[0].bodies.push_back(TileBodies::mapLike(i));
         kinds[1].bodies.push_back(encode(aerialTile(random), "JPEG"));
         bytes[0] += kinds[0].bodies.back().size();
         bytes[1] += kinds[1].bodies.back().size();

@@ -15,6 +15,7 @@
 //                 [tile sets to pan over, default street,sparse]
 
 #include "NginxFixture.h"
+#include "TileBodies.h"
 
 #include "app/window/CvTilewright.h"
 #include "mapview/widgets/CvMapCache.h"
@@ -46,43 +47,6 @@
 #include <time.h>
 
 namespace {
-
-// A tile with roads, areas and labels: about the size and entropy of a
-// rendered street map tile, so decoding costs what it costs in use. Sparse
-// tiles (countryside, sea) have few features and are a few KiB.
-QByteArray mapLikeTile(int seed, bool sparse = false)
-{
-    QRandomGenerator random(quint32(seed) * 2654435761u + 1);
-    QImage image(256, 256, QImage::Format_RGB32);
-    image.fill(QColor(242, 239, 233));
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const int areas = sparse ? 1 : 12, lines = sparse ? 3 : 40, labels = sparse ? 1 : 6;
-    for (int i = 0; i < areas; ++i) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 40 + int(random.bounded(60)), 200 + int(random.bounded(50))));
-        painter.drawRect(int(random.bounded(256)), int(random.bounded(256)), 10 + int(random.bounded(90)),
-                         10 + int(random.bounded(90)));
-    }
-    for (int i = 0; i < lines; ++i) {
-        painter.setPen(QPen(QColor::fromHsv(int(random.bounded(60)), 120, 230), 1 + random.bounded(6)));
-        QPolygonF line;
-        for (int k = 0; k < 5; ++k)
-            line << QPointF(random.bounded(300.0) - 20, random.bounded(300.0) - 20);
-        painter.drawPolyline(line);
-    }
-    painter.setPen(Qt::black);
-    for (int i = 0; i < labels; ++i)
-        painter.drawText(int(random.bounded(200)), int(random.bounded(250)), QStringLiteral("Strasse %1").arg(seed + i));
-    painter.end();
-    // Street map tiles are served as palette PNGs.
-    image = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 long residentKiB()
 {
@@ -138,7 +102,7 @@ int memoryRun(const QString &budgetText)
                                                                    : budgetText.toLongLong() * 1024 * 1024;
     std::vector<QByteArray> samples;
     for (int i = 0; i < 64; ++i)
-        samples.push_back(mapLikeTile(100000 + i));
+        samples.push_back(TileBodies::mapLike(100000 + i));
     qint64 sampleBytes = 0;
     for (const QByteArray &s : samples)
         sampleBytes += s.size();
@@ -372,7 +336,7 @@ int main(int argc, char *argv[])
     std::vector<PlacedPng> placed;
     for (int px = columns.firstPixel, x = columns.firstTile; px < 1920; px += 256, ++x) {
         for (int py = rows.firstPixel, y = rows.firstTile; py < 1080; py += 256, ++y) {
-            const QByteArray png = mapLikeTile(x * 1000 + y);
+            const QByteArray png = TileBodies::mapLike(x * 1000 + y);
             cache->storeTile(TileId{x, y, zoom}, png);
             placed.push_back(PlacedPng{QPoint(px, py), png});
             ++visible;
@@ -413,7 +377,7 @@ int main(int argc, char *argv[])
         qint64 sampleBytes = 0;
         for (int i = 0; i < 100; ++i) {
             QFile file(root.filePath(QStringLiteral("t/%1.png").arg(i, 2, 10, QLatin1Char('0'))));
-            const QByteArray png = mapLikeTile(200000 + i, sparse);
+            const QByteArray png = TileBodies::mapLike(200000 + i, sparse);
             sampleBytes += png.size();
             if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size())
                 return 1;

@@ -1,8 +1,12 @@
 #include "TileBodies.h"
 
 #include <QBuffer>
+#include <QColor>
 #include <QImage>
 #include <QPainter>
+#include <QPen>
+#include <QPolygonF>
+#include <QRandomGenerator>
 
 #include <zlib.h>
 
@@ -118,3 +122,40 @@ QVector<QPair<QString, QByteArray>> unsound()
 }
 
 } // namespace TileBodies
+
+// A tile with roads, areas and labels: about the size and entropy of a
+// rendered street map tile, so decoding costs what it costs in use. Sparse
+// tiles (countryside, sea) have few features and are a few KiB.
+QByteArray TileBodies::mapLike(int seed, bool sparse)
+{
+    QRandomGenerator random(quint32(seed) * 2654435761u + 1);
+    QImage image(256, 256, QImage::Format_RGB32);
+    image.fill(QColor(242, 239, 233));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int areas = sparse ? 1 : 12, lines = sparse ? 3 : 40, labels = sparse ? 1 : 6;
+    for (int i = 0; i < areas; ++i) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor::fromHsv(int(random.bounded(360)), 40 + int(random.bounded(60)), 200 + int(random.bounded(50))));
+        painter.drawRect(int(random.bounded(256)), int(random.bounded(256)), 10 + int(random.bounded(90)),
+                         10 + int(random.bounded(90)));
+    }
+    for (int i = 0; i < lines; ++i) {
+        painter.setPen(QPen(QColor::fromHsv(int(random.bounded(60)), 120, 230), 1 + random.bounded(6)));
+        QPolygonF line;
+        for (int k = 0; k < 5; ++k)
+            line << QPointF(random.bounded(300.0) - 20, random.bounded(300.0) - 20);
+        painter.drawPolyline(line);
+    }
+    painter.setPen(Qt::black);
+    for (int i = 0; i < labels; ++i)
+        painter.drawText(int(random.bounded(200)), int(random.bounded(250)), QStringLiteral("Strasse %1").arg(seed + i));
+    painter.end();
+    // Street map tiles are served as palette PNGs.
+    image = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}

@@ -25,6 +25,11 @@ QByteArray rawGrey(int width, int height, bool interlaced);
 // Where the data of the first chunk of this type starts in a PNG.
 int chunkData(const QByteArray &png, const char *type);
 
+// A palette PNG with roads, areas and labels: about the size and entropy of
+// a rendered street map tile. Sparse tiles (countryside, sea) have few
+// features and are a few KiB.
+QByteArray mapLike(int seed, bool sparse = false);
+
 // The broken bodies every reader of tiles must refuse: a flipped byte in the
 // image data, a wrong header CRC, 100,000 px a side with tiny data, a zlib
 // stream cut inside complete chunks, a 10,000 px one-colour PNG and a JPEG
