@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <cerrno>
+
 #include <unistd.h>
 
 using TestFiles::readFile;
@@ -47,6 +49,8 @@ class TestTileWriter : public QObject
 private slots:
     void writeTile_data();
     void writeTile();
+    void diskFullErrors_data();
+    void diskFullErrors();
     void failedReplaceKeepsTheOldTile();
     void queueKeepsOrderAndCountsFailures();
     void destructionWritesWhatIsQueued();
@@ -118,6 +122,26 @@ void TestTileWriter::writeTile()
         QVERIFY(QFileInfo::exists(path));
         QCOMPARE(entries(folder), QStringList{QStringLiteral("7.png")}); // no temporary left
     }
+}
+
+// One judgement of "disk full" for every writer: a quota that is used up
+// stops a job as a full disk does, on either transport.
+void TestTileWriter::diskFullErrors_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("full");
+    QTest::newRow("no space") << int(ENOSPC) << true;
+    QTest::newRow("quota used up") << int(EDQUOT) << true;
+    QTest::newRow("file-size limit") << int(EFBIG) << true;
+    QTest::newRow("no permission") << int(EACCES) << false;
+    QTest::newRow("input/output error") << int(EIO) << false;
+}
+
+void TestTileWriter::diskFullErrors()
+{
+    QFETCH(int, error);
+    QFETCH(bool, full);
+    QCOMPARE(TileFile::isDiskFullError(error), full);
 }
 
 void TestTileWriter::failedReplaceKeepsTheOldTile()
