@@ -5,67 +5,14 @@
 #include "acquire/TileFiles.h"
 #include "mapview/TileContent.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QPointer>
 
-#if defined(__SANITIZE_THREAD__)
-#define TW_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TW_TSAN 1
-#endif
-#endif
-#ifdef TW_TSAN
-#include <sanitizer/tsan_interface.h>
-#endif
-
 namespace {
 
-// QMutex locks through futexes inside the Qt library, where the thread
-// sanitizer cannot see them; this locker tells it that the lock orders the
-// accesses it guards (a no-op in ordinary builds).
-class StopLock
-{
-public:
-    explicit StopLock(QMutex &mutex) : m_mutex(mutex)
-    {
-        m_mutex.lock();
-        acquired();
-    }
-    ~StopLock()
-    {
-        released();
-        m_mutex.unlock();
-    }
-    // Waits on condition with the lock released, until woken or the deadline.
-    void wait(QWaitCondition &condition, QDeadlineTimer deadline)
-    {
-        released();
-        condition.wait(&m_mutex, deadline);
-        acquired();
-    }
-
-private:
-    void acquired()
-    {
-#ifdef TW_TSAN
-        __tsan_acquire(&m_mutex);
-#endif
-    }
-    void released()
-    {
-#ifdef TW_TSAN
-        __tsan_release(&m_mutex);
-#endif
-    }
-
-    QMutex &m_mutex;
-    Q_DISABLE_COPY(StopLock)
-};
-
-constexpr qint64 NsPerSecond = 1000 * 1000 * 1000;
-constexpr qint64 PauseNs = qint64(CopyThread::PauseMs) * 1000 * 1000;
+using StopLock = std::unique_lock<std::mutex>;
+using Clock = std::chrono::steady_clock;
+constexpr auto Pause = std::chrono::milliseconds(CopyThread::PauseMs);
 
 } // namespace
 
@@ -123,7 +70,7 @@ void CopyThread::stopProcess()
 {
     StopLock lock(stopMutex);
     stopFlag = true;
-    stopRequested.wakeAll();
+    stopRequested.notify_all();
 }
 
 bool CopyThread::takeFirst(TileId *tile)
@@ -144,19 +91,12 @@ bool CopyThread::queueEmptyOrStopped()
     return stopFlag;
 }
 
-// Sleeps until the deadline (nanoseconds on the monotonic clock); a stop
-// request ends the pause at once. Returns false when the run must stop.
-bool CopyThread::pauseUntil(qint64 deadlineNs)
+// Sleeps until the deadline; a stop request ends the pause at once. Returns
+// false when the run must stop.
+bool CopyThread::pauseUntil(Clock::time_point deadline)
 {
-    QDeadlineTimer deadline(Qt::PreciseTimer);
-    deadline.setPreciseDeadline(deadlineNs / NsPerSecond, deadlineNs % NsPerSecond, Qt::PreciseTimer);
     StopLock lock(stopMutex);
-    while (!stopFlag) {
-        if (deadline.hasExpired())
-            return true;
-        lock.wait(stopRequested, deadline);
-    }
-    return false;
+    return !stopRequested.wait_until(lock, deadline, [this] { return stopFlag.load(); });
 }
 
 void CopyThread::postReport(int zoom, int tile)
@@ -220,10 +160,10 @@ void CopyThread::run()
     // copy takes is part of the pause instead of adding up over the run; a
     // tile that overran its slot moves the schedule on rather than being
     // caught up with a burst.
-    qint64 due = QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
+    Clock::time_point due = Clock::now();
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
-            due = qMax(due + PauseNs, QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs());
+            due = std::max(due + Pause, Clock::now());
             if (!pauseUntil(due))
                 break;
         }

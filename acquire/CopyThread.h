@@ -2,13 +2,14 @@
 
 #include "mapview/TileId.h"
 
-#include <QMutex>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <vector>
 
 // Copies the tiles of a copy job from one zoom/x/y tree into another, one
@@ -71,16 +72,17 @@ private:
 
     bool takeFirst(TileId *tile);
     bool queueEmptyOrStopped();
-    bool pauseUntil(qint64 deadlineNs);
+    bool pauseUntil(std::chrono::steady_clock::time_point deadline);
     void postReport(int zoom, int tile);
     enum class Copy { Copied, Missing, Unwritable, Unsound, DiskFull };
     static Copy copyTile(const QString &sourceFile, const QString &targetFile);
 
     std::atomic_bool stopFlag{false};
     // Guards tileQueue and the reports not yet delivered: a new job may be
-    // queued right after Stop, while the worker still finishes its tile.
-    mutable QMutex stopMutex;
-    QWaitCondition stopRequested;
+    // queued right after Stop, while the worker still finishes its tile. A
+    // standard lock, which the thread sanitizer sees through.
+    mutable std::mutex stopMutex;
+    std::condition_variable stopRequested;
     QString sourceDir;
     QString targetDir;
     std::deque<TileId> tileQueue;

@@ -1,6 +1,7 @@
 #include "app/JobTexts.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QLocale>
 
 namespace {
@@ -75,37 +76,23 @@ QString JobTexts::copyEnd(const JobOutcome &outcome)
 QString JobTexts::reason(JobOutcome::Reason reason, int httpStatus)
 {
     using Reason = JobOutcome::Reason;
-    switch (reason) {
-    case Reason::None:
-        return QString();
-    case Reason::NoAddress:
-        return QStringLiteral("no address");
-    case Reason::RefusedScheme:
-        return QStringLiteral("not a tile server");
-    case Reason::Unwritable:
-        return QStringLiteral("not writable");
-    case Reason::Network:
-        return QStringLiteral("network error");
-    case Reason::HttpStatus:
+    static const QHash<int, QString> words{
+        {int(Reason::NoAddress), QStringLiteral("no address")},
+        {int(Reason::RefusedScheme), QStringLiteral("not a tile server")},
+        {int(Reason::Unwritable), QStringLiteral("not writable")},
+        {int(Reason::Network), QStringLiteral("network error")},
+        {int(Reason::NotATile), QStringLiteral("not a tile")},
+        {int(Reason::NotSound), QStringLiteral("not a sound tile")},
+        {int(Reason::Transfer), QStringLiteral("transfer failed")},
+        {int(Reason::TooLarge), QStringLiteral("too large")},
+        {int(Reason::TimedOut), QStringLiteral("timed out")},
+        {int(Reason::Incomplete), QStringLiteral("incomplete body")},
+        {int(Reason::DiskFull), QStringLiteral("disk full")},
+        {int(Reason::Missing), QStringLiteral("no source tile")},
+    };
+    if (reason == Reason::HttpStatus)
         return QStringLiteral("HTTP %1").arg(httpStatus);
-    case Reason::NotATile:
-        return QStringLiteral("not a tile");
-    case Reason::NotSound:
-        return QStringLiteral("not a sound tile");
-    case Reason::Transfer:
-        return QStringLiteral("transfer failed");
-    case Reason::TooLarge:
-        return QStringLiteral("too large");
-    case Reason::TimedOut:
-        return QStringLiteral("timed out");
-    case Reason::Incomplete:
-        return QStringLiteral("incomplete body");
-    case Reason::DiskFull:
-        return QStringLiteral("disk full");
-    case Reason::Missing:
-        return QStringLiteral("no source tile");
-    }
-    return QString();
+    return words.value(int(reason));
 }
 
 QString JobTexts::entry(const EntryPlan &plan)
