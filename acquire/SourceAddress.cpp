@@ -34,13 +34,11 @@ Address themeAddress(const TileSource &source, const TileId &tile)
         target.path = source.themePath;
         target.query = TileTemplate::wmsGetMapQuery(source.themeQuery, source.themeFormat, tile);
     }
-    // A theme without protocol or with a relative path would give no usable
-    // address at all; http and a leading '/' are what such a server expects.
-    const QString scheme = source.themeProtocol.isEmpty() ? QStringLiteral("http") : source.themeProtocol;
+    // A theme with a relative path would give no usable address at all; a
+    // leading '/' is what such a server expects.
     if (!target.path.isEmpty() && !target.path.startsWith(QLatin1Char('/')))
         target.path.prepend(QLatin1Char('/'));
-    QString text = scheme + QStringLiteral("://") + source.themeHost + QLatin1Char(':')
-                   + QString::number(source.themePort.trimmed().toInt()) + target.path;
+    QString text = themeServer(source) + target.path;
     if (!target.query.isEmpty())
         text += QLatin1Char('?') + target.query;
     return fromText(text);
@@ -62,6 +60,15 @@ QString elevationBase(const QString &configuredUrl)
 }
 
 } // namespace
+
+// A theme without protocol would give no usable address; http is what such
+// a server expects.
+QString themeServer(const TileSource &source)
+{
+    const QString scheme = source.themeProtocol.isEmpty() ? QStringLiteral("http") : source.themeProtocol;
+    return scheme + QStringLiteral("://") + source.themeHost + QLatin1Char(':')
+           + QString::number(source.themePort.trimmed().toInt());
+}
 
 Address downloadAddress(const TileSource &source, const TileId &entry)
 {

@@ -44,6 +44,9 @@ struct Address
 // The address for one list entry: (x, y, zoom), or (longitude, latitude,
 // region) for elevation archives.
 Address downloadAddress(const TileSource &source, const TileId &entry);
+// An imported theme's server as its requests go to it: "scheme://host:port"
+// (http when the theme names no protocol).
+QString themeServer(const TileSource &source);
 
 // --- elevation archives ----------------------------------------------------
 

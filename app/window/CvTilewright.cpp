@@ -187,7 +187,10 @@ void CvTilewright::startProxyTimer()
 
 void CvTilewright::slot_proxy()
 {
-    const std::optional<ProxySettings> proxy = proxyStep.detect(sources.source.sourceKind, sources.source.sourceFolder);
+    // A theme's server is asked about with its own scheme and port.
+    const SourceAddress::TileSource &source = sources.source;
+    const QString server = source.themeActive ? SourceAddress::themeServer(source) : source.sourceFolder;
+    const std::optional<ProxySettings> proxy = proxyStep.detect(source.sourceKind, server);
     if (!proxy)
         return; // one is running already, or the window went away during the wait
     mapWidget->setProxy(*proxy);

@@ -51,6 +51,8 @@ private slots:
     void initTestCase();
     void addresses_data();
     void addresses();
+    void themeServer_data();
+    void themeServer();
     void regions_data();
     void regions();
     void elevationBases_data();
@@ -253,6 +255,28 @@ void TestSourceAddress::addressRules()
     QFETCH(bool, rejected);
     QCOMPARE(SourceAddress::needsInternalServerPause(folder), pause);
     QCOMPARE(SourceAddress::isRejectedHost(folder), rejected);
+}
+
+// The theme's server as its requests (and the proxy question) name it.
+void TestSourceAddress::themeServer_data()
+{
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("server");
+    QTest::newRow("https with port") << "https" << " 8443 " << "https://maps.example.org:8443";
+    QTest::newRow("no protocol") << "" << "80" << "http://maps.example.org:80";
+}
+
+void TestSourceAddress::themeServer()
+{
+    QFETCH(QString, protocol);
+    QFETCH(QString, port);
+    QFETCH(QString, server);
+    SourceAddress::TileSource source;
+    source.themeHost = QStringLiteral("maps.example.org");
+    source.themeProtocol = protocol;
+    source.themePort = port;
+    QCOMPARE(SourceAddress::themeServer(source), server);
 }
 
 QTEST_APPLESS_MAIN(TestSourceAddress)

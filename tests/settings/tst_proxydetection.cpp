@@ -351,6 +351,8 @@ void TestProxyDetection::queryAddress_data()
     QTest::newRow("listed full address")
         << 4 << QStringLiteral("https://tiles.example.com:8443/osm/") << osm << "https://tiles.example.com:8443";
     QTest::newRow("listed nothing") << 3 << QString() << osm << "http:";
+    QTest::newRow("theme server") << 5 << QStringLiteral("https://maps.example.org:8443") << osm
+                                  << "https://maps.example.org:8443";
 }
 
 void TestProxyDetection::queryAddress()
