@@ -45,7 +45,6 @@ struct Options
 // A transfer's end is the one result both transports give.
 using Status = FetchResult::Status;
 using Result = FetchResult;
-inline bool succeeded(Status status) { return FetchResult::succeeded(status); }
 
 // Called from libcurl's progress callback (about once a second at least, and
 // on every received chunk); returning true ends the transfer.

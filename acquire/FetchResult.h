@@ -36,11 +36,7 @@ struct FetchResult
     QByteArray body;         // an Ok body the job writes itself (plain HTTP)
 
     // The file holds what the server has: stored, kept (empty answer) or not modified.
-    bool ok() const { return succeeded(status); }
-    static bool succeeded(Status status)
-    {
-        return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified;
-    }
+    bool ok() const { return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified; }
 };
 
 Q_DECLARE_METATYPE(FetchResult)
