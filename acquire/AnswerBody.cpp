@@ -52,7 +52,7 @@ void AnswerBody::begin(int status, const QByteArray &contentType, qint64 announc
     m_errorHead.clear();
     m_errorBytes = 0;
     m_cut = Cut::None;
-    m_checker.emplace(contentType, announcedLength);
+    m_checker.emplace(contentType, announcedLength, depth());
     if (!success())
         return;
     if (announcedLength > m_limit)
@@ -64,7 +64,7 @@ void AnswerBody::begin(int status, const QByteArray &contentType, qint64 announc
 TileContent::Checker &AnswerBody::checker()
 {
     if (!m_checker)
-        m_checker.emplace(m_contentType, -1);
+        m_checker.emplace(m_contentType, -1, depth());
     return *m_checker;
 }
 
@@ -156,6 +156,7 @@ FetchResult AnswerBody::finish(Ending ending, const QString &transportError, boo
         if (!m_file) {
             FetchResult ok = result(Status::Ok, QString());
             ok.body = m_body;
+            ok.contentType = m_contentType;
             return ok;
         }
         const TileFile::Result stored = m_file->commit(lastModified);

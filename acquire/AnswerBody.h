@@ -12,8 +12,9 @@ class TileFile;
 
 // The body of one answer as it arrives, on either transport: bounded in
 // size, judged by the content check while it streams, and kept in memory
-// (plain HTTP: the tile writer stores it) or streamed into the tile's file
-// (HTTPS: TileFile commits it on the worker). Of an error answer only the
+// (a tile: the tile writer judges it sound and stores it) or streamed into
+// its file (an elevation archive: TileFile commits it on the transfer worker,
+// judged whole here). Of an error answer only the
 // start is kept, for the first line of its text. finish() turns it, with how
 // the transfer ended, into the one FetchResult both transports give.
 class AnswerBody
@@ -53,6 +54,8 @@ public:
 private:
     enum class Cut { None, TooLarge, Broken, LongErrorPage, WriteFailed };
     bool success() const { return m_status >= 200 && m_status <= 299; }
+    // A body kept in memory is judged sound by the writer; here only its framing.
+    TileContent::Depth depth() const { return m_file ? TileContent::Depth::Sound : TileContent::Depth::Framing; }
     QString firstLine() const;
 
     qint64 m_limit;

@@ -54,9 +54,10 @@ void ArchiveTransfer::run()
         const Job job = m_jobs.front();
         m_jobs.pop_front();
         lock.unlock();
+        const CurlTransfer::AbortTest ended = [this, id = job.id]() { return id <= m_abortUpTo.load(); };
         const CurlTransfer::Result result =
-            CurlTransfer::fetchToFile(engine, job.url, job.localPath, job.options,
-                                      [this, id = job.id]() { return id <= m_abortUpTo.load(); });
+            job.localPath.isEmpty() ? CurlTransfer::fetch(engine, job.url, job.options, ended)
+                                    : CurlTransfer::fetchToFile(engine, job.url, job.localPath, job.options, ended);
         lock.lock();
         m_done.push_back(Done{job.id, result});
         // Delivered on the owner's thread; the destructor waits for this

@@ -25,7 +25,8 @@ public:
     // Ends the running transfer (within a second) and waits for the worker.
     ~ArchiveTransfer() override;
 
-    // Queues a transfer behind any running one; returns its id (> 0).
+    // Queues a transfer behind any running one; returns its id (> 0). An
+    // empty localPath keeps the body in memory: the result carries it.
     int start(const QString &url, const QString &localPath, const CurlTransfer::Options &options);
     // Ends every transfer started so far; each still reports finished().
     void abortAll();

@@ -108,22 +108,8 @@ AnswerBody::Ending endingOf(const Sink &sink, CURLcode code)
     }
 }
 
-} // namespace
-
-void ensureGlobalInit()
-{
-    static GlobalInit init;
-}
-
-Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
-                   const AbortTest &shouldAbort)
-{
-    CurlEngine engine;
-    return fetchToFile(engine, url, localPath, options, shouldAbort);
-}
-
-Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localPath,
-                   const Options &options, const AbortTest &shouldAbort)
+Result perform(CurlEngine &engine, const QString &url, TileFile *file, const Options &options,
+               const AbortTest &shouldAbort)
 {
     ensureGlobalInit();
 
@@ -135,16 +121,7 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
         none.errorString = QStringLiteral("libcurl could not be initialised");
         return none;
     }
-
-    // Nothing is asked for that could not be kept.
-    TileFile file(localPath);
-    if (!file.open()) {
-        Result unwritable;
-        unwritable.status = file.result().diskFull() ? Status::DiskFull : Status::WriteError;
-        unwritable.errorString = file.result().reason();
-        return unwritable;
-    }
-    AnswerBody body(options.maxBodyBytes, &file);
+    AnswerBody body(options.maxBodyBytes, file);
     TransferWatch watch(options.connectTimeoutSeconds, options.lowSpeedSeconds, options.lowSpeedBytes);
     Sink sink;
     sink.curl = curl;
@@ -232,6 +209,39 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
                                 AnswerHeaders::fromHttpDate(sink.lastModified));
     result.retryAfter = sink.retryAfter;
     return result;
+}
+
+} // namespace
+
+void ensureGlobalInit()
+{
+    static GlobalInit init;
+}
+
+Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
+                   const AbortTest &shouldAbort)
+{
+    CurlEngine engine;
+    return fetchToFile(engine, url, localPath, options, shouldAbort);
+}
+
+Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localPath,
+                   const Options &options, const AbortTest &shouldAbort)
+{
+    // Nothing is asked for that could not be kept.
+    TileFile file(localPath);
+    if (!file.open()) {
+        Result unwritable;
+        unwritable.status = file.result().diskFull() ? Status::DiskFull : Status::WriteError;
+        unwritable.errorString = file.result().reason();
+        return unwritable;
+    }
+    return perform(engine, url, &file, options, shouldAbort);
+}
+
+Result fetch(CurlEngine &engine, const QString &url, const Options &options, const AbortTest &shouldAbort)
+{
+    return perform(engine, url, nullptr, options, shouldAbort);
 }
 
 } // namespace CurlTransfer

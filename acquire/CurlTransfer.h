@@ -13,8 +13,8 @@
 
 class CurlEngine;
 
-// One HTTPS transfer through libcurl into a local file, run to its end on the
-// calling thread. libcurl only moves the bytes: the body is bounded and judged
+// One HTTPS transfer through libcurl, into a local file or into memory, run
+// to its end on the calling thread. libcurl only moves the bytes: the body is bounded and judged
 // by AnswerBody, timed by TransferWatch and written by TileFile, as on the
 // plain-HTTP road. The old file at the local path is replaced only by a
 // complete, sound body; otherwise it stays as it was and nothing partial remains.
@@ -57,6 +57,10 @@ Result fetchToFile(CurlEngine &engine, const QString &url, const QString &localP
 // The same on a handle of its own (a new connection).
 Result fetchToFile(const QString &url, const QString &localPath, const Options &options,
                    const AbortTest &shouldAbort = AbortTest());
+// A tile: the body stays in memory and an Ok result carries it, judged by its
+// framing; the tile writer judges it sound and stores it.
+Result fetch(CurlEngine &engine, const QString &url, const Options &options,
+             const AbortTest &shouldAbort = AbortTest());
 
 // curl_global_init once per process, curl_global_cleanup at its end. Call it
 // on the main thread before the first transfer on any other thread.

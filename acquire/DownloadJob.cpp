@@ -15,14 +15,20 @@
 
 namespace {
 
-// When the disk is slower than the network, the disk sets the pace; the
-// bodies waiting for it stay few and small.
+// The writer's queue (see keepWriterShort).
 constexpr int MaxQueuedBodies = 32;
 constexpr qint64 MaxQueuedBytes = qint64(64) * 1024 * 1024;
 // Qt stops reading from the socket while this much is unread, so a body
 // arriving faster than it is judged does not pile up in memory.
 constexpr qint64 ReadBufferBytes = 1024 * 1024;
 constexpr int WatchIntervalMs = 250;
+
+// An archive streams into its file on the HTTPS worker, which commits it; a
+// tile comes back whole and goes to the writer, as on plain HTTP.
+bool streamedToFile(const EntryPlan &plan)
+{
+    return plan.elevation && plan.transport == EntryPlan::Transport::Https;
+}
 
 bool refusal(int status)
 {
@@ -246,7 +252,8 @@ void DownloadJob::sendArchive(const EntryPlan &plan, int retries)
     options.lowSpeedBytes = m_limits.lowSpeedBytes;
     options.maxBodyBytes = plan.elevation ? m_limits.archiveBodyLimit : m_limits.tileBodyLimit;
     options.ifModifiedSince = conditionalTime(plan.target.path(), options.maxBodyBytes);
-    m_archiveQueue.push_back(ArchiveEntry{m_archives->start(plan.address.text, plan.target.path(), options), plan, retries});
+    const QString streamTo = streamedToFile(plan) ? plan.target.path() : QString();
+    m_archiveQueue.push_back(ArchiveEntry{m_archives->start(plan.address.text, streamTo, options), plan, retries});
     m_archiveElevation = plan.elevation;
 }
 
@@ -321,13 +328,12 @@ void DownloadJob::replyFinished(QNetworkReply *done)
                                           m_headers.lastModified(*done));
     result.retryAfter = m_headers.value(*done, QByteArrayLiteral("Retry-After"));
     releaseReply();
-    if (conclude(result, m_retries, false)) {
+    if (conclude(result, m_retries, m_plan)) {
         ++m_retries;
         m_writer->startWriting();
         return; // the same tile is asked for again later
     }
-    if (m_writer->pending() > MaxQueuedBodies || m_writer->pendingBytes() > MaxQueuedBytes)
-        m_writer->waitForIdle();
+    keepWriterShort();
     emit tileFinished();
     m_writer->startWriting();
 }
@@ -335,7 +341,7 @@ void DownloadJob::replyFinished(QNetworkReply *done)
 // A tile is stored only from a successful answer whose body is complete and
 // is what its type says; documents (WMS exceptions and error pages come with
 // status 200 too) never are. One decision for both transports.
-bool DownloadJob::conclude(const FetchResult &result, int retries, bool fileWritten)
+bool DownloadJob::conclude(const FetchResult &result, int retries, const EntryPlan &plan)
 {
     using Status = FetchResult::Status;
     if (result.status == Status::HttpError && (result.httpCode == 429 || result.httpCode == 503)
@@ -350,10 +356,10 @@ bool DownloadJob::conclude(const FetchResult &result, int retries, bool fileWrit
         m_refusals = 0;
     switch (result.status) {
     case Status::Ok:
-        if (fileWritten)
+        if (streamedToFile(plan))
             m_outcome.addStored();
         else // the writer is woken once the next request is on its way
-            m_writer->writeLater(m_plan.target.path(), result.body, result.lastModified);
+            m_writer->writeLater(plan.target.path(), result.body, result.lastModified, result.contentType);
         break;
     case Status::Unchanged:
     case Status::NotModified:
@@ -426,7 +432,7 @@ void DownloadJob::archiveEnded(int id, const FetchResult &result)
         return; // a transfer of a stopped job
     const ArchiveEntry ended = m_archiveQueue.front();
     m_archiveQueue.pop_front();
-    if (conclude(result, ended.retries, true)) {
+    if (conclude(result, ended.retries, ended.plan)) {
         // No request until the wait is over: the tiles queued behind this one
         // are taken back (the one that may already be on its way is ended)
         // and sent again after it, in their order.
@@ -441,7 +447,9 @@ void DownloadJob::archiveEnded(int id, const FetchResult &result)
     // The transfers queued behind one that stopped the job end unheard.
     if (mustStop() && !m_archiveQueue.empty())
         dropQueuedArchives();
+    keepWriterShort();
     emit archiveFinished(ArchiveRequestId, !result.ok());
+    m_writer->startWriting();
 }
 
 // An entry of a job that must stop ends without a request; the window hears
@@ -478,6 +486,14 @@ void DownloadJob::abort()
     dropQueuedArchives();
 }
 
+// When the disk (or the sound-tile check) is slower than the network, it
+// sets the pace: the bodies waiting for it stay few and small.
+void DownloadJob::keepWriterShort()
+{
+    if (m_writer->pending() > MaxQueuedBodies || m_writer->pendingBytes() > MaxQueuedBytes)
+        m_writer->waitForIdle();
+}
+
 JobOutcome DownloadJob::finish()
 {
     m_writer->waitForIdle();
@@ -486,6 +502,7 @@ JobOutcome DownloadJob::finish()
     m_outcome.addUnchanged(tally.unchanged);
     m_outcome.addFailed(JobOutcome::Reason::DiskFull, 0, tally.diskFullFailures);
     m_outcome.addFailed(JobOutcome::Reason::Unwritable, 0, tally.failed - tally.diskFullFailures);
+    m_outcome.addFailed(JobOutcome::Reason::NotSound, 0, tally.unsound);
     if (tally.diskFullFailures > 0)
         stopFor(StopReason::Kind::DiskFull, tally.diskFull.reason());
     return m_outcome;

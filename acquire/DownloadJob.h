@@ -37,13 +37,14 @@ class TileWriter;
 //                                HTTPS transfer on ArchiveTransfer's thread,
 //                                a few tiles ahead of the one running
 //   AnswerBody                   on both transports the body arrives piece by
-//                                piece, bounded in size and judged by the
-//                                content check; the transfer's end becomes one
+//                                piece, bounded in size and judged by its
+//                                framing; the transfer's end becomes one
 //                                FetchResult (plain HTTP here, HTTPS on the
-//                                worker, which commits its file through TileFile)
-//   DownloadJob::conclude        one decision for both: a sound plain-HTTP
-//                                body goes to the TileWriter's thread (TileFile
-//                                again); a server that asks to wait is asked
+//                                worker, which commits an archive's file
+//                                through TileFile)
+//   DownloadJob::conclude        one decision for both: a tile's body goes to
+//                                the TileWriter's thread, which judges it sound
+//                                and stores it (TileFile again); a server that asks to wait is asked
 //                                again later; refusals, a full disk and every
 //                                count are decided here
 //   tileFinished / archiveFinished run DownloadRun's loop again: the next
@@ -164,10 +165,10 @@ private:
     void replyFinished(QNetworkReply *done);
     void archiveEnded(int id, const FetchResult &result);
     // What an entry's answer comes to, the same for both transports. True
-    // when the entry goes on after a wait the server asked for. fileWritten:
-    // the transfer committed the file itself (HTTPS); otherwise an Ok body
-    // goes to the writer.
-    bool conclude(const FetchResult &result, int retries, bool fileWritten);
+    // when the entry goes on after a wait the server asked for. An Ok tile
+    // body goes to the writer; an archive the transfer has committed itself.
+    bool conclude(const FetchResult &result, int retries, const EntryPlan &plan);
+    void keepWriterShort();
     void retryLater(qint64 waitMs, int status);
     void showWait();
     void countRefusal(const FetchResult &result);

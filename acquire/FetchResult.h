@@ -11,7 +11,7 @@
 struct FetchResult
 {
     enum class Status {
-        Ok,             // a complete, sound body: stored (HTTPS) or in body (plain HTTP)
+        Ok,             // a complete body: stored (an archive) or in body (a tile, framing checked)
         Aborted,        // Stop
         TransportError, // name, connection, TLS, redirect loop
         HttpError,      // status 400 and above, 1xx, or a redirect not followed
@@ -33,7 +33,8 @@ struct FetchResult
     QByteArray retryAfter;   // the final answer's Retry-After (429 and 503)
     QString refusalText;     // the first line of an error answer's text
     QDateTime lastModified;  // the server's Last-Modified, when it sent one
-    QByteArray body;         // an Ok body the job writes itself (plain HTTP)
+    QByteArray body;         // an Ok tile body the job hands to the writer
+    QByteArray contentType;  // of that body, for the writer's sound-tile check
 
     // The file holds what the server has: stored, kept (empty answer) or not modified.
     bool ok() const { return status == Status::Ok || status == Status::Unchanged || status == Status::NotModified; }

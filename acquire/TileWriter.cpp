@@ -1,5 +1,7 @@
 #include "acquire/TileWriter.h"
 
+#include "mapview/TileContent.h"
+
 TileWriter::TileWriter(QObject *parent)
     : QObject(parent)
 {
@@ -16,16 +18,18 @@ TileWriter::~TileWriter()
     m_thread.join();
 }
 
-void TileWriter::write(const QString &path, const QByteArray &body, const QDateTime &modified)
+void TileWriter::write(const QString &path, const QByteArray &body, const QDateTime &modified,
+                       const QByteArray &contentType)
 {
-    writeLater(path, body, modified);
+    writeLater(path, body, modified, contentType);
     startWriting();
 }
 
-void TileWriter::writeLater(const QString &path, const QByteArray &body, const QDateTime &modified)
+void TileWriter::writeLater(const QString &path, const QByteArray &body, const QDateTime &modified,
+                            const QByteArray &contentType)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.push_back(Job{path, body, modified});
+    m_queue.push_back(Job{path, body, modified, contentType});
     m_pendingBytes += body.size();
 }
 
@@ -89,31 +93,40 @@ void TileWriter::run()
         m_queue.pop_front();
         m_busy = true;
         lock.unlock();
-        const WriteResult result = TileFile::store(job.path, job.body, job.modified);
+        const TileContent::Verdict verdict = TileContent::check(job.contentType, job.body);
+        const WriteResult result = verdict.ok() ? TileFile::store(job.path, job.body, job.modified) : WriteResult();
         const qint64 bytes = job.body.size();
         job = Job(); // the body is released off the lock too
         lock.lock();
         m_busy = false;
         m_pendingBytes -= bytes;
-        switch (result.outcome) {
-        case WriteResult::Outcome::Stored:
-            ++m_tally.stored;
-            break;
-        case WriteResult::Outcome::Unchanged:
-            ++m_tally.unchanged;
-            break;
-        case WriteResult::Outcome::Failed:
-            if (m_tally.failed++ == 0)
-                m_tally.firstFailure = result;
-            if (result.diskFull()) {
-                ++m_tally.diskFullFailures;
-                if (!m_tally.diskFull.diskFull())
-                    m_tally.diskFull = result;
-            }
-            break;
-        }
+        if (verdict.ok())
+            count(result);
+        else if (m_tally.unsound++ == 0)
+            m_tally.firstUnsound = verdict.text;
         if (m_queue.empty())
             m_idle.notify_all();
     }
 }
 
+// Under the lock.
+void TileWriter::count(const WriteResult &result)
+{
+    switch (result.outcome) {
+    case WriteResult::Outcome::Stored:
+        ++m_tally.stored;
+        break;
+    case WriteResult::Outcome::Unchanged:
+        ++m_tally.unchanged;
+        break;
+    case WriteResult::Outcome::Failed:
+        if (m_tally.failed++ == 0)
+            m_tally.firstFailure = result;
+        if (result.diskFull()) {
+            ++m_tally.diskFullFailures;
+            if (!m_tally.diskFull.diskFull())
+                m_tally.diskFull = result;
+        }
+        break;
+    }
+}

@@ -14,8 +14,11 @@
 #include <thread>
 
 // Writes downloaded tile bodies on a thread of its own, in the order given,
-// so the next request goes out while the disk works. Each body goes through
-// TileFile::store, which decides how a tile file is created or replaced.
+// so the next request goes out while the disk works. Each body is first judged
+// sound (the content check that inflates a PNG's image data costs more than
+// its transfer, so it runs here, beside the next request, not before it); a
+// sound one goes through TileFile::store, which decides how a tile file is
+// created or replaced. An unsound body replaces nothing.
 class TileWriter : public QObject
 {
     Q_OBJECT
@@ -30,6 +33,8 @@ public:
         int unchanged = 0;
         int failed = 0;
         int diskFullFailures = 0; // of failed: the disk was full
+        int unsound = 0;          // judged no sound tile: nothing written
+        QString firstUnsound;     // why the first of them was not
         WriteResult firstFailure; // the first failed write, if any
         WriteResult diskFull;     // the first write that found the disk full, if any
     };
@@ -40,11 +45,14 @@ public:
 
     // modified: when valid, the time the stored file gets (the server's
     // Last-Modified), so a later conditional request asks about that time.
-    void write(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
+    // contentType: the answer's, for the content check.
+    void write(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime(),
+               const QByteArray &contentType = QByteArray());
     // The same, but the thread is woken only by startWriting() (or anything
     // that waits for it): a caller with more urgent work first, such as
     // sending the next request, pays for waking the thread after that.
-    void writeLater(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime());
+    void writeLater(const QString &path, const QByteArray &body, const QDateTime &modified = QDateTime(),
+                    const QByteArray &contentType = QByteArray());
     void startWriting();
     // Blocks until every queued body is on disk (or failed).
     void waitForIdle();
@@ -65,8 +73,10 @@ private:
         QString path;
         QByteArray body;
         QDateTime modified;
+        QByteArray contentType;
     };
     void run();
+    void count(const WriteResult &result);
 
     // Standard locks, which the thread sanitizer sees through.
     mutable std::mutex m_mutex;

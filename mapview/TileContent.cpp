@@ -320,9 +320,10 @@ QString reasonName(Reason reason)
     return QString();
 }
 
-Checker::Checker(const QByteArray &contentType, qint64 contentLength)
+Checker::Checker(const QByteArray &contentType, qint64 contentLength, Depth depth)
     : m_contentType(mediaType(contentType))
     , m_contentLength(contentLength)
+    , m_depth(depth)
 {
 }
 
@@ -496,7 +497,12 @@ void Checker::pngChunkHeader()
     }
     if (png.chunkType == Plte)
         png.palette = true;
-    if (png.chunkType == Iend && !png.dataEnded) {
+    if (png.chunkType == Iend && m_depth == Depth::Framing) {
+        if (!png.sawData) {
+            fail(QStringLiteral("the PNG image holds no image data"), Reason::Unsound);
+            return;
+        }
+    } else if (png.chunkType == Iend && !png.dataEnded) {
         fail(png.inflated == 0 && !m_inflater ? QStringLiteral("the PNG image holds no image data")
                                               : QStringLiteral("the PNG image's data inflates to %1 of the %2 bytes "
                                                                "its header gives")
@@ -518,6 +524,8 @@ void Checker::pngData(const char *data, qint64 size)
     png.crc = quint32(crc32(png.crc, reinterpret_cast<const Bytef *>(data), uInt(size)));
     if (png.chunkType == Ihdr)
         m_field.append(data, int(size));
+    else if (png.chunkType == Idat && m_depth == Depth::Framing)
+        png.sawData = true;
     else if (png.chunkType == Idat && !png.dataEnded)
         inflate(data, size);
     // Bytes after the end of the zlib stream are tolerated, as decoders do.
@@ -746,7 +754,7 @@ Verdict Checker::verdict() const
         return verdictOf(Reason::Document, QStringLiteral("the answer is a document, not content"));
     if (m_format == Format::Undecided) {
         // Fewer bytes than a signature: judge what there is, as a whole.
-        Checker whole(m_contentType);
+        Checker whole(m_contentType, -1, m_depth);
         whole.m_head = m_head;
         whole.m_received = m_received;
         whole.detect();
@@ -822,9 +830,9 @@ Verdict Checker::verdict() const
     return Verdict();
 }
 
-Verdict check(const QByteArray &contentType, const QByteArray &body, qint64 contentLength)
+Verdict check(const QByteArray &contentType, const QByteArray &body, qint64 contentLength, Depth depth)
 {
-    Checker checker(contentType, contentLength);
+    Checker checker(contentType, contentLength, depth);
     checker.add(body);
     return checker.verdict();
 }

@@ -54,6 +54,14 @@ struct Verdict
     bool ok() const { return reason == Reason::Ok; }
 };
 
+// How deep a check goes. Framing walks a body's structure (chunks and their
+// checksums, markers, blocks, lengths, dimensions) at a few microseconds a
+// tile; Sound also inflates a PNG's image data to count its bytes, which costs
+// about as much as decoding it. Receiving is judged by framing, so a transfer
+// is never slowed by it; a body is judged sound where it is stored, off the
+// road of the next request.
+enum class Depth { Framing, Sound };
+
 // A short name of the reason ("incomplete body"), for tallies and status texts.
 QString reasonName(Reason reason);
 
@@ -78,7 +86,8 @@ class Checker
 public:
     // contentLength: the announced length of the body as received, or -1 when
     // none was sent or the body was decoded from a content encoding.
-    explicit Checker(const QByteArray &contentType = QByteArray(), qint64 contentLength = -1);
+    explicit Checker(const QByteArray &contentType = QByteArray(), qint64 contentLength = -1,
+                     Depth depth = Depth::Sound);
     ~Checker();
     Checker(const Checker &) = delete;
     Checker &operator=(const Checker &) = delete;
@@ -109,6 +118,7 @@ private:
         int colourType = -1;
         bool palette = false;
         bool dataEnded = false; // the image data's zlib stream is complete
+        bool sawData = false;   // an image data chunk with bytes came
         qint64 expected = 0;    // inflated bytes the header implies
         qint64 inflated = 0;
     };
@@ -129,6 +139,7 @@ private:
 
     QByteArray m_contentType;
     qint64 m_contentLength = -1;
+    Depth m_depth = Depth::Sound;
     qint64 m_received = 0;
     QByteArray m_head;   // the first HeadBytes
     QByteArray m_tail;   // the last bytes of a zip archive
@@ -147,7 +158,8 @@ private:
     QString m_failure;
 };
 
-// The whole body at once (the map cache, the plain-HTTP job).
-Verdict check(const QByteArray &contentType, const QByteArray &body, qint64 contentLength = -1);
+// The whole body at once (the map cache, the tile writer, the copy worker).
+Verdict check(const QByteArray &contentType, const QByteArray &body, qint64 contentLength = -1,
+              Depth depth = Depth::Sound);
 
 } // namespace TileContent

@@ -4,12 +4,15 @@
 #   tools/install-deps.sh --tests  plus the servers the tests start (nginx, MapProxy),
 #                                  ccache, which lets repeated CI runs reuse compilations,
 #                                  and clang with its libFuzzer and sanitizer runtimes
-#                                  (libclang-rt-14-dev) for tools/run-fuzz.sh
+#                                  (libclang-rt-14-dev) for tools/run-fuzz.sh, and the
+#                                  readers of what the program writes (GDAL, sqlite3) and
+#                                  of its package (lintian, desktop-file-validate, appstreamcli)
 set -eu
 packages="build-essential cmake ninja-build qtbase5-dev qttools5-dev qttools5-dev-tools
-  libqt5svg5-dev libcurl4-openssl-dev libssl-dev zlib1g-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
+  libqt5svg5-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libsqlite3-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
 if [ "${1:-}" = "--tests" ]; then
-    packages="$packages nginx-light mapproxy openssl curl squid apache2-utils ccache clang libclang-rt-14-dev"
+    packages="$packages nginx-light mapproxy openssl curl squid apache2-utils ccache clang libclang-rt-14-dev
+      gdal-bin sqlite3 lintian desktop-file-utils appstream dpkg-dev file"
 fi
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps.sh: run as root (apt-get install)" >&2
