@@ -121,6 +121,8 @@ private:
         bool sawData = false;   // an image data chunk with bytes came
         qint64 expected = 0;    // inflated bytes the header implies
         qint64 inflated = 0;
+        bool whole = false;     // the image data is held and inflated in one go at IEND
+        QByteArray deflated;    // the image data held so
     };
 
     void detect();
@@ -135,6 +137,7 @@ private:
     void pngHeader();
     void pngData(const char *data, qint64 size);
     void inflate(const char *data, qint64 size);
+    void inflateWhole();
     bool sideOutOfBounds(const char *format, qint64 width, qint64 height);
 
     QByteArray m_contentType;

@@ -9,7 +9,7 @@
 #                                  of its package (lintian, desktop-file-validate, appstreamcli)
 set -eu
 packages="build-essential cmake ninja-build qtbase5-dev qttools5-dev qttools5-dev-tools
-  libqt5svg5-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libsqlite3-dev xvfb xauth fonts-dejavu-core qttranslations5-l10n"
+  libqt5svg5-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libdeflate-dev libsqlite3-dev pkg-config xvfb xauth fonts-dejavu-core qttranslations5-l10n"
 if [ "${1:-}" = "--tests" ]; then
     packages="$packages nginx-light mapproxy openssl curl squid apache2-utils ccache clang libclang-rt-14-dev
       gdal-bin sqlite3 lintian desktop-file-utils appstream dpkg-dev file"

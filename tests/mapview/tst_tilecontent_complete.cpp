@@ -298,6 +298,10 @@ void TestTileContentComplete::soundTiles_data()
     QTest::newRow("png 256") << png << Reason::Ok;
     QTest::newRow("png 512") << encoded("PNG", 512) << Reason::Ok;
     QTest::newRow("png 2048") << pngOf(2048, 1, 8, 0, 0, rawGrey(2048, 1, false)) << Reason::Ok;
+    // Past 4 MiB of image data the inflating streams instead of going in one go.
+    const QByteArray big = rawGrey(2048, 2048, false);
+    QTest::newRow("png 2048 x 2048, streamed inflate") << pngOf(2048, 2048, 8, 0, 0, big) << Reason::Ok;
+    QTest::newRow("png 2048 x 2048, cut stream") << pngOf(2048, 2048, 8, 0, 0, big, 40) << Reason::Unsound;
     QTest::newRow("jpeg 256") << jpeg << Reason::Ok;
     QTest::newRow("jpeg 512") << encoded("JPEG", 512, 75) << Reason::Ok;
     QTest::newRow("png interlaced 256") << pngOf(256, 256, 8, 0, 1, rawGrey(256, 256, true)) << Reason::Ok;
