@@ -91,6 +91,19 @@ HttpWindow::HttpWindow(QWidget *parent)
     connect(credentialsBox, &QCheckBox::clicked, this, &HttpWindow::changeCredentials);
     connect(proxyBox, &QCheckBox::clicked, this, &HttpWindow::changeProxy);
 
+    // Named, so tests (and accessibility tools) find each part.
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    userLabel->setObjectName(QStringLiteral("userLabel"));
+    passwordLabel->setObjectName(QStringLiteral("passwordLabel"));
+    portLabel->setObjectName(QStringLiteral("portLabel"));
+    userEdit->setObjectName(QStringLiteral("userEdit"));
+    passwordEdit->setObjectName(QStringLiteral("passwordEdit"));
+    portEdit->setObjectName(QStringLiteral("portEdit"));
+    okButton->setObjectName(QStringLiteral("okButton"));
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    buttonBox->setObjectName(QStringLiteral("buttonBox"));
+    proxyBox->setObjectName(QStringLiteral("proxyBox"));
+    credentialsBox->setObjectName(QStringLiteral("credentialsBox"));
     answerTimer = new QTimer(this);
     answerTimer->setSingleShot(true);
     connect(answerTimer, &QTimer::timeout, this, &HttpWindow::answerTimedOut);

@@ -101,6 +101,4 @@ private:
     bool canceled = false;
     QString proxyUser;
     QString proxyPassword;
-
-    friend class TestHttpWindow;
 };

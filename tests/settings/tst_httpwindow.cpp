@@ -57,6 +57,16 @@ bool detect(ProxyEnvironment &environment, ProxySettings &proxy)
 
 } // namespace
 
+// The dialog's parts, found by their names as a person finds them by sight.
+template<typename T>
+T *part(const QWidget &dialog, const char *name)
+{
+    T *w = dialog.findChild<T *>(QLatin1String(name));
+    if (!w)
+        qFatal("the dialog has no %s", name);
+    return w;
+}
+
 class TestHttpWindow : public QObject
 {
     Q_OBJECT
@@ -130,11 +140,11 @@ void TestHttpWindow::useTileServer(const NginxFixture &server)
 
 void TestHttpWindow::fill(HttpWindow &dialog, const QString &user, const QString &password, quint16 port)
 {
-    dialog.userEdit->clear();
-    QTest::keyClicks(dialog.userEdit, user);
-    dialog.passwordEdit->clear();
-    QTest::keyClicks(dialog.passwordEdit, password);
-    dialog.portEdit->setText(QString::number(port));
+    part<QLineEdit>(dialog, "userEdit")->clear();
+    QTest::keyClicks(part<QLineEdit>(dialog, "userEdit"), user);
+    part<QLineEdit>(dialog, "passwordEdit")->clear();
+    QTest::keyClicks(part<QLineEdit>(dialog, "passwordEdit"), password);
+    part<QLineEdit>(dialog, "portEdit")->setText(QString::number(port));
 }
 
 void TestHttpWindow::freshDialog()
@@ -146,17 +156,17 @@ void TestHttpWindow::freshDialog()
     QCOMPARE(int(dialog.windowType()), 0x37); // the framework adds its title-bar hints
     QVERIFY(dialog.isModal());
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Connect to proxy.example"));
-    QCOMPARE(dialog.statusLabel->text(), QStringLiteral("The server proxy.example requires a username and password."));
-    QVERIFY(!dialog.okButton->isEnabled());
-    QVERIFY(dialog.okButton->isDefault());
-    QVERIFY(!dialog.cancelButton->autoDefault());
-    QCOMPARE(dialog.buttonBox->buttonRole(dialog.okButton), QDialogButtonBox::ActionRole);
-    QCOMPARE(dialog.buttonBox->buttonRole(dialog.cancelButton), QDialogButtonBox::RejectRole);
-    QVERIFY(dialog.proxyBox->isChecked() && dialog.useProxy);
-    QVERIFY(dialog.credentialsBox->isChecked() && dialog.saveCredentials);
-    QCOMPARE(dialog.portEdit->text(), QStringLiteral("80"));
-    QCOMPARE(dialog.passwordEdit->echoMode(), QLineEdit::Password);
-    QCOMPARE(dialog.userLabel->buddy(), dialog.userEdit);
+    QCOMPARE(part<QLabel>(dialog, "statusLabel")->text(), QStringLiteral("The server proxy.example requires a username and password."));
+    QVERIFY(!part<QPushButton>(dialog, "okButton")->isEnabled());
+    QVERIFY(part<QPushButton>(dialog, "okButton")->isDefault());
+    QVERIFY(!part<QPushButton>(dialog, "cancelButton")->autoDefault());
+    QCOMPARE(part<QDialogButtonBox>(dialog, "buttonBox")->buttonRole(part<QPushButton>(dialog, "okButton")), QDialogButtonBox::ActionRole);
+    QCOMPARE(part<QDialogButtonBox>(dialog, "buttonBox")->buttonRole(part<QPushButton>(dialog, "cancelButton")), QDialogButtonBox::RejectRole);
+    QVERIFY(part<QCheckBox>(dialog, "proxyBox")->isChecked() && dialog.useProxy);
+    QVERIFY(part<QCheckBox>(dialog, "credentialsBox")->isChecked() && dialog.saveCredentials);
+    QCOMPARE(part<QLineEdit>(dialog, "portEdit")->text(), QStringLiteral("80"));
+    QCOMPARE(part<QLineEdit>(dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
+    QCOMPARE(part<QLabel>(dialog, "userLabel")->buddy(), part<QLineEdit>(dialog, "userEdit"));
     QVERIFY(!dialog.connected && !dialog.askAgain);
     QCOMPARE(dialog.proxyPort, 80);
 }
@@ -164,17 +174,17 @@ void TestHttpWindow::freshDialog()
 void TestHttpWindow::enablingRule()
 {
     HttpWindow dialog;
-    QTest::keyClicks(dialog.userEdit, QStringLiteral("alice"));
-    QVERIFY(!dialog.okButton->isEnabled());
-    QTest::keyClicks(dialog.passwordEdit, QStringLiteral("x"));
-    QVERIFY(dialog.okButton->isEnabled());
+    QTest::keyClicks(part<QLineEdit>(dialog, "userEdit"), QStringLiteral("alice"));
+    QVERIFY(!part<QPushButton>(dialog, "okButton")->isEnabled());
+    QTest::keyClicks(part<QLineEdit>(dialog, "passwordEdit"), QStringLiteral("x"));
+    QVERIFY(part<QPushButton>(dialog, "okButton")->isEnabled());
     QCOMPARE(dialog.password(), QStringLiteral("x"));
-    dialog.userEdit->clear();
-    QVERIFY(!dialog.okButton->isEnabled());
-    QTest::keyClicks(dialog.userEdit, QStringLiteral("a"));
-    QVERIFY(dialog.okButton->isEnabled());
-    dialog.passwordEdit->clear();
-    QVERIFY(!dialog.okButton->isEnabled());
+    part<QLineEdit>(dialog, "userEdit")->clear();
+    QVERIFY(!part<QPushButton>(dialog, "okButton")->isEnabled());
+    QTest::keyClicks(part<QLineEdit>(dialog, "userEdit"), QStringLiteral("a"));
+    QVERIFY(part<QPushButton>(dialog, "okButton")->isEnabled());
+    part<QLineEdit>(dialog, "passwordEdit")->clear();
+    QVERIFY(!part<QPushButton>(dialog, "okButton")->isEnabled());
 }
 
 void TestHttpWindow::portText_data()
@@ -193,7 +203,7 @@ void TestHttpWindow::portText()
     QFETCH(QString, text);
     QFETCH(int, port);
     HttpWindow dialog;
-    dialog.portEdit->setText(text);
+    part<QLineEdit>(dialog, "portEdit")->setText(text);
     QCOMPARE(dialog.proxyPort, port);
 }
 
@@ -201,12 +211,12 @@ void TestHttpWindow::choiceBoxes()
 {
     HttpWindow dialog;
     dialog.show();
-    QTest::mouseClick(dialog.proxyBox, Qt::LeftButton);
-    QVERIFY(!dialog.useProxy && !dialog.proxyBox->isChecked());
-    QTest::mouseClick(dialog.proxyBox, Qt::LeftButton);
-    QVERIFY(dialog.useProxy && dialog.proxyBox->isChecked());
-    QTest::mouseClick(dialog.credentialsBox, Qt::LeftButton);
-    QVERIFY(!dialog.saveCredentials && !dialog.credentialsBox->isChecked());
+    QTest::mouseClick(part<QCheckBox>(dialog, "proxyBox"), Qt::LeftButton);
+    QVERIFY(!dialog.useProxy && !part<QCheckBox>(dialog, "proxyBox")->isChecked());
+    QTest::mouseClick(part<QCheckBox>(dialog, "proxyBox"), Qt::LeftButton);
+    QVERIFY(dialog.useProxy && part<QCheckBox>(dialog, "proxyBox")->isChecked());
+    QTest::mouseClick(part<QCheckBox>(dialog, "credentialsBox"), Qt::LeftButton);
+    QVERIFY(!dialog.saveCredentials && !part<QCheckBox>(dialog, "credentialsBox")->isChecked());
 }
 
 // OK fetches the test tile through the proxy with the typed credentials and
@@ -220,7 +230,7 @@ void TestHttpWindow::provedThroughTheProxy()
     const int logStart = m_squid.accessLog().size();
     answerNextModal<HttpWindow>([this](HttpWindow *d) {
         fill(*d, QStringLiteral("alice"), QStringLiteral("s3cret"), m_squid.port());
-        QTest::mouseClick(d->okButton, Qt::LeftButton);
+        QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QVERIFY(dialog.connected);
@@ -250,12 +260,12 @@ void TestHttpWindow::refusedThenProved()
             boxTitle = box->windowTitle();
             boxText = box->text();
             box->accept();
-            okAfterWrongTry = d->okButton->isEnabled();
-            passwordAfterWrongTry = d->passwordEdit->text() + d->password();
-            QTest::keyClicks(d->passwordEdit, QStringLiteral("s3cret"));
-            QTest::mouseClick(d->okButton, Qt::LeftButton);
+            okAfterWrongTry = part<QPushButton>(*d, "okButton")->isEnabled();
+            passwordAfterWrongTry = part<QLineEdit>(*d, "passwordEdit")->text() + d->password();
+            QTest::keyClicks(part<QLineEdit>(*d, "passwordEdit"), QStringLiteral("s3cret"));
+            QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton);
         });
-        QTest::mouseClick(d->okButton, Qt::LeftButton); // returns at once
+        QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton); // returns at once
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(boxTitle, QStringLiteral("Proxy"));
@@ -306,9 +316,9 @@ void TestHttpWindow::secondOkDuringTheWait()
     boxWatch.start(10);
     answerNextModal<HttpWindow>([&](HttpWindow *d) {
         fill(*d, QStringLiteral("alice"), QStringLiteral("s3cret"), m_squid.port());
-        QTimer::singleShot(300, d->okButton, [d] { QTest::mouseClick(d->okButton, Qt::LeftButton); });
-        QTimer::singleShot(900, d->okButton, [d] { QTest::mouseClick(d->okButton, Qt::LeftButton); });
-        QTest::mouseClick(d->okButton, Qt::LeftButton);
+        QTimer::singleShot(300, part<QPushButton>(*d, "okButton"), [d] { QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton); });
+        QTimer::singleShot(900, part<QPushButton>(*d, "okButton"), [d] { QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton); });
+        QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QVERIFY(dialog.connected);
@@ -349,7 +359,7 @@ void TestHttpWindow::lateAnswerAcceptsTheShownDialog()
     HttpWindowEnvironment environment(&parent);
     bool shownEmpty = false;
     answerNextModal<HttpWindow>([&shownEmpty](HttpWindow *d) {
-        shownEmpty = d->userEdit->text().isEmpty() && d->passwordEdit->text().isEmpty();
+        shownEmpty = part<QLineEdit>(*d, "userEdit")->text().isEmpty() && part<QLineEdit>(*d, "passwordEdit")->text().isEmpty();
     });
     ProxySettings proxy;
     QVERIFY(detect(environment, proxy));
@@ -381,11 +391,11 @@ void TestHttpWindow::silentProxyTimesOut()
         fill(*d, QStringLiteral("alice"), QStringLiteral("s3cret"), mute.serverPort());
         answerNextModal<QMessageBox>([&, d](QMessageBox *box) {
             boxText = box->text();
-            okBack = d->okButton->isEnabled();
+            okBack = part<QPushButton>(*d, "okButton")->isEnabled();
             box->accept();
             d->reject();
         });
-        QTest::mouseClick(d->okButton, Qt::LeftButton);
+        QTest::mouseClick(part<QPushButton>(*d, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY2(boxText.startsWith(QLatin1String("Connection failed, error: the proxy did not answer within 1 seconds")),
@@ -453,13 +463,13 @@ void TestHttpWindow::screenshots()
         HttpWindow dialog;
         dialog.proxyHost = QStringLiteral("proxy.corvane.example");
         dialog.preparePrompt(dialog.proxyHost);
-        QTest::keyClicks(dialog.userEdit, QStringLiteral("alice"));
-        QTest::keyClicks(dialog.passwordEdit, QStringLiteral("s3cret"));
+        QTest::keyClicks(part<QLineEdit>(dialog, "userEdit"), QStringLiteral("alice"));
+        QTest::keyClicks(part<QLineEdit>(dialog, "passwordEdit"), QStringLiteral("s3cret"));
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QVERIFY(dialog.okButton->isEnabled());
+        QVERIFY(part<QPushButton>(dialog, "okButton")->isEnabled());
         if (language == QLatin1String("de"))
-            QCOMPARE(dialog.proxyBox->text(), QStringLiteral("diesen Proxy verwenden "));
+            QCOMPARE(part<QCheckBox>(dialog, "proxyBox")->text(), QStringLiteral("diesen Proxy verwenden "));
         QVERIFY(dialog.grab().save(QStringLiteral("/tmp/httpwindow-%1.png").arg(language)));
         QApplication::removeTranslator(&translator);
     }
