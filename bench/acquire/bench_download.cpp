@@ -239,7 +239,7 @@ int main(int argc, char **argv)
         TestDownloadJob::prepare(w, QSize(256, 256), 2, QString(), dest, 5);
         std::deque<TileId> cells;
         TileEnumerator::enumerateElevation(TestDownloadJob::area(w), cells);
-        const QByteArray archive = QByteArray("PK\x03\x04", 4) + QByteArray(400 * 1024, 'z');
+        const QByteArray archive = NginxFixture::zipBytes(QByteArray(400 * 1024, 'z'));
         SourceAddress::TileSource srtm;
         srtm.sourceKind = SourceKind::ElevationArchives;
         for (const TileId &c : cells) {
