@@ -16,6 +16,7 @@
 #include "app/window/CvTilewright.h"
 #include "app/DownloadRun.h"
 #include "settings/AppConfig.h"
+#include "settings/ProgramVersion.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -41,7 +42,8 @@ namespace {
 
 const QString Finished = QStringLiteral("Download finished!");
 const QString Canceled = QStringLiteral("Download canceled!");
-const QString JobAgent = QStringLiteral("Corvane Tilewright 5.15");
+// Maker and product are fixed; the version is the build's.
+const QString JobAgent = QStringLiteral("Corvane Tilewright ") + ProgramVersion::text();
 const QByteArray Old = QByteArrayLiteral("old tile kept from an earlier run");
 
 const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
