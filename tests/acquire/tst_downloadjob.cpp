@@ -6,6 +6,7 @@
 #include "OffscreenNotes.h"
 #include "PostedEvents.h"
 #include "TcpRelay.h"
+#include "TestShots.h"
 #include "TestTiming.h"
 #include "WindowSteps.h"
 
@@ -294,7 +295,7 @@ void TestDownloadJob::exampleArea()
 
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     // What the user sees while a job runs.
-    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
+    const QString shot = testShotPath(QStringLiteral("tilewright-download-running.png"));
     QVERIFY(w->grab().save(shot));
     qInfo("window during the download: %s", qPrintable(shot));
     QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
@@ -544,7 +545,7 @@ void TestDownloadJob::serverPushback()
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(),
                               QStringLiteral("The server asked to wait: asking again in 120 s (HTTP 503)"), 20000);
-    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-server-asks-to-wait.png"));
+    const QString shot = testShotPath(QStringLiteral("tilewright-server-asks-to-wait.png"));
     QVERIFY(w->grab().save(shot));
     qInfo("window while the server asks to wait: %s", qPrintable(shot));
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
