@@ -173,7 +173,12 @@ QByteArray emblemSvg()
     QPainter p(&svg);
     paintEmblem(p, 128);
     p.end();
-    return buffer.data();
+    // The emblem has no text; the generator still writes the painter's unset
+    // font with the invalid size -1 on every group.
+    QByteArray document = buffer.data();
+    document.replace(QByteArrayLiteral("font-family=\"\" font-size=\"-1\" font-weight=\"400\" font-style=\"normal\" "),
+                     QByteArray());
+    return document;
 }
 
 // A blue disc with a light rim, the background of the info and help glyphs.
