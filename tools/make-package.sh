@@ -22,6 +22,8 @@ if command -v ccache >/dev/null 2>&1; then
     export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 fi
 rm -rf "$dir"
+# All of Debian's hardening, immediate binding included.
+export DEB_BUILD_MAINT_OPTIONS="${DEB_BUILD_MAINT_OPTIONS:-hardening=+all}"
 # shellcheck disable=SC2086 # $launcher is two separate options or nothing
 CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
