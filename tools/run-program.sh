@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what the program needs, builds it and starts it.
+# Installs what the program needs (root only for what is missing, see
+# install-deps.sh), builds it and starts it; any user may run it.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"

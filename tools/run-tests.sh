@@ -1,6 +1,9 @@
 #!/bin/sh
-# Installs what the build and the tests need, then builds and runs every test:
-#   1. the normal build with all tests,
+# Installs what the build and the tests need, then builds and runs every test; any
+# user may run it once the packages are there (tools/install-deps.sh says what is missing):
+#   1. the normal build with all tests, among them the package's: CPack makes the
+#      Debian package of that build, lintian, desktop-file-validate and appstreamcli
+#      check it, and the program starts from an unpacked copy as an unprivileged user,
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build with all tests,
 #   3. a ThreadSanitizer build of the tests of the worker threads (copy, transfers, writer),
 #   4. the fuzz targets in a clang build, each run for a bounded time (tools/run-fuzz.sh;
@@ -39,7 +42,7 @@ run_suite "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTILEWRIGHT_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --output-on-failure -j"$jobs")
+    ctest --output-on-failure -j"$jobs" -LE package)
 
 run_suite "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTILEWRIGHT_TSAN=ON
 (cd "$top/build-tsan" && \

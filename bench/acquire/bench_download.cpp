@@ -15,6 +15,7 @@
 #include "mapview/widgets/CvMapWidget.h"
 #include "mapview/TileGeometry.h"
 #include "settings/AppConfig.h"
+#include "settings/ProgramVersion.h"
 
 #include <QApplication>
 #include <QDir>
@@ -209,7 +210,7 @@ int main(int argc, char **argv)
             clock.start();
             QProcess curl;
             curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("--create-dirs"),
-                                                QStringLiteral("-A"), QStringLiteral("Corvane Tilewright 5.15"),
+                                                QStringLiteral("-A"), QString::fromLatin1(ProgramVersion::jobUserAgent()),
                                                 QStringLiteral("-K"), configPath});
             curl.waitForFinished(-1);
             const qint64 reference = clock.elapsed();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -88,6 +89,19 @@ QStringList CvMapCache::overviewFolders()
 {
     return {QCoreApplication::applicationDirPath() + QStringLiteral("/Tiles"),
             QDir::current().absoluteFilePath(QStringLiteral("Tiles"))};
+}
+
+int CvMapCache::overviewImagesHeld() const
+{
+    int held = 0;
+    for (const OverviewFile &overview : kOverviewFiles)
+        held += tiles.contains(overview.key) ? 1 : 0;
+    return held;
+}
+
+int CvMapCache::overviewImageCount()
+{
+    return int(std::size(kOverviewFiles));
 }
 
 void CvMapCache::loadOverviewImages()

@@ -84,6 +84,9 @@ public:
     // Where the overview images are looked for: beside the executable, then
     // in the working directory.
     static QStringList overviewFolders();
+    // How many of the overview images are held, of how many there are.
+    int overviewImagesHeld() const;
+    static int overviewImageCount();
 
 signals:
     // Stored: what shows the tile or its previews changes.

@@ -6,6 +6,7 @@
 
 #include "NginxFixture.h"
 #include "PostedEvents.h"
+#include "TestShots.h"
 #include "TestTiming.h"
 #include "WindowSteps.h"
 
@@ -342,7 +343,7 @@ void TestCopyJob::stopEndsAfterTileInHand()
         record(w.get());
         QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([this] { return m_seen.size() >= 40; }, 20000));
-        const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-copy-running.png"));
+        const QString shot = testShotPath(QStringLiteral("tilewright-copy-running.png"));
         QVERIFY(w->grab().save(shot));
         qInfo("window during the copy: %s", qPrintable(shot));
         QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);

@@ -9,6 +9,7 @@
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/CurlEngine.h"
 #include "acquire/CurlTransfer.h"
+#include "settings/ProgramVersion.h"
 
 #include <QtTest>
 
@@ -119,7 +120,7 @@ void TestCurlTransfer::init()
 CurlTransfer::Options TestCurlTransfer::options() const
 {
     CurlTransfer::Options o;
-    o.userAgent = QByteArrayLiteral("Corvane Tilewright 5.15");
+    o.userAgent = ProgramVersion::jobUserAgent();
     o.caBundle = m_nginx.caFile();
     o.connectTimeoutSeconds = 5;
     return o;
@@ -170,7 +171,7 @@ void TestCurlTransfer::sendsUserAgent()
     QVERIFY(CurlTransfer::fetchToFile(m_nginx.httpsUrl() + QStringLiteral("/tiles/a.png?ua"), local, options()).ok());
     const QStringList log = m_nginx.completeAccessLog();
     QVERIFY(!log.isEmpty());
-    QCOMPARE(log.last(), QStringLiteral("GET /tiles/a.png?ua 200 Corvane Tilewright 5.15"));
+    QCOMPARE(log.last(), QStringLiteral("GET /tiles/a.png?ua 200 ") + QString::fromLatin1(ProgramVersion::jobUserAgent()));
 }
 
 // Without the test CA the self-signed server is refused; with it (added to,

@@ -6,6 +6,7 @@
 #include "OffscreenNotes.h"
 #include "PostedEvents.h"
 #include "TcpRelay.h"
+#include "TestShots.h"
 #include "TestTiming.h"
 #include "WindowSteps.h"
 
@@ -16,6 +17,7 @@
 #include "app/window/CvTilewright.h"
 #include "app/DownloadRun.h"
 #include "settings/AppConfig.h"
+#include "settings/ProgramVersion.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -41,7 +43,8 @@ namespace {
 
 const QString Finished = QStringLiteral("Download finished!");
 const QString Canceled = QStringLiteral("Download canceled!");
-const QString JobAgent = QStringLiteral("Corvane Tilewright 5.15");
+// Maker and product are fixed; the version is the build's.
+const QString JobAgent = QStringLiteral("Corvane Tilewright ") + ProgramVersion::text();
 const QByteArray Old = QByteArrayLiteral("old tile kept from an earlier run");
 
 const GeoArea Example = area(10.0, 47.5, 10.5, 47.0);
@@ -292,7 +295,7 @@ void TestDownloadJob::exampleArea()
 
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     // What the user sees while a job runs.
-    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-download-running.png"));
+    const QString shot = testShotPath(QStringLiteral("tilewright-download-running.png"));
     QVERIFY(w->grab().save(shot));
     qInfo("window during the download: %s", qPrintable(shot));
     QVERIFY(!form(w).downloadButton->isEnabled() && form(w).cancleButton->isEnabled());
@@ -542,7 +545,7 @@ void TestDownloadJob::serverPushback()
     QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(form(w).progLab->text(),
                               QStringLiteral("The server asked to wait: asking again in 120 s (HTTP 503)"), 20000);
-    const QString shot = QDir::temp().filePath(QStringLiteral("tilewright-server-asks-to-wait.png"));
+    const QString shot = testShotPath(QStringLiteral("tilewright-server-asks-to-wait.png"));
     QVERIFY(w->grab().save(shot));
     qInfo("window while the server asks to wait: %s", qPrintable(shot));
     QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);

@@ -8,6 +8,7 @@
 #include "acquire/ArchiveTransfer.h"
 #include "acquire/CurlEngine.h"
 #include "acquire/CurlTransfer.h"
+#include "settings/ProgramVersion.h"
 
 #include <QtTest>
 
@@ -125,7 +126,7 @@ void TestTransferReuse::init()
 CurlTransfer::Options TestTransferReuse::options() const
 {
     CurlTransfer::Options o;
-    o.userAgent = QByteArrayLiteral("Corvane Tilewright 5.15");
+    o.userAgent = ProgramVersion::jobUserAgent();
     o.caBundle = m_nginx.caFile();
     o.connectTimeoutSeconds = 5;
     return o;

@@ -5,6 +5,7 @@
 #include "settings/SettingsKeys.h"
 
 #include "ModalAnswer.h"
+#include "TestShots.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -365,7 +366,7 @@ void TestUrlLan::screenshots()
             dialog.presetSource(QString(), QStringLiteral("/home/me/maps/earth/openstreetmap"), 0);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        const QString shot = QDir::temp().filePath(
+        const QString shot = testShotPath(
             QStringLiteral("tilewright-source-%1-%2.png").arg(language.isEmpty() ? QStringLiteral("en") : language,
                                                              http ? QStringLiteral("http") : QStringLiteral("copy")));
         QVERIFY(dialog.grab().save(shot));

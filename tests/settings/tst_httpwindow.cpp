@@ -3,6 +3,7 @@
 #include "NginxFixture.h"
 #include "OffscreenNotes.h"
 #include "SquidFixture.h"
+#include "TestShots.h"
 #include "settings/AppConfig.h"
 #include "settings/CredentialCipher.h"
 #include "settings/HttpWindow.h"
@@ -470,7 +471,7 @@ void TestHttpWindow::screenshots()
         QVERIFY(part<QPushButton>(dialog, "okButton")->isEnabled());
         if (language == QLatin1String("de"))
             QCOMPARE(part<QCheckBox>(dialog, "proxyBox")->text(), QStringLiteral("diesen Proxy verwenden "));
-        QVERIFY(dialog.grab().save(QStringLiteral("/tmp/httpwindow-%1.png").arg(language)));
+        QVERIFY(dialog.grab().save(testShotPath(QStringLiteral("httpwindow-%1.png").arg(language))));
         QApplication::removeTranslator(&translator);
     }
 }

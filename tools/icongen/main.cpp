@@ -8,9 +8,16 @@
 //   icongen <output folder>
 //
 // The generated files are committed under resources/icons; run this again only to
-// change the artwork. Everything is drawn from shapes (no fonts), so the output
+// change the artwork.
+//
+//   icongen --desktop <output folder>
+//
+// draws the same emblem for the desktop's icon theme, at build time:
+// hicolor/<n>x<n>/apps/<name>.png for 48, 64, 128 and 256 px and
+// hicolor/scalable/apps/<name>.svg (name: the application id, third argument). Everything is drawn from shapes (no fonts), so the output
 // does not depend on the fonts of the machine it runs on.
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +27,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QSvgGenerator>
 #include <QTextStream>
 #include <QtEndian>
 
@@ -37,10 +45,8 @@ QImage newCanvas(int size)
 // The application emblem: a blue rounded square holding a map tile with its grid,
 // and an orange download badge in the lower right corner. Drawn on a 128 unit
 // square and scaled; the smallest sizes drop detail that would only blur.
-QImage drawEmblem(int size)
+void paintEmblem(QPainter &p, int size)
 {
-    QImage image = newCanvas(size);
-    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 128.0, size / 128.0);
     const bool tiny = size <= 16;
@@ -144,8 +150,35 @@ QImage drawEmblem(int size)
         trayPath.lineTo(centre + QPointF(15 * a, 9 * a));
         p.drawPath(trayPath);
     }
+}
+
+QImage drawEmblem(int size)
+{
+    QImage image = newCanvas(size);
+    QPainter p(&image);
+    paintEmblem(p, size);
     p.end();
     return image;
+}
+
+// The emblem at its full detail as an SVG document of 128 x 128 units.
+QByteArray emblemSvg()
+{
+    QBuffer buffer;
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(QSize(128, 128));
+    svg.setViewBox(QRect(0, 0, 128, 128));
+    svg.setTitle(QStringLiteral("CvTilewright"));
+    QPainter p(&svg);
+    paintEmblem(p, 128);
+    p.end();
+    // The emblem has no text; the generator still writes the painter's unset
+    // font with the invalid size -1 on every group.
+    QByteArray document = buffer.data();
+    document.replace(QByteArrayLiteral("font-family=\"\" font-size=\"-1\" font-weight=\"400\" font-style=\"normal\" "),
+                     QByteArray());
+    return document;
 }
 
 // A blue disc with a light rim, the background of the info and help glyphs.
@@ -334,6 +367,19 @@ bool writeFile(const QString &path, const QByteArray &data)
     return file.write(data) == data.size();
 }
 
+// The icon theme's files of the emblem below folder (hicolor/...).
+bool writeDesktopIcons(const QDir &folder, const QString &name)
+{
+    bool ok = true;
+    for (int size : {48, 64, 128, 256}) {
+        const QString dir = QStringLiteral("hicolor/%1x%1/apps").arg(size);
+        ok = folder.mkpath(dir) && drawEmblem(size).save(folder.filePath(dir + QLatin1Char('/') + name + QStringLiteral(".png")), "PNG") && ok;
+    }
+    const QString dir = QStringLiteral("hicolor/scalable/apps");
+    ok = folder.mkpath(dir) && writeFile(folder.filePath(dir + QLatin1Char('/') + name + QStringLiteral(".svg")), emblemSvg()) && ok;
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -341,13 +387,22 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     QTextStream err(stderr);
-    if (args.size() != 2) {
-        err << "usage: icongen <output folder>\n";
+    const bool desktop = args.size() == 4 && args.at(1) == QLatin1String("--desktop");
+    if (args.size() != 2 && !desktop) {
+        err << "usage: icongen <output folder>\n"
+               "       icongen --desktop <output folder> <icon name>\n";
         return 2;
     }
-    QDir out(args.at(1));
+    const QString folder = args.at(desktop ? 2 : 1);
+    QDir out(folder);
     if (!out.mkpath(QStringLiteral("."))) {
-        err << "icongen: cannot create " << args.at(1) << "\n";
+        err << "icongen: cannot create " << folder << "\n";
+        return 1;
+    }
+    if (desktop) {
+        if (writeDesktopIcons(out, args.at(3)))
+            return 0;
+        err << "icongen: writing the desktop icons into " << out.absolutePath() << " failed\n";
         return 1;
     }
 
