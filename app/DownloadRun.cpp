@@ -29,6 +29,9 @@ void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
     attach(downloadJob);
     m_held.reset();
     m_entries = 0;
+    m_listed = 0;
+    m_shares = qMax(1, job.shares);
+    m_share = qBound(0, job.share, m_shares - 1);
     m_stopped = false;
     m_running = true;
     m_destFolder = job.destFolder;
@@ -37,8 +40,14 @@ void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
         // the loop below about to run.
         const QScopedValueRollback<bool> listing(m_looping, true);
         m_job->begin(m_inputs.proxy(), m_destFolder);
-        const qint64 listed =
-            m_chunks.first(job.area, job.fromZoom, m_inputs.downloadZoom(), job.sourceKind, job.listLimit);
+        qint64 listed = 0;
+        if (job.tiles.empty()) {
+            listed = m_chunks.first(job.area, job.fromZoom, m_inputs.downloadZoom(), job.sourceKind, job.listLimit);
+        } else {
+            m_chunks.clear();
+            m_chunks.tiles().assign(job.tiles.cbegin(), job.tiles.cend());
+            listed = qint64(job.tiles.size());
+        }
         emit barRange(1, JobSteps::barMaximum(listed));
     }
     goOn();
@@ -108,6 +117,8 @@ void DownloadRun::archiveEnded(int requestId, bool error)
 bool DownloadRun::planFront()
 {
     std::deque<TileId> &tiles = m_chunks.tiles();
+    while (!tiles.empty() && m_listed++ % m_shares != m_share)
+        tiles.pop_front(); // another run's share
     if (tiles.empty())
         return false;
     m_held = EntryPlan::plan(m_inputs.source(), m_destFolder, tiles.front());

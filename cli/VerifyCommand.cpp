@@ -1,0 +1,168 @@
+#include "cli/VerifyCommand.h"
+
+#include "acquire/JobLimits.h"
+#include "cli/ExitCode.h"
+#include "cli/JobRunner.h"
+#include "cli/JsonSummary.h"
+#include "cli/PackCommand.h"
+#include "cli/ProxyArgument.h"
+#include "cli/SourceArgument.h"
+#include "cli/StopSignal.h"
+#include "mapview/TileContent.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// The type a tile's extension claims, so a body in no image format at all
+// fails instead of passing as an unknown one.
+QByteArray typeOf(const QString &extension)
+{
+    const QString e = extension.toLower();
+    if (e == QLatin1String("jpg") || e == QLatin1String("jpeg"))
+        return QByteArrayLiteral("image/jpeg");
+    if (e == QLatin1String("png") || e == QLatin1String("gif") || e == QLatin1String("webp") || e == QLatin1String("bmp"))
+        return "image/" + e.toLatin1();
+    return QByteArray();
+}
+
+} // namespace
+
+VerifyCommand::VerifyCommand(const CommandLine &line)
+    : m_line(line)
+{
+}
+
+QString VerifyCommand::judge(const QString &path)
+{
+    QFile file(path);
+    if (file.size() == 0)
+        return QStringLiteral("empty file");
+    if (file.size() > JobLimits::TileBodyLimit)
+        return QStringLiteral("too large");
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unreadable: %1").arg(file.errorString());
+    const TileContent::Verdict verdict = TileContent::check(typeOf(QFileInfo(path).suffix()), file.readAll());
+    if (verdict.ok())
+        return QString();
+    return TileContent::reasonName(verdict.reason) + QStringLiteral(": ") + verdict.text;
+}
+
+std::vector<VerifyCommand::BadTile> VerifyCommand::check(const QString &root, qint64 *checked, StopSignal *stopSignal)
+{
+    static const QRegularExpression tileName(QStringLiteral("^(\\d{1,2})/(\\d{1,7})/(\\d{1,7})\\.[A-Za-z0-9_+-]+$"));
+    std::vector<BadTile> bad;
+    *checked = 0;
+    QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        const QRegularExpressionMatch match = tileName.match(path.mid(root.size()));
+        if (!match.hasMatch())
+            continue;
+        ++*checked;
+        const QString reason = judge(path);
+        if (!reason.isEmpty())
+            bad.push_back(BadTile{TileId{match.captured(2).toInt(), match.captured(3).toInt(), match.captured(1).toInt()}, path, reason});
+        // A long walk still hears a stop signal.
+        if (stopSignal && *checked % 256 == 0) {
+            QCoreApplication::processEvents();
+            if (stopSignal->received())
+                break;
+        }
+    }
+    std::sort(bad.begin(), bad.end(), [](const BadTile &a, const BadTile &b) { return a.path < b.path; });
+    return bad;
+}
+
+int VerifyCommand::run(StopSignal *stopSignal)
+{
+    if (m_line.tree.endsWith(QLatin1String(".mbtiles"), Qt::CaseInsensitive) && !QFileInfo(m_line.tree).isDir()) {
+        std::fprintf(stderr, "%s\n", qPrintable(PackCommand::unavailableText()));
+        return ExitCode::Usage;
+    }
+    const QString root = QDir::cleanPath(QDir::current().absoluteFilePath(m_line.tree)) + QLatin1Char('/');
+    if (!QFileInfo(root).isDir()) {
+        std::fprintf(stderr, "tilewright verify: %s is no folder\n", qPrintable(m_line.tree));
+        return ExitCode::Usage;
+    }
+    std::optional<SourceArgument> source;
+    std::optional<ProxyArgument> proxy;
+    if (!m_line.source.isEmpty()) {
+        source = SourceArgument::parse(m_line.source);
+        if (!source->ok()) {
+            std::fprintf(stderr, "%s\n", qPrintable(source->error()));
+            return ExitCode::Usage;
+        }
+        proxy = ProxyArgument::choose(m_line.proxy, source->serverAddress());
+        if (!proxy->ok()) {
+            std::fprintf(stderr, "%s\n", qPrintable(proxy->error()));
+            return ExitCode::Usage;
+        }
+    }
+
+    qint64 checked = 0;
+    const std::vector<BadTile> bad = check(root, &checked, stopSignal);
+    bool interrupted = stopSignal && stopSignal->received();
+    QJsonArray list;
+    for (const BadTile &tile : bad) {
+        list.append(QJsonObject{{QStringLiteral("path"), tile.path.mid(root.size())}, {QStringLiteral("reason"), tile.reason}});
+        if (!m_line.json)
+            std::printf("%s: %s\n", qPrintable(tile.path.mid(root.size())), qPrintable(tile.reason));
+    }
+
+    int repaired = 0;
+    int stillBad = int(bad.size());
+    int code = bad.empty() ? ExitCode::Done : ExitCode::SomeFailed;
+    JsonSummary summary(QStringLiteral("verify"));
+    if (source && !bad.empty() && !interrupted) {
+        JobRunner::Options options;
+        options.source = source->source();
+        options.proxy = proxy->settings();
+        options.toZoom = CommandLine::MaxZoom;
+        options.progress = ProgressLine::modeFor(stderr, m_line.quiet);
+        JobRunner runner(options);
+        DownloadRun::Job job;
+        job.sourceKind = options.source.sourceKind;
+        job.destFolder = root;
+        for (const BadTile &tile : bad)
+            job.tiles.push_back(tile.tile);
+        const JobRunner::Result result = runner.run(job, qint64(bad.size()), stopSignal);
+        interrupted = result.interrupted;
+        repaired = 0;
+        for (const BadTile &tile : bad)
+            repaired += judge(tile.path).isEmpty() ? 1 : 0;
+        stillBad = int(bad.size()) - repaired;
+        code = result.exitCode();
+        if (code == ExitCode::Done && stillBad > 0)
+            code = ExitCode::SomeFailed;
+        if (!m_line.quiet)
+            std::fprintf(stderr, "Repair: %s\n", qPrintable(result.endText));
+        summary.set(QStringLiteral("repair"), QJsonObject{{QStringLiteral("end"), result.endText},
+                                                           {QStringLiteral("stored"), result.outcome.stored()},
+                                                           {QStringLiteral("failed"), result.outcome.failed()}});
+    }
+    if (interrupted)
+        code = ExitCode::Interrupted;
+    if (!m_line.quiet)
+        std::fprintf(stderr, "%lld tiles checked, %d bad%s\n", checked, int(bad.size()),
+                     source && !bad.empty() ? qPrintable(QStringLiteral(", %1 repaired, %2 still bad").arg(repaired).arg(stillBad)) : "");
+    if (m_line.json) {
+        summary.set(QStringLiteral("checked"), checked);
+        summary.set(QStringLiteral("bad"), list);
+        summary.set(QStringLiteral("repaired"), repaired);
+        summary.set(QStringLiteral("still_bad"), stillBad);
+        summary.set(QStringLiteral("interrupted"), interrupted);
+        summary.set(QStringLiteral("exit"), code);
+        summary.print();
+    }
+    return code;
+}
