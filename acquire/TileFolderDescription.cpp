@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 #include <QXmlStreamWriter>
 
 #include <functional>
@@ -23,11 +24,12 @@ QString withoutSlash(const QString &folder)
 }
 
 // file:///folder/{z}/{x}/{y}.ext with the reader's own placeholders. The
-// path stays as it is (GDAL does not decode %20 in a file address).
+// folder is percent-encoded: GDAL takes no space in a file address.
 QString tileAddress(const QString &folder, const QString &extension, bool dollar)
 {
     const QString mark = dollar ? QStringLiteral("$") : QString();
-    return QStringLiteral("file://%1/%2{z}/%2{x}/%2{y}.%3").arg(withoutSlash(folder), mark, extension);
+    const QString base = QUrl::fromLocalFile(withoutSlash(folder)).toString(QUrl::FullyEncoded);
+    return QStringLiteral("%1/%2{z}/%2{x}/%2{y}.%3").arg(base, mark, extension);
 }
 
 bool isNumber(const QString &name, int maxDigits)
@@ -62,8 +64,8 @@ QByteArray document(const std::function<void(QXmlStreamWriter &)> &body)
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(2);
     body(xml);
-    text += '\n';
-    return text;
+    // The writer starts an element on a line of its own, also the first one.
+    return text.trimmed() + '\n';
 }
 
 TileFolderDescription::Result store(const QString &path, const QByteArray &text)
