@@ -1,6 +1,7 @@
 #include "app/DownloadRun.h"
 
 #include "acquire/DownloadJob.h"
+#include "app/DestinationFolder.h"
 #include "app/JobSteps.h"
 #include "app/JobTexts.h"
 
@@ -35,6 +36,7 @@ void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
     m_stopped = false;
     m_running = true;
     m_destFolder = job.destFolder;
+    m_sourceKind = job.sourceKind;
     {
         // Whoever answers the first chunk's news by asking to go on finds
         // the loop below about to run.
@@ -164,5 +166,8 @@ void DownloadRun::finish()
     m_held.reset();
     m_chunks.clear();
     const JobOutcome outcome = m_job->finish();
-    emit ended(JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder));
+    QString text = JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder);
+    if (outcome.stored() + outcome.unchanged() > 0)
+        text += JobTexts::descriptionsFailed(DestinationFolder::describeContents(m_destFolder, m_sourceKind));
+    emit ended(text);
 }

@@ -128,6 +128,7 @@ private:
     QPointer<DownloadJob> m_job;
     JobChunks m_chunks;
     QString m_destFolder;
+    int m_sourceKind = 0;
     std::optional<EntryPlan> m_held; // planned, not yet taken by the job
     qint64 m_entries = 0;
     qint64 m_listed = 0; // entries taken off the list, this run's share or not

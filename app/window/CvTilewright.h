@@ -70,6 +70,7 @@ private slots:
     void about();
     void help();
     void import();
+    void exportMbtiles();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -101,6 +102,9 @@ private:
     QToolButton *helpToolButton = nullptr;
     QToolButton *infoToolButton = nullptr;
     QToolButton *importToolButton = nullptr;
+    QToolButton *exportToolButton = nullptr;
+    // Packs the destination into an MBTiles file on its own thread.
+    class MbtilesExportRun *exportRun = nullptr;
     GeoArea downloadArea;
     int currentZoom = 2;
     QString dgmlFolder;
