@@ -62,7 +62,7 @@ public:
         int shares = 1;
         // When not empty, the job's list instead of the area's tiles (tiles
         // found broken, a sample): one chunk, in this order.
-        std::vector<TileId> tiles;
+        std::vector<TileId> tiles = {};
     };
 
     explicit DownloadRun(QObject *parent = nullptr);

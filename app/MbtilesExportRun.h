@@ -27,6 +27,9 @@ public:
     // The export ends at its next tile; ended() follows with "stopped".
     void stop() { m_cancel = true; }
     bool running() const { return m_thread.joinable(); }
+    // The counts of the export that ended last; read once ended() came (the
+    // worker is joined by then).
+    const MbtilesExport::Result &result() const { return m_result; }
 
 signals:
     void progress(qint64 done, qint64 total);

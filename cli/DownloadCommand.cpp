@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -42,10 +43,6 @@ int DownloadCommand::run(StopSignal *stopSignal)
     const ProxyArgument proxy = ProxyArgument::choose(m_line.proxy, source.serverAddress());
     if (!proxy.ok()) {
         std::fprintf(stderr, "%s\n", qPrintable(proxy.error()));
-        return ExitCode::Usage;
-    }
-    if (!m_line.mbtiles.isEmpty() && !PackCommand::available()) {
-        std::fprintf(stderr, "%s\n", qPrintable(PackCommand::unavailableText()));
         return ExitCode::Usage;
     }
 
@@ -97,8 +94,14 @@ int DownloadCommand::run(StopSignal *stopSignal)
         std::fprintf(stderr, "%s\n", qPrintable(endText));
 
     JsonSummary summary(QStringLiteral("download"));
-    if (code == ExitCode::Done && !m_line.mbtiles.isEmpty())
-        code = PackCommand::pack(dest, m_line.mbtiles, stopSignal, mode, &summary);
+    // Packed only when the tree is complete: a phone gets no half region.
+    if (code == ExitCode::Done && !m_line.mbtiles.isEmpty()) {
+        const SourcePolicy policy = SourcePolicy::forSource(job.sourceKind, QUrl(config.osmTileUrl),
+                                                            source.source().themeActive, source.license());
+        code = PackCommand::pack(PackCommand::Pack{dest, m_line.mbtiles, policy.attribution,
+                                                   job.sourceKind == SourceKind::SeamarkTiles},
+                                 stopSignal, mode, m_line.quiet, &summary);
+    }
     if (m_line.json) {
         summary.addOutcome(result.outcome);
         summary.set(QStringLiteral("end"), endText);

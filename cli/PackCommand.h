@@ -8,18 +8,24 @@
 class JsonSummary;
 class StopSignal;
 
-// tilewright pack DIR FILE.mbtiles, and the packing after download --mbtiles.
+// tilewright pack DIR FILE.mbtiles, and the packing after download --mbtiles:
+// the window's MBTiles export, on its worker thread.
 class PackCommand
 {
 public:
     explicit PackCommand(const CommandLine &line);
     int run(StopSignal *stopSignal);
 
-    // Whether this build has the MBTiles export.
-    static bool available();
-    static QString unavailableText();
-    // Packs the tree into the file; the exit code. The summary gets what was packed.
-    static int pack(const QString &tree, const QString &file, StopSignal *stopSignal, ProgressLine::Mode mode,
+    struct Pack
+    {
+        QString tree;
+        QString target;
+        QString attribution; // the source's credit, when known
+        bool overlay = false;
+    };
+    // Packs the tree into the file and gives the exit code; the summary gets
+    // what was packed and skipped.
+    static int pack(const Pack &pack, StopSignal *stopSignal, ProgressLine::Mode mode, bool quiet,
                     JsonSummary *summary);
 
 private:

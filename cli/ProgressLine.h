@@ -19,6 +19,8 @@ public:
     ProgressLine(Mode mode, const QString &what, qint64 total, FILE *stream = stderr);
 
     void update(qint64 done);
+    // For a job whose size becomes known as it runs.
+    void setTotal(qint64 total) { m_total = total; }
     // Ends the line on a terminal (the next output starts on a new line).
     void finish();
 

@@ -106,6 +106,7 @@ void SourceArgument::readTheme(const QString &fileName)
     SourceState state;
     state = SourceChoice::importTheme(state, reader.theme(), SourceDestination::mapDataRoots());
     m_source = state.source;
+    m_license = reader.theme().license;
     m_source.sourceKind = SourceKind::FirstListedServer;
     m_source.themeActive = true;
     m_source.tileLayout = m_source.themeStorageMode != QLatin1String("WebMapService");

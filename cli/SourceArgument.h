@@ -17,6 +17,8 @@ public:
     // Why the text names no usable source, in one line.
     const QString &error() const { return m_error; }
     const SourceAddress::TileSource &source() const { return m_source; }
+    // A theme's credit (empty for the others).
+    const QString &license() const { return m_license; }
     // The address the proxy is chosen for: the server the requests go to.
     QString serverAddress() const;
 
@@ -25,5 +27,6 @@ private:
     void readTheme(const QString &fileName);
 
     SourceAddress::TileSource m_source;
+    QString m_license;
     QString m_error;
 };
