@@ -199,7 +199,12 @@ void TestCli::resumeAsksOnlyForMissing()
     QVERIFY(waitForTiles(folder, 3));
     process.kill();
     finish(process);
-    const QStringList kept = tilesBelow(folder);
+    // A new tile is written in place: one the kill cut short is asked for again.
+    QStringList kept;
+    for (const QString &file : tilesBelow(folder)) {
+        if (readFile(folder + QLatin1Char('/') + file) == readFile(m_root + QLatin1Char('/') + file))
+            kept << file;
+    }
     requests();
     const Run run = tool({QStringLiteral("download"), m_server.httpUrl() + QLatin1Char('/'), QStringLiteral("--bbox"), World,
                           QStringLiteral("--zoom"), QStringLiteral("0-2"), QStringLiteral("--dest"), folder,
