@@ -138,7 +138,7 @@ int CountCommand::run(StopSignal *stopSignal)
             std::printf("size: about %s (median of %d sampled)\n", qPrintable(size), int(sizes.size()));
         else
             std::printf("size: about %s (no sample: %s)\n", qPrintable(size),
-                        sampling ? "none could be fetched" : "the source's policy allows none");
+                        !sampling ? "the source's policy allows none" : m_line.sample == 0 ? "none asked for" : "none could be fetched");
         if (estimate.seconds >= 0)
             std::printf("time: about %s at one request at a time\n", qPrintable(JobAdmission::durationText(estimate.seconds)));
         if (admission.verdict() == JobAdmission::Verdict::Refuse)
