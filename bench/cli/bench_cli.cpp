@@ -5,10 +5,13 @@
 //      plain HTTP and over HTTPS;
 //   2. `--parallel 8` against the one-at-a-time rate and against
 //      `curl --parallel --parallel-max 8` on the same addresses;
-//   3. the peak memory of a 100,000-tile job (every address answered with
+//   3. the same at a 30 ms round trip (a relay that holds every chunk 15 ms
+//      each way), levels 0-4;
+//   4. the peak memory of a 100,000-tile job (every address answered with
 //      the same tile, so the tree costs no time to make).
 // Usage: bench_cli [rounds [max zoom]]
 
+#include "DelayRelay.h"
 #include "NginxFixture.h"
 #include "TestFiles.h"
 
@@ -31,7 +34,9 @@ qint64 timed(const QString &program, const QStringList &arguments, const QProces
 {
     QProcess process;
     process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // What goes wrong is shown; curl's progress meter of --parallel is not.
+    if (!program.startsWith(QLatin1String("curl")))
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer clock;
     clock.start();
     process.start(program, arguments);
@@ -135,7 +140,38 @@ int main(int argc, char *argv[])
     std::printf("--parallel 8, http:   %.2f x one at a time, %.2f x curl --parallel-max 8 (loopback, no added round trip)\n",
                 median(one.ms) / median(eight.ms), median(curlEight.ms) / median(eight.ms));
 
-    // --- 3. peak memory of a 100,000-tile job ---------------------------------
+    // --- 3. 30 ms round trip --------------------------------------------------
+    {
+        const int rttZoom = 4;
+        const int rttTiles = int(((qint64(1) << (2 * (rttZoom + 1))) - 1) / 3);
+        DelayRelay relay(nginx.httpPort());
+        const QString server = QStringLiteral("http://127.0.0.1:%1").arg(relay.port());
+        Series rOne{"tilewright, one at a time, 30 ms", {}}, rCurlOne{"curl, one connection, 30 ms", {}};
+        Series rEight{"tilewright --parallel 8, 30 ms", {}}, rCurlEight{"curl --parallel-max 8, 30 ms", {}};
+        for (int round = 0; round < qMin(rounds, 2); ++round) {
+            const QString r = work.path() + QStringLiteral("/rtt%1-").arg(round);
+            auto ours = [&](const QString &name, int jobs, Series &series) {
+                series.ms.push_back(double(timed(tool, {QStringLiteral("download"), server + QLatin1Char('/'), QStringLiteral("--bbox"), World,
+                                                        QStringLiteral("--zoom"), QStringLiteral("0-%1").arg(rttZoom), QStringLiteral("--dest"),
+                                                        r + name, QStringLiteral("--parallel"), QString::number(jobs), QStringLiteral("--quiet")},
+                                                 env)));
+            };
+            auto theirs = [&](const QString &name, const QStringList &extra, Series &series) {
+                const QString config = curlConfig(work.path(), server + QLatin1Char('/'), r + name + QLatin1Char('/'), rttZoom);
+                series.ms.push_back(double(timed(curl, curlCommon + extra + QStringList{QStringLiteral("-K"), config}, env)));
+            };
+            ours(QStringLiteral("one"), 1, rOne);
+            theirs(QStringLiteral("curl-one"), {}, rCurlOne);
+            ours(QStringLiteral("eight"), 8, rEight);
+            theirs(QStringLiteral("curl-eight"), {QStringLiteral("--parallel"), QStringLiteral("--parallel-max"), QStringLiteral("8")}, rCurlEight);
+        }
+        for (const Series *s : {&rOne, &rCurlOne, &rEight, &rCurlEight})
+            std::printf("%-36s median %6.0f ms, %6.1f tiles/s (%d tiles)\n", s->name, median(s->ms), rttTiles * 1000.0 / median(s->ms), rttTiles);
+        std::printf("30 ms: one at a time %.2f x curl; --parallel 8 %.2f x one at a time (target >= 6), %.2f x curl --parallel-max 8 (target >= 0.85)\n",
+                    median(rCurlOne.ms) / median(rOne.ms), median(rOne.ms) / median(rEight.ms), median(rCurlEight.ms) / median(rEight.ms));
+    }
+
+    // --- 4. peak memory of a 100,000-tile job ---------------------------------
     // Columns 0-199 of level 9: 200 x 512 = 102,400 tiles, all the same body.
     {
         const QString dest = work.path() + QStringLiteral("/big");
