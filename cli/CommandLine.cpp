@@ -36,8 +36,8 @@ const CommandInfo Commands[] = {
      "usage: tilewright pack DIR FILE.mbtiles\n"
      "  Packs a zoom/x/y tile tree into one MBTiles file."},
     {CommandLine::Command::Verify, "verify", 1, "--repair --proxy",
-     "usage: tilewright verify DIR [--repair SOURCE] [--proxy URL]\n"
-     "  Judges every tile of the tree (cut short, not an image, an error page) and lists\n"
+     "usage: tilewright verify DIR|FILE.mbtiles [--repair SOURCE] [--proxy URL]\n"
+     "  Judges every tile of the tree or file (cut short, not an image, an error page) and lists\n"
      "  the bad ones; --repair fetches them again from SOURCE and replaces them only\n"
      "  with sound tiles."},
 };

@@ -1,5 +1,6 @@
 #include "cli/CountCommand.h"
 
+#include "acquire/EntryPlan.h"
 #include "acquire/JobSize.h"
 #include "acquire/TileEnumerator.h"
 #include "app/JobAdmission.h"
@@ -11,7 +12,7 @@
 #include "cli/SourceArgument.h"
 #include "settings/AppConfig.h"
 
-#include <QDirIterator>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -99,10 +100,11 @@ int CountCommand::run(StopSignal *stopSignal)
         rate = pace.entriesPerSecond(true);
         sampled = result.outcome;
         interrupted = result.interrupted;
-        QDirIterator files(scratch.path(), QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            files.next();
-            sizes.push_back(files.fileInfo().size());
+        // The stored tiles only: the descriptions written beside them are no sample.
+        for (const TileId &tile : sample) {
+            const QFileInfo stored(EntryPlan::plan(source.source(), job.destFolder, tile).target.path());
+            if (stored.isFile())
+                sizes.push_back(stored.size());
         }
     }
     const JobAdmission admission = JobAdmission::decide(admissionJob, config.osmTileUrl, sizes, rate);

@@ -4,6 +4,7 @@
 #include "cli/ExitCode.h"
 #include "cli/JobRunner.h"
 #include "cli/JsonSummary.h"
+#include "cli/MbtilesCheck.h"
 #include "cli/ProxyArgument.h"
 #include "cli/SourceArgument.h"
 #include "cli/StopSignal.h"
@@ -84,10 +85,8 @@ std::vector<VerifyCommand::BadTile> VerifyCommand::check(const QString &root, qi
 
 int VerifyCommand::run(StopSignal *stopSignal)
 {
-    if (m_line.tree.endsWith(QLatin1String(".mbtiles"), Qt::CaseInsensitive) && !QFileInfo(m_line.tree).isDir()) {
-        std::fprintf(stderr, "tilewright verify: checking an MBTiles file is not available in this build\n");
-        return ExitCode::Usage;
-    }
+    if (QFileInfo(m_line.tree).isFile())
+        return checkPack(stopSignal);
     const QString root = QDir::cleanPath(QDir::current().absoluteFilePath(m_line.tree)) + QLatin1Char('/');
     if (!QFileInfo(root).isDir()) {
         std::fprintf(stderr, "tilewright verify: %s is no folder\n", qPrintable(m_line.tree));
@@ -159,6 +158,50 @@ int VerifyCommand::run(StopSignal *stopSignal)
         summary.set(QStringLiteral("bad"), list);
         summary.set(QStringLiteral("repaired"), repaired);
         summary.set(QStringLiteral("still_bad"), stillBad);
+        summary.set(QStringLiteral("interrupted"), interrupted);
+        summary.set(QStringLiteral("exit"), code);
+        summary.print();
+    }
+    return code;
+}
+
+// An MBTiles file is only judged: its tiles are replaced by repairing the
+// folder it was packed from and packing it again.
+int VerifyCommand::checkPack(StopSignal *stopSignal)
+{
+    if (!m_line.source.isEmpty()) {
+        std::fprintf(stderr, "tilewright verify: --repair works on a tile folder, not on an MBTiles file\n");
+        return ExitCode::Usage;
+    }
+    QJsonArray list;
+    MbtilesCheck check;
+    qint64 checked = 0;
+    const bool read = check.run(
+        m_line.tree,
+        [this, &list](const TileId &tile, const QString &reason) {
+            const QString name = QStringLiteral("%1/%2/%3").arg(tile.zoom).arg(tile.x).arg(tile.y);
+            list.append(QJsonObject{{QStringLiteral("path"), name}, {QStringLiteral("reason"), reason}});
+            if (!m_line.json)
+                std::printf("%s: %s\n", qPrintable(name), qPrintable(reason));
+        },
+        &checked,
+        [stopSignal] {
+            QCoreApplication::processEvents();
+            return stopSignal && stopSignal->received() != 0;
+        });
+    if (!read) {
+        std::fprintf(stderr, "tilewright verify: %s is no readable MBTiles file (%s)\n", qPrintable(m_line.tree),
+                     qPrintable(check.error()));
+        return ExitCode::Usage;
+    }
+    const bool interrupted = stopSignal && stopSignal->received();
+    const int code = interrupted ? ExitCode::Interrupted : list.isEmpty() ? ExitCode::Done : ExitCode::SomeFailed;
+    if (!m_line.quiet)
+        std::fprintf(stderr, "%lld tiles checked, %d bad\n", checked, int(list.size()));
+    if (m_line.json) {
+        JsonSummary summary(QStringLiteral("verify"));
+        summary.set(QStringLiteral("checked"), checked);
+        summary.set(QStringLiteral("bad"), list);
         summary.set(QStringLiteral("interrupted"), interrupted);
         summary.set(QStringLiteral("exit"), code);
         summary.print();

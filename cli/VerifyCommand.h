@@ -9,7 +9,7 @@
 
 class StopSignal;
 
-// tilewright verify: every tile of a zoom/x/y tree judged by the same content
+// tilewright verify: every tile of a zoom/x/y tree (or of an MBTiles file) judged by the same content
 // check as a download's, the bad ones listed, and with --repair fetched
 // again from a source by the download job, which replaces a tile only with
 // a sound one.
@@ -33,5 +33,7 @@ public:
     static QString judge(const QString &path);
 
 private:
+    int checkPack(StopSignal *stopSignal);
+
     const CommandLine &m_line;
 };

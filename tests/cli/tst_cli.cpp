@@ -154,6 +154,7 @@ void TestCli::exitCodes_data()
     QTest::newRow("copy, missing tiles") << "copy --from {root} --bbox {world} --zoom 3-4 --dest {dest}" << 1 << "no source tile" << 0;
     QTest::newRow("verify a sound tree") << "verify {root} --json" << 0 << "\"checked\":85" << 0;
     QTest::newRow("pack") << "pack {root} {dest}.mbtiles --json" << 0 << "\"packed\":85" << 0;
+    QTest::newRow("verify, no MBTiles file") << "verify {root}/0/0/0.png" << 2 << "no readable MBTiles" << 0;
     QTest::newRow("pack, no folder") << "pack {dest} {dest}.mbtiles" << 2 << "is no folder" << 0;
     QTest::newRow("download into MBTiles") << "download {server}/ --bbox {world} --zoom 0-1 --dest {dest} --mbtiles {dest}.mbtiles --json" << 0 << "\"packed\":5" << 5;
 }
@@ -253,6 +254,18 @@ void TestCli::verifyAndRepair()
     QCOMPARE(readFile(tree + QStringLiteral("/2/0/3.png")), readFile(m_root + QStringLiteral("/2/0/3.png")));
     QCOMPARE(readFile(tree + QStringLiteral("/2/1/1.png")), good);
     QCOMPARE(tool({QStringLiteral("verify"), tree, QStringLiteral("--quiet")}).code, 0);
+
+    // The packed tree, with one tile spoilt inside the file (rows counted from the south).
+    const QString pack = tree + QStringLiteral(".mbtiles");
+    QCOMPARE(tool({QStringLiteral("pack"), tree, pack, QStringLiteral("--quiet")}).code, 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("sqlite3"), {pack, QStringLiteral("UPDATE tiles SET tile_data = CAST('<html></html>' AS BLOB) "
+                                                                                 "WHERE zoom_level = 2 AND tile_column = 3 AND tile_row = 0")}),
+             0);
+    run = tool({QStringLiteral("verify"), pack, QStringLiteral("--json")});
+    QCOMPARE(run.code, 1);
+    QCOMPARE(run.json().value(QStringLiteral("checked")).toInt(), 21);
+    QCOMPARE(run.json().value(QStringLiteral("bad")).toArray().first().toObject().value(QStringLiteral("path")).toString(),
+             QStringLiteral("2/3/3"));
 }
 
 void TestCli::parallelStoresTheSame()
