@@ -161,7 +161,7 @@ QString JobTexts::exportEnd(const MbtilesExport::Result &result, const QString &
         skipped[unsoundWord(it.key())] += it.value();
     QStringList why;
     for (auto it = skipped.cbegin(); it != skipped.cend(); ++it)
-        why << QCoreApplication::translate("CvTilewright", "%1 %2").arg(locale.toString(it.value()), it.key());
+        why << QStringLiteral("%1 %2").arg(locale.toString(it.value()), it.key());
     if (result.otherFormat > 0)
         why << QCoreApplication::translate("CvTilewright", "%1 not %2")
                    .arg(locale.toString(result.otherFormat), result.format.toUpper());
