@@ -283,6 +283,10 @@
         <source>MBTiles (*.mbtiles)</source>
         <translation>MBTiles (*.mbtiles)</translation>
     </message>
+    <message>
+        <source>%1 twice in the folder</source>
+        <translation>%1 doppelt im Ordner</translation>
+    </message>
 </context>
 <context>
     <name>CvTilewrightClass</name>
