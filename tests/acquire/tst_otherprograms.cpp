@@ -243,6 +243,13 @@ void TestOtherPrograms::mbtilesExport()
     QVERIFY(info.out.contains(QStringLiteral("bounds=-180.000000,0.000000,180.000000,85.051129")));
     readsAsTile({QStringLiteral("-oo"), QStringLiteral("ZOOM_LEVEL=2"), target}, dir.filePath(QStringLiteral("t.png")),
                 2, 2, 1);
+
+    // Stopped once its draft is begun, it changes nothing and leaves no draft.
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    std::atomic_bool stop{false};
+    QVERIFY(MbtilesExport::run(request, stop, [&](qint64, qint64) { stop = true; }).cancelled);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    QCOMPARE(sql(target, QStringLiteral("SELECT count(*) FROM tiles")), QStringLiteral("3"));
 }
 
 void TestOtherPrograms::exportKilledHalfway_data()
