@@ -38,8 +38,9 @@ struct TilePlace
 // False when it was stopped.
 bool forEachTile(const QString &folder, const std::function<bool(const TilePlace &)> &visit)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    static const QRegularExpression tileName(QStringLiteral("^([0-9]{1,9})\\.([A-Za-z0-9]+)$"));
+    // Numbers as written by a tile server: "05" is not the column 5.
+    static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,8})$"));
+    static const QRegularExpression tileName(QStringLiteral("^(0|[1-9][0-9]{0,8})\\.([A-Za-z0-9]+)$"));
     const QDir root(folder);
     for (const QString &z : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (!digits.match(z).hasMatch() || z.toInt() > DeepestZoom)
@@ -106,18 +107,22 @@ public:
                     + "CREATE TABLE metadata (name TEXT, value TEXT);"
                       "CREATE UNIQUE INDEX metadata_name ON metadata (name);"
                       "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+                      "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
                       "BEGIN;")
-               && prepare("INSERT INTO tiles VALUES (?, ?, ?, ?)", &m_insertTile)
+               && prepare("INSERT OR IGNORE INTO tiles VALUES (?, ?, ?, ?)", &m_insertTile)
                && prepare("INSERT INTO metadata VALUES (?, ?)", &m_insertMeta);
     }
 
-    bool addTile(int zoom, int column, int row, const QByteArray &data)
+    // *added is false when the place was packed already (1.jpg and 1.jpeg).
+    bool addTile(int zoom, int column, int row, const QByteArray &data, bool *added)
     {
         sqlite3_bind_int(m_insertTile, 1, zoom);
         sqlite3_bind_int(m_insertTile, 2, column);
         sqlite3_bind_int(m_insertTile, 3, row);
         sqlite3_bind_blob(m_insertTile, 4, data.constData(), data.size(), SQLITE_STATIC);
-        return step(m_insertTile);
+        const bool stepped = step(m_insertTile);
+        *added = sqlite3_changes(m_db) == 1;
+        return stepped;
     }
 
     bool addMeta(const char *name, const QString &value)
@@ -128,11 +133,9 @@ public:
         return step(m_insertMeta);
     }
 
-    // The index is made after the rows, in the same transaction: faster than
-    // keeping it up to date row by row.
     bool finish()
     {
-        if (!exec("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row); COMMIT;"))
+        if (!exec("COMMIT;"))
             return false;
         sqlite3_finalize(m_insertTile);
         sqlite3_finalize(m_insertMeta);
@@ -212,7 +215,7 @@ QString degrees(double value)
 
 qint64 MbtilesExport::Result::skipped() const
 {
-    qint64 count = otherFormat + unreadable;
+    qint64 count = otherFormat + unreadable + duplicate;
     for (const qint64 n : unsound)
         count += n;
     return count;
@@ -297,9 +300,14 @@ MbtilesExport::Result MbtilesExport::run(const Request &request, const std::atom
             ++result.otherFormat; // named like the pack's format, holding another
             return true;
         }
-        if (!db.addTile(tile.zoom, tile.x, tmsRow(tile.zoom, tile.y), body)) {
+        bool added = false;
+        if (!db.addTile(tile.zoom, tile.x, tmsRow(tile.zoom, tile.y), body, &added)) {
             failed = true;
             return false;
+        }
+        if (!added) {
+            ++result.duplicate;
+            return true;
         }
         ++result.packed;
         bounds.add(tile);
@@ -342,9 +350,15 @@ MbtilesExport::Result MbtilesExport::run(const Request &request, const std::atom
         result.error = db.error();
         return result;
     }
-    if (!flushToDisk(draft.fileName()) || std::rename(QFile::encodeName(draft.fileName()).constData(),
-                                                      QFile::encodeName(request.target).constData())
-                                             != 0) {
+    // The draft was made for the owner only; the export gets the permissions
+    // of the file it replaces, or those of a new document.
+    const QFileDevice::Permissions permissions =
+        QFile::exists(request.target) ? QFile::permissions(request.target)
+                                      : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                            | QFileDevice::ReadOther;
+    const QByteArray draftName = QFile::encodeName(draft.fileName());
+    if (!QFile::setPermissions(draft.fileName(), permissions) || !flushToDisk(draft.fileName())
+        || std::rename(draftName.constData(), QFile::encodeName(request.target).constData()) != 0) {
         result.error = QStringLiteral("%1: %2").arg(request.target, systemError());
         return result;
     }

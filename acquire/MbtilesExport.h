@@ -38,6 +38,7 @@ public:
         QMap<TileContent::Reason, qint64> unsound; // skipped: not a sound image, by reason
         qint64 otherFormat = 0; // skipped: not in the format of the pack
         qint64 unreadable = 0;  // skipped: the file could not be read
+        qint64 duplicate = 0;   // skipped: its place was packed already (1.jpg beside 1.jpeg)
         QString format;         // png, jpg, webp ...
         int minZoom = -1;
         int maxZoom = -1;

@@ -161,12 +161,14 @@ QString JobTexts::exportEnd(const MbtilesExport::Result &result, const QString &
         skipped[unsoundWord(it.key())] += it.value();
     QStringList why;
     for (auto it = skipped.cbegin(); it != skipped.cend(); ++it)
-        why << QCoreApplication::translate("CvTilewright", "%1 %2").arg(locale.toString(it.value()), it.key());
+        why << QStringLiteral("%1 %2").arg(locale.toString(it.value()), it.key());
     if (result.otherFormat > 0)
         why << QCoreApplication::translate("CvTilewright", "%1 not %2")
                    .arg(locale.toString(result.otherFormat), result.format.toUpper());
     if (result.unreadable > 0)
         why << QCoreApplication::translate("CvTilewright", "%1 unreadable").arg(locale.toString(result.unreadable));
+    if (result.duplicate > 0)
+        why << QCoreApplication::translate("CvTilewright", "%1 twice in the folder").arg(locale.toString(result.duplicate));
     return QCoreApplication::translate("CvTilewright", "Export finished: %1 of %2 tiles packed into %3, %4 skipped (%5)")
         .arg(locale.toString(result.packed), locale.toString(result.found), target,
              locale.toString(result.skipped()), why.join(QStringLiteral(", ")));

@@ -70,13 +70,13 @@ private slots:
     void about();
     void help();
     void import();
-    void exportMbtiles();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void setupToolBar();
+    void exportMbtiles();
     void connectWindow();
     void startProxyTimer();
     void updatePositionAndZoom();

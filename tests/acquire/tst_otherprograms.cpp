@@ -217,14 +217,19 @@ void TestOtherPrograms::mbtilesExport()
     put(root + QStringLiteral("/2/3/3.png"), TileBodies::unsound().first().second);
     put(root + QStringLiteral("/2/3/2.jpg"), TileBodies::encoded("JPEG"));
     put(root + QStringLiteral("/2/3/1.png"), TileBodies::encoded("JPEG")); // named png, holding a JPEG
+    put(root + QStringLiteral("/2/2/1.PNG"), png(tileImage(2, 2, 1)));     // the same place once more
+    put(root + QStringLiteral("/2/03/1.png"), png(tileImage(2, 2, 1)));    // no column number
     const QString target = dir.filePath(QStringLiteral("out.mbtiles"));
     MbtilesExport::Request request{root, target, QString(), QString(), QStringLiteral("credit"), true};
     const std::atomic_bool cancel{false};
     const MbtilesExport::Result result = MbtilesExport::run(request, cancel, nullptr);
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.packed, 3);
-    QCOMPARE(result.skipped(), 3);
+    QCOMPARE(result.found, 7);
+    QCOMPARE(result.skipped(), 4);
     QCOMPARE(result.otherFormat, 2);
+    QCOMPARE(result.duplicate, 1);
+    QCOMPARE(int(QFile::permissions(target) & 0x0fff), 0x0644); // readable by all, as a new document
     QCOMPARE(result.format, QStringLiteral("png"));
 
     QCOMPARE(sql(target, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
@@ -238,6 +243,13 @@ void TestOtherPrograms::mbtilesExport()
     QVERIFY(info.out.contains(QStringLiteral("bounds=-180.000000,0.000000,180.000000,85.051129")));
     readsAsTile({QStringLiteral("-oo"), QStringLiteral("ZOOM_LEVEL=2"), target}, dir.filePath(QStringLiteral("t.png")),
                 2, 2, 1);
+
+    // Stopped once its draft is begun, it changes nothing and leaves no draft.
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    std::atomic_bool stop{false};
+    QVERIFY(MbtilesExport::run(request, stop, [&](qint64, qint64) { stop = true; }).cancelled);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    QCOMPARE(sql(target, QStringLiteral("SELECT count(*) FROM tiles")), QStringLiteral("3"));
 }
 
 void TestOtherPrograms::exportKilledHalfway_data()
