@@ -46,6 +46,7 @@ JobRunner::Result JobRunner::run(const DownloadRun::Job &job, qint64 total, Stop
         if (--running == 0)
             loop.quit();
     };
+    std::vector<QString> endTexts(static_cast<size_t>(count));
     const SourceAddress::TileSource source = m_options.source;
     const ProxySettings proxy = m_options.proxy;
     const int toZoom = m_options.toZoom;
@@ -57,7 +58,10 @@ JobRunner::Result JobRunner::run(const DownloadRun::Job &job, qint64 total, Stop
         DownloadRun *downloadRun = m_runs.back().get();
         downloadRun->setInputs(DownloadRun::Inputs{[source] { return source; }, [proxy] { return proxy; },
                                                    [toZoom] { return toZoom; }});
-        connect(downloadRun, &DownloadRun::ended, &loop, oneEnded);
+        connect(downloadRun, &DownloadRun::ended, &loop, [&endTexts, i, oneEnded](const QString &text) {
+            endTexts[size_t(i)] = text;
+            oneEnded();
+        });
         connect(downloadRun, &DownloadRun::hostRejected, &loop, [&result, oneEnded] {
             result.hostRejected = true;
             oneEnded();
@@ -120,5 +124,14 @@ JobRunner::Result JobRunner::run(const DownloadRun::Job &job, qint64 total, Stop
     progress.finish();
     result.seconds = double(clock.elapsed()) / 1000.0;
     result.endText = JobTexts::downloadEnd(result.outcome, result.stop, job.destFolder);
+    // What a run's end text says beyond its counts (the descriptions beside
+    // the tiles that could not be written) is said once for all.
+    for (size_t i = 0; i < m_jobs.size(); ++i) {
+        const QString counts = JobTexts::downloadEnd(m_jobs[i]->outcome(), m_jobs[i]->stopReason(), job.destFolder);
+        if (endTexts[i].startsWith(counts) && endTexts[i].size() > counts.size()) {
+            result.endText += endTexts[i].mid(counts.size());
+            break;
+        }
+    }
     return result;
 }
