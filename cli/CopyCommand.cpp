@@ -7,6 +7,7 @@
 #include "app/JobChunks.h"
 #include "app/JobTexts.h"
 #include "cli/ExitCode.h"
+#include "cli/JobRunner.h"
 #include "cli/JsonSummary.h"
 #include "cli/ProgressLine.h"
 #include "cli/StopSignal.h"
@@ -98,7 +99,7 @@ int CopyCommand::run(StopSignal *stopSignal)
     else if (outcome.failed() > 0)
         code = ExitCode::SomeFailed;
     if (interrupted)
-        endText = QStringLiteral("Copy interrupted: ") + endText;
+        endText = JobRunner::interruptedText(QStringLiteral("Copy"), outcome, total);
     if (!m_line.quiet)
         std::fprintf(stderr, "%s\n", qPrintable(endText));
     if (m_line.json) {

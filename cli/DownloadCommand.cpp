@@ -89,7 +89,7 @@ int DownloadCommand::run(StopSignal *stopSignal)
 
     QString endText = result.endText;
     if (result.interrupted)
-        endText = QStringLiteral("Download interrupted: ") + endText;
+        endText = JobRunner::interruptedText(QStringLiteral("Download"), result.outcome, admission.entries());
     if (!m_line.quiet)
         std::fprintf(stderr, "%s\n", qPrintable(endText));
 

@@ -26,6 +26,18 @@ int JobRunner::Result::exitCode() const
     return ExitCode::Done;
 }
 
+QString JobRunner::interruptedText(const QString &job, const JobOutcome &outcome, qint64 total)
+{
+    return QStringLiteral("%1 interrupted after %2 of %3 tiles: %4 stored, %5 unchanged, %6 failed, %7 skipped")
+        .arg(job)
+        .arg(outcome.entries())
+        .arg(total)
+        .arg(outcome.stored())
+        .arg(outcome.unchanged())
+        .arg(outcome.failed())
+        .arg(outcome.skipped());
+}
+
 JobRunner::JobRunner(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)

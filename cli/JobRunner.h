@@ -46,6 +46,10 @@ public:
         int exitCode() const;
     };
 
+    // "Download interrupted after 149 of 341 tiles: 149 stored, 0 unchanged,
+    // 0 failed, 0 skipped" (job: "Download", "Copy").
+    static QString interruptedText(const QString &job, const JobOutcome &outcome, qint64 total);
+
     explicit JobRunner(const Options &options, QObject *parent = nullptr);
     ~JobRunner() override;
 

@@ -87,6 +87,7 @@ private slots:
     void initTestCase();
     void exitCodes_data();
     void exitCodes();
+    void interruptLeavesWholeTiles_data();
     void interruptLeavesWholeTiles();
     void resumeAsksOnlyForMissing();
     void verifyAndRepair();
@@ -110,6 +111,7 @@ void TestCli::initTestCase()
     m_root = m_work.filePath(QStringLiteral("www"));
     QVERIFY(NginxFixture::writeTileTree(m_root, 0, 3));
     QVERIFY2(m_server.start(m_root), qPrintable(m_server.errorString()));
+    qputenv("TILEWRIGHT_CA_BUNDLE", m_server.caFile().toUtf8()); // the tool inherits it
     QVERIFY2(m_squid.start({{QStringLiteral("tiler"), QStringLiteral("s3cret")}}), qPrintable(m_squid.errorString()));
 }
 
@@ -139,6 +141,7 @@ void TestCli::exitCodes_data()
     QTest::newRow("unknown source") << "download nowhere --bbox {world} --zoom 1 --dest {dest}" << 2 << "unknown source" << 0;
     QTest::newRow("unreadable theme") << "download {root}/0/0/0.png --bbox {world} --zoom 1 --dest {dest}" << 2 << "cannot be read" << 0;
     QTest::newRow("download") << "download {server}/ --bbox {world} --zoom 0-1 --dest {dest} --json" << 0 << "\"stored\":5" << 5;
+    QTest::newRow("download over HTTPS") << "download {tls}/ --bbox {world} --zoom 0-1 --dest {dest} --json" << 0 << "\"stored\":5" << 5;
     QTest::newRow("template") << "download {server}/{z}/{x}/{y}.png --bbox {world} --zoom 1 --dest {dest}" << 0 << "Download finished!" << 4;
     QTest::newRow("some failed") << "download {server}/e404/ --bbox {world} --zoom 1 --dest {dest} --json" << 1 << "\"HTTP 404\":4" << 4;
     QTest::newRow("destination unusable") << "download {server}/ --bbox {world} --zoom 1 --dest {root}/0/0/0.png/x" << 4 << "no tile could be written" << 0;
@@ -167,6 +170,7 @@ void TestCli::exitCodes()
     QFETCH(int, answered);
     requests();
     arguments.replace(QLatin1String("{server}"), m_server.httpUrl())
+        .replace(QLatin1String("{tls}"), m_server.httpsUrl())
         .replace(QLatin1String("{dest}"), dest(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))))
         .replace(QLatin1String("{root}"), m_root)
         .replace(QLatin1String("{world}"), World);
@@ -177,12 +181,20 @@ void TestCli::exitCodes()
         QCOMPARE(requests().size(), answered);
 }
 
+void TestCli::interruptLeavesWholeTiles_data()
+{
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("http") << false;
+    QTest::newRow("https") << true;
+}
+
 void TestCli::interruptLeavesWholeTiles()
 {
+    QFETCH(bool, tls);
     // 2 KiB/s: the job is still on its first tiles when it is told to stop.
-    const QString folder = dest(QStringLiteral("interrupted"));
+    const QString folder = dest(QStringLiteral("interrupted-") + QString::fromLatin1(QTest::currentDataTag()));
     QProcess process;
-    startTool(process, {QStringLiteral("download"), m_server.httpUrl() + QStringLiteral("/slow/"), QStringLiteral("--bbox"),
+    startTool(process, {QStringLiteral("download"), (tls ? m_server.httpsUrl() : m_server.httpUrl()) + QStringLiteral("/slow/"), QStringLiteral("--bbox"),
                         World, QStringLiteral("--zoom"), QStringLiteral("0-2"), QStringLiteral("--dest"), folder,
                         QStringLiteral("--json")});
     QVERIFY(waitForTiles(folder, 1));
