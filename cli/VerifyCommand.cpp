@@ -1,6 +1,7 @@
 #include "cli/VerifyCommand.h"
 
 #include "acquire/JobLimits.h"
+#include "acquire/SourceAddress.h"
 #include "cli/ExitCode.h"
 #include "cli/JobRunner.h"
 #include "cli/JsonSummary.h"
@@ -30,6 +31,8 @@ QByteArray typeOf(const QString &extension)
     const QString e = extension.toLower();
     if (e == QLatin1String("jpg") || e == QLatin1String("jpeg"))
         return QByteArrayLiteral("image/jpeg");
+    if (e == QLatin1String("zip"))
+        return QByteArrayLiteral("application/zip");
     if (e == QLatin1String("png") || e == QLatin1String("gif") || e == QLatin1String("webp") || e == QLatin1String("bmp"))
         return "image/" + e.toLatin1();
     return QByteArray();
@@ -47,7 +50,8 @@ QString VerifyCommand::judge(const QString &path)
     QFile file(path);
     if (file.size() == 0)
         return QStringLiteral("empty file");
-    if (file.size() > JobLimits::TileBodyLimit)
+    const bool archive = path.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive);
+    if (file.size() > (archive ? JobLimits::ArchiveBodyLimit : JobLimits::TileBodyLimit))
         return QStringLiteral("too large");
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("unreadable: %1").arg(file.errorString());
@@ -57,21 +61,45 @@ QString VerifyCommand::judge(const QString &path)
     return TileContent::reasonName(verdict.reason) + QStringLiteral(": ") + verdict.text;
 }
 
-std::vector<VerifyCommand::BadTile> VerifyCommand::check(const QString &root, qint64 *checked, StopSignal *stopSignal)
+// zoom/x/y.ext of a tile, or Region/N47E011.hgt.zip of an elevation archive
+// (longitude, latitude, region number, as the download job lists them).
+bool VerifyCommand::entryOf(const QString &relativePath, TileId *entry)
 {
     static const QRegularExpression tileName(QStringLiteral("^(\\d{1,2})/(\\d{1,7})/(\\d{1,7})\\.[A-Za-z0-9_+-]+$"));
+    static const QRegularExpression archiveName(QStringLiteral("^([A-Za-z_]+)/([NS])(\\d{2})([EW])(\\d{3})\\.hgt\\.zip$"));
+    QRegularExpressionMatch match = tileName.match(relativePath);
+    if (match.hasMatch()) {
+        *entry = TileId{match.captured(2).toInt(), match.captured(3).toInt(), match.captured(1).toInt()};
+        return true;
+    }
+    match = archiveName.match(relativePath);
+    if (!match.hasMatch())
+        return false;
+    for (int region = 1; region <= 6; ++region) {
+        if (SourceAddress::srtmRegionFolder(region) == match.captured(1)) {
+            const int lat = match.captured(3).toInt() * (match.captured(2) == QLatin1String("S") ? -1 : 1);
+            const int lon = match.captured(5).toInt() * (match.captured(4) == QLatin1String("W") ? -1 : 1);
+            *entry = TileId{lon, lat, region};
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<VerifyCommand::BadTile> VerifyCommand::check(const QString &root, qint64 *checked, StopSignal *stopSignal)
+{
     std::vector<BadTile> bad;
     *checked = 0;
     QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString path = files.next();
-        const QRegularExpressionMatch match = tileName.match(path.mid(root.size()));
-        if (!match.hasMatch())
+        TileId entry;
+        if (!entryOf(path.mid(root.size()), &entry))
             continue;
         ++*checked;
         const QString reason = judge(path);
         if (!reason.isEmpty())
-            bad.push_back(BadTile{TileId{match.captured(2).toInt(), match.captured(3).toInt(), match.captured(1).toInt()}, path, reason});
+            bad.push_back(BadTile{entry, path, reason});
         // A long walk still hears a stop signal.
         if (stopSignal && *checked % 256 == 0) {
             QCoreApplication::processEvents();
@@ -131,8 +159,12 @@ int VerifyCommand::run(StopSignal *stopSignal)
         DownloadRun::Job job;
         job.sourceKind = options.source.sourceKind;
         job.destFolder = root;
-        for (const BadTile &tile : bad)
-            job.tiles.push_back(tile.tile);
+        // A tile source repairs tiles, the elevation source archives.
+        const bool archives = job.sourceKind == SourceKind::ElevationArchives;
+        for (const BadTile &tile : bad) {
+            if (tile.path.endsWith(QLatin1String(".hgt.zip")) == archives)
+                job.tiles.push_back(tile.tile);
+        }
         const JobRunner::Result result = runner.run(job, qint64(bad.size()), stopSignal);
         interrupted = result.interrupted;
         repaired = 0;

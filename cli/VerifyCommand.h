@@ -31,6 +31,8 @@ public:
     static std::vector<BadTile> check(const QString &root, qint64 *checked, StopSignal *stopSignal = nullptr);
     // The reason a tile file is no sound tile; empty when it is one.
     static QString judge(const QString &path);
+    // The list entry a file below the tree stands for; false for other files.
+    static bool entryOf(const QString &relativePath, TileId *entry);
 
 private:
     int checkPack(StopSignal *stopSignal);

@@ -250,19 +250,22 @@ void TestCli::verifyAndRepair()
     QVERIFY(writeFile(tree + QStringLiteral("/2/0/3.png"), readFile(tree + QStringLiteral("/2/0/3.png")).left(100)));
     QVERIFY(writeFile(tree + QStringLiteral("/1/1/0.png"), "<html><body>502 Bad Gateway</body></html>"));
     QVERIFY(writeFile(tree + QStringLiteral("/map.prj"), "not a tile"));
+    const QString archive = tree + QStringLiteral("/Eurasia/N47E011.hgt.zip");
+    QVERIFY(writeFile(archive, NginxFixture::zipBytes("heights").left(30)));
 
     Run run = tool({QStringLiteral("verify"), tree, QStringLiteral("--json")});
     QCOMPARE(run.code, 1);
     QStringList bad;
     for (const QJsonValue &entry : run.json().value(QStringLiteral("bad")).toArray())
         bad << entry.toObject().value(QStringLiteral("path")).toString();
-    QCOMPARE(bad, QStringList({QStringLiteral("1/1/0.png"), QStringLiteral("2/0/3.png")}));
+    QCOMPARE(bad, QStringList({QStringLiteral("1/1/0.png"), QStringLiteral("2/0/3.png"), QStringLiteral("Eurasia/N47E011.hgt.zip")}));
 
     requests();
     run = tool({QStringLiteral("verify"), tree, QStringLiteral("--repair"), m_server.httpUrl() + QLatin1Char('/'), QStringLiteral("--json")});
-    QCOMPARE(run.code, 0);
+    QCOMPARE(run.code, 1); // the archive is no tile server's to repair
     QCOMPARE(run.json().value(QStringLiteral("repaired")).toInt(), 2);
-    QCOMPARE(requests().size(), 2); // only the bad ones are asked for
+    QCOMPARE(requests().size(), 2); // only the bad tiles are asked for
+    QVERIFY(QFile::remove(archive));
     QCOMPARE(readFile(tree + QStringLiteral("/2/0/3.png")), readFile(m_root + QStringLiteral("/2/0/3.png")));
     QCOMPARE(readFile(tree + QStringLiteral("/2/1/1.png")), good);
     QCOMPARE(tool({QStringLiteral("verify"), tree, QStringLiteral("--quiet")}).code, 0);
