@@ -172,6 +172,12 @@ bool DownloadJob::start(const EntryPlan &plan)
         m_outcome.addFailed(JobOutcome::Reason::Unwritable);
         return false;
     }
+    if (m_skipExisting
+        && conditionalTime(plan.target.path(), plan.elevation ? m_limits.archiveBodyLimit : m_limits.tileBodyLimit)
+               .isValid()) {
+        m_outcome.addUnchanged();
+        return false;
+    }
     if (plan.pauseFirst) {
         // The in-house server wants its requests spaced out; the window
         // stays responsive meanwhile.
@@ -352,6 +358,7 @@ bool DownloadJob::conclude(const FetchResult &result, int retries, const EntryPl
             return true;
         }
     }
+    m_outcome.addBytes(result.bodyLength);
     if (!(result.status == Status::HttpError && refusal(int(result.httpCode))))
         m_refusals = 0;
     switch (result.status) {

@@ -80,6 +80,9 @@ public:
     ~DownloadJob() override;
 
     void setLimits(const Limits &limits) { m_limits = limits; }
+    // A sound tile already at its place is kept without a request (counted
+    // unchanged), instead of being asked about with a conditional request.
+    void setSkipExisting(bool skip) { m_skipExisting = skip; }
     const Limits &limits() const { return m_limits; }
 
     // A new job for the destination folder: what a stopped job still had to
@@ -178,6 +181,7 @@ private:
     QDateTime conditionalTime(const QString &path, qint64 limit) const;
 
     Limits m_limits;
+    bool m_skipExisting = false;
     QNetworkAccessManager *m_network = nullptr;
     TileWriter *m_writer = nullptr;
     ArchiveTransfer *m_archives = nullptr; // made for the first HTTPS entry

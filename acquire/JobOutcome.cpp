@@ -19,6 +19,18 @@ void JobOutcome::noteFormat(const QString &format, const QString &extension)
     }
 }
 
+void JobOutcome::merge(const JobOutcome &other)
+{
+    m_stored += other.m_stored;
+    m_unchanged += other.m_unchanged;
+    for (auto it = other.m_failed.cbegin(); it != other.m_failed.cend(); ++it)
+        m_failed[it.key()] += it.value();
+    for (auto it = other.m_skipped.cbegin(); it != other.m_skipped.cend(); ++it)
+        m_skipped[it.key()] += it.value();
+    noteFormat(other.m_format, other.m_extension);
+    m_bytes += other.m_bytes;
+}
+
 int JobOutcome::failed() const
 {
     int sum = 0;

@@ -37,6 +37,10 @@ public:
     void addSkipped(Reason reason);
     // A theme format that is no file extension: tiles are saved as .extension.
     void noteFormat(const QString &format, const QString &extension);
+    // Bytes of the answers' bodies as received, whatever became of them.
+    void addBytes(qint64 bytes) { m_bytes += bytes; }
+    // Adds the counts of another job (one of several over shares of a list).
+    void merge(const JobOutcome &other);
 
     int stored() const { return m_stored; }
     int unchanged() const { return m_unchanged; }
@@ -53,6 +57,11 @@ public:
     // A theme format that had to be reduced, and the extension used instead.
     QString unsafeFormat() const { return m_format; }
     QString savedExtension() const { return m_extension; }
+    qint64 bytes() const { return m_bytes; }
+    // Every failure count: (reason, HTTP status) -> entries.
+    const QMap<QPair<int, int>, int> &failures() const { return m_failed; }
+    // Every skip count: reason -> entries.
+    const QMap<int, int> &skips() const { return m_skipped; }
 
 private:
     using Key = QPair<int, int>; // reason, HTTP status
@@ -62,4 +71,5 @@ private:
     QMap<int, int> m_skipped;
     QString m_format;
     QString m_extension;
+    qint64 m_bytes = 0;
 };

@@ -1,6 +1,7 @@
 #include "app/CopyRun.h"
 
 #include "acquire/CopyThread.h"
+#include "app/DestinationFolder.h"
 #include "app/JobChunks.h"
 #include "app/JobSteps.h"
 #include "app/JobTexts.h"
@@ -16,6 +17,7 @@ void CopyRun::start(CopyThread *worker, const Job &job)
     m_worker = worker;
     m_sourceFolder = job.sourceFolder;
     m_destFolder = job.destFolder;
+    m_sourceKind = job.sourceKind;
     m_outcome = JobOutcome();
     startChunk(m_chunks.first(job.area, job.fromZoom, m_downloadZoom(), job.sourceKind, job.listLimit, worker));
 }
@@ -26,7 +28,7 @@ void CopyRun::startChunk(qint64 listed)
     m_copiedInChunk = 0;
     emit barRange(0, JobSteps::barMaximum(listed));
     if (m_chunks.tiles().empty())
-        emit ended(JobTexts::copyEnd(m_outcome));
+        finish();
     else
         emit chunkDue();
 }
@@ -61,7 +63,7 @@ void CopyRun::workerReport(int zoom, int tile)
     // next levels.
     if (m_chunks.restartZoom() != 0 && !full)
         return nextChunk();
-    emit ended(JobTexts::copyEnd(m_outcome));
+    finish();
 }
 
 void CopyRun::nextChunk()
@@ -74,5 +76,14 @@ void CopyRun::nextChunk()
     if (m_chunks.next(m_downloadZoom(), &listed, m_worker))
         startChunk(listed);
     else
-        emit ended(JobTexts::copyEnd(m_outcome));
+        finish();
+}
+
+// The copied tiles are described for other programs like downloaded ones.
+void CopyRun::finish()
+{
+    QString text = JobTexts::copyEnd(m_outcome);
+    if (m_outcome.stored() + m_outcome.unchanged() > 0)
+        text += JobTexts::descriptionsFailed(DestinationFolder::describeContents(m_destFolder, m_sourceKind));
+    emit ended(text);
 }

@@ -69,12 +69,14 @@ signals:
 
 private:
     void startChunk(qint64 listed);
+    void finish();
 
     JobChunks &m_chunks;
     QPointer<CopyThread> m_worker;
     std::function<int()> m_downloadZoom;
     QString m_sourceFolder;
     QString m_destFolder;
+    int m_sourceKind = 0;
     JobOutcome m_outcome;
     int m_copiedInChunk = 0;
 

@@ -1,5 +1,9 @@
 #include "app/DestinationFolder.h"
 
+#include "acquire/ElevationMosaic.h"
+#include "acquire/TileFolderDescription.h"
+#include "settings/SourceKind.h"
+
 #include "settings/AppConfig.h"
 #include "settings/SourceDestination.h"
 
@@ -46,6 +50,13 @@ bool writeProjectionFile(const QString &folder)
         return false;
     file.write(projectionText());
     return file.commit();
+}
+
+QString describeContents(const QString &folder, int sourceKind)
+{
+    if (sourceKind == SourceKind::ElevationArchives)
+        return ElevationMosaic::write(folder).error;
+    return TileFolderDescription::write(folder).error;
 }
 
 } // namespace DestinationFolder

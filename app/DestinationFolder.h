@@ -20,4 +20,10 @@ QByteArray projectionText();
 // not at all; false when it cannot be written.
 bool writeProjectionFile(const QString &folder);
 
+// Brings what other programs read beside the stored files up to date after a
+// job that stored some: the GDAL and QGIS descriptions of a tile folder, or
+// the elevation mosaic of the SRTM archives. Empty when done (or when the
+// folder holds nothing to describe); otherwise the file and why it failed.
+QString describeContents(const QString &folder, int sourceKind);
+
 } // namespace DestinationFolder

@@ -1,6 +1,7 @@
 #include "app/DownloadRun.h"
 
 #include "acquire/DownloadJob.h"
+#include "app/DestinationFolder.h"
 #include "app/JobSteps.h"
 #include "app/JobTexts.h"
 
@@ -29,16 +30,26 @@ void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
     attach(downloadJob);
     m_held.reset();
     m_entries = 0;
+    m_listed = 0;
+    m_shares = qMax(1, job.shares);
+    m_share = qBound(0, job.share, m_shares - 1);
     m_stopped = false;
     m_running = true;
     m_destFolder = job.destFolder;
+    m_sourceKind = job.sourceKind;
     {
         // Whoever answers the first chunk's news by asking to go on finds
         // the loop below about to run.
         const QScopedValueRollback<bool> listing(m_looping, true);
         m_job->begin(m_inputs.proxy(), m_destFolder);
-        const qint64 listed =
-            m_chunks.first(job.area, job.fromZoom, m_inputs.downloadZoom(), job.sourceKind, job.listLimit);
+        qint64 listed = 0;
+        if (job.tiles.empty()) {
+            listed = m_chunks.first(job.area, job.fromZoom, m_inputs.downloadZoom(), job.sourceKind, job.listLimit);
+        } else {
+            m_chunks.clear();
+            m_chunks.tiles().assign(job.tiles.cbegin(), job.tiles.cend());
+            listed = qint64(job.tiles.size());
+        }
         emit barRange(1, JobSteps::barMaximum(listed));
     }
     goOn();
@@ -108,6 +119,8 @@ void DownloadRun::archiveEnded(int requestId, bool error)
 bool DownloadRun::planFront()
 {
     std::deque<TileId> &tiles = m_chunks.tiles();
+    while (!tiles.empty() && m_listed++ % m_shares != m_share)
+        tiles.pop_front(); // another run's share
     if (tiles.empty())
         return false;
     m_held = EntryPlan::plan(m_inputs.source(), m_destFolder, tiles.front());
@@ -153,5 +166,8 @@ void DownloadRun::finish()
     m_held.reset();
     m_chunks.clear();
     const JobOutcome outcome = m_job->finish();
-    emit ended(JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder));
+    QString text = JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder);
+    if (outcome.stored() + outcome.unchanged() > 0)
+        text += JobTexts::descriptionsFailed(DestinationFolder::describeContents(m_destFolder, m_sourceKind));
+    emit ended(text);
 }

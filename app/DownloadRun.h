@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class DownloadJob;
 
@@ -55,6 +56,13 @@ public:
         int sourceKind = 0;
         QString destFolder;
         int listLimit = TileEnumerator::ListLimit;
+        // This run takes every shares-th entry of the list from the share-th
+        // on, so several runs side by side work off disjoint parts of it.
+        int share = 0;
+        int shares = 1;
+        // When not empty, the job's list instead of the area's tiles (tiles
+        // found broken, a sample): one chunk, in this order.
+        std::vector<TileId> tiles = {};
     };
 
     explicit DownloadRun(QObject *parent = nullptr);
@@ -120,8 +128,12 @@ private:
     QPointer<DownloadJob> m_job;
     JobChunks m_chunks;
     QString m_destFolder;
+    int m_sourceKind = 0;
     std::optional<EntryPlan> m_held; // planned, not yet taken by the job
     qint64 m_entries = 0;
+    qint64 m_listed = 0; // entries taken off the list, this run's share or not
+    int m_share = 0;
+    int m_shares = 1;
     QString m_address;
     int m_archiveRequestId = 0;
     bool m_running = false;

@@ -39,6 +39,26 @@ SourcePolicy JobAdmission::policyFor(const SourceAddress::TileSource &source, bo
     return policy;
 }
 
+bool JobAdmission::allowsParallel(const SourceAddress::TileSource &source, const QString &standardServer,
+                                  const QString &seamarkServer)
+{
+    QString host;
+    switch (source.sourceKind) {
+    case SourceKind::StandardTiles:
+        host = hostOf(TileTemplate::serverBase(standardServer));
+        break;
+    case SourceKind::SeamarkTiles:
+        host = hostOf(TileTemplate::serverBase(seamarkServer));
+        break;
+    case SourceKind::ElevationArchives:
+        return true;
+    default:
+        host = source.isTheme() ? source.themeHost : hostOf(source.sourceFolder);
+        break;
+    }
+    return !SourcePolicy::isPublicOsmHost(host) && !SourcePolicy::isPublicSeamarkHost(host);
+}
+
 JobAdmission JobAdmission::decide(const Job &job, const QString &standardServer,
                                   const std::vector<qint64> &mapTileSizes, double tilesPerSecond)
 {

@@ -42,6 +42,12 @@ public:
     static SourcePolicy policyFor(const SourceAddress::TileSource &source, bool download,
                                   const QString &standardServer);
 
+    // Whether the job may run as several jobs side by side: not against the
+    // public standard and seamark servers, whose operators ask for one
+    // request at a time.
+    static bool allowsParallel(const SourceAddress::TileSource &source, const QString &standardServer,
+                               const QString &seamarkServer);
+
     Verdict verdict() const { return m_verdict; }
     const JobSize::Estimate &estimate() const { return m_estimate; }
     qint64 entries() const { return m_estimate.tiles; }

@@ -114,3 +114,69 @@ QString JobTexts::copiedTile(int zoom, int tile)
 {
     return QCoreApplication::translate("CvTilewright", "Copy Level %1/Tile %2:").arg(zoom).arg(tile);
 }
+
+QString JobTexts::descriptionsFailed(const QString &error)
+{
+    if (error.isEmpty())
+        return QString();
+    return QCoreApplication::translate("CvTilewright", " (the descriptions for other programs could not be written: %1)")
+        .arg(error);
+}
+
+namespace {
+
+QString unsoundWord(TileContent::Reason reason)
+{
+    switch (reason) {
+    case TileContent::Reason::Incomplete:
+    case TileContent::Reason::LengthMismatch:
+        return QCoreApplication::translate("CvTilewright", "incomplete");
+    case TileContent::Reason::Document:
+        return QCoreApplication::translate("CvTilewright", "an error document");
+    case TileContent::Reason::NotItsType:
+        return QCoreApplication::translate("CvTilewright", "not an image");
+    case TileContent::Reason::Corrupt:
+    case TileContent::Reason::Unsound:
+    case TileContent::Reason::Ok:
+        break;
+    }
+    return QCoreApplication::translate("CvTilewright", "corrupt");
+}
+
+} // namespace
+
+QString JobTexts::exportEnd(const MbtilesExport::Result &result, const QString &target)
+{
+    const QLocale locale;
+    if (result.cancelled)
+        return QCoreApplication::translate("CvTilewright", "Export stopped: %1 was left as it was").arg(target);
+    if (!result.ok)
+        return QCoreApplication::translate("CvTilewright", "Export failed: %1; %2 was left as it was")
+            .arg(result.error, target);
+    if (result.skipped() == 0)
+        return QCoreApplication::translate("CvTilewright", "Export finished: %1 tiles packed into %2")
+            .arg(locale.toString(result.packed), target);
+    QMap<QString, qint64> skipped; // the same word for reasons alike
+    for (auto it = result.unsound.cbegin(); it != result.unsound.cend(); ++it)
+        skipped[unsoundWord(it.key())] += it.value();
+    QStringList why;
+    for (auto it = skipped.cbegin(); it != skipped.cend(); ++it)
+        why << QStringLiteral("%1 %2").arg(locale.toString(it.value()), it.key());
+    if (result.otherFormat > 0)
+        why << QCoreApplication::translate("CvTilewright", "%1 not %2")
+                   .arg(locale.toString(result.otherFormat), result.format.toUpper());
+    if (result.unreadable > 0)
+        why << QCoreApplication::translate("CvTilewright", "%1 unreadable").arg(locale.toString(result.unreadable));
+    if (result.duplicate > 0)
+        why << QCoreApplication::translate("CvTilewright", "%1 twice in the folder").arg(locale.toString(result.duplicate));
+    return QCoreApplication::translate("CvTilewright", "Export finished: %1 of %2 tiles packed into %3, %4 skipped (%5)")
+        .arg(locale.toString(result.packed), locale.toString(result.found), target,
+             locale.toString(result.skipped()), why.join(QStringLiteral(", ")));
+}
+
+QString JobTexts::exportProgress(qint64 done, qint64 total)
+{
+    const QLocale locale;
+    return QCoreApplication::translate("CvTilewright", "Export MBTiles: %1 of %2 tiles")
+        .arg(locale.toString(done), locale.toString(total));
+}

@@ -2,6 +2,7 @@
 
 #include "acquire/DownloadJob.h"
 #include "acquire/JobOutcome.h"
+#include "acquire/MbtilesExport.h"
 
 #include <QString>
 
@@ -27,5 +28,16 @@ QString entry(const EntryPlan &plan);
 QString waiting(int secondsLeft, int httpStatus);
 // A copied tile.
 QString copiedTile(int zoom, int tile);
+
+// Appended to a job's end text when the descriptions beside its files could
+// not be written (error: the file and why); empty for an empty error.
+QString descriptionsFailed(const QString &error);
+// The end of an MBTiles export: "Export finished: 1,204 tiles packed into
+// <file>", with how many of how many and each reason for skipped tiles when
+// some were not packed; "Export stopped" or "Export failed: ..." otherwise,
+// saying the target was left as it was.
+QString exportEnd(const MbtilesExport::Result &result, const QString &target);
+// While an export runs.
+QString exportProgress(qint64 done, qint64 total);
 
 } // namespace JobTexts

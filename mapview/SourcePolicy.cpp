@@ -2,13 +2,26 @@
 
 #include "settings/SourceKind.h"
 
-bool SourcePolicy::isPublicOsmHost(const QString &host)
+namespace {
+
+bool isHostOrBelow(const QString &host, const QString &publicHost)
 {
     const QString h = host.trimmed().toLower();
-    const QString publicHost = QStringLiteral("tile.openstreetmap.org");
     // A trailing dot names the same host.
     const QString bare = h.endsWith(QLatin1Char('.')) ? h.chopped(1) : h;
     return bare == publicHost || bare.endsWith(QLatin1Char('.') + publicHost);
+}
+
+} // namespace
+
+bool SourcePolicy::isPublicOsmHost(const QString &host)
+{
+    return isHostOrBelow(host, QStringLiteral("tile.openstreetmap.org"));
+}
+
+bool SourcePolicy::isPublicSeamarkHost(const QString &host)
+{
+    return isHostOrBelow(host, QStringLiteral("tiles.openseamap.org"));
 }
 
 SourcePolicy SourcePolicy::forSource(int sourceKind, const QUrl &standardServer, bool themeActive,

@@ -24,6 +24,8 @@ struct SourcePolicy
 
     // host is tile.openstreetmap.org or one of its subdomains.
     static bool isPublicOsmHost(const QString &host);
+    // host is tiles.openseamap.org or one of its subdomains.
+    static bool isPublicSeamarkHost(const QString &host);
 
     // The policy of a source kind (settings/SourceKind.h). standardServer is
     // the configured standard tile server (its host decides the bulk rule);

@@ -223,6 +223,70 @@
         <source>%1 names no download server; nothing was imported.</source>
         <translation>%1 nennt keinen Download-Server; nichts wurde importiert.</translation>
     </message>
+    <message>
+        <source> (the descriptions for other programs could not be written: %1)</source>
+        <translation> (die Beschreibungen für andere Programme konnten nicht geschrieben werden: %1)</translation>
+    </message>
+    <message>
+        <source>incomplete</source>
+        <translation>unvollständig</translation>
+    </message>
+    <message>
+        <source>an error document</source>
+        <translation>ein Fehlerdokument</translation>
+    </message>
+    <message>
+        <source>not an image</source>
+        <translation>kein Bild</translation>
+    </message>
+    <message>
+        <source>corrupt</source>
+        <translation>beschädigt</translation>
+    </message>
+    <message>
+        <source>Export stopped: %1 was left as it was</source>
+        <translation>Export angehalten: %1 blieb unverändert</translation>
+    </message>
+    <message>
+        <source>Export failed: %1; %2 was left as it was</source>
+        <translation>Export fehlgeschlagen: %1; %2 blieb unverändert</translation>
+    </message>
+    <message>
+        <source>Export finished: %1 tiles packed into %2</source>
+        <translation>Export beendet: %1 Kacheln in %2 gepackt</translation>
+    </message>
+    <message>
+        <source>%1 not %2</source>
+        <translation>%1 nicht %2</translation>
+    </message>
+    <message>
+        <source>%1 unreadable</source>
+        <translation>%1 unlesbar</translation>
+    </message>
+    <message>
+        <source>Export finished: %1 of %2 tiles packed into %3, %4 skipped (%5)</source>
+        <translation>Export beendet: %1 von %2 Kacheln in %3 gepackt, %4 übersprungen (%5)</translation>
+    </message>
+    <message>
+        <source>Export MBTiles: %1 of %2 tiles</source>
+        <translation>MBTiles-Export: %1 von %2 Kacheln</translation>
+    </message>
+    <message>
+        <source>Export MBTiles</source>
+        <translation>MBTiles exportieren</translation>
+    </message>
+    <message>
+        <source>Ctrl+E</source>
+        <translation>Ctrl+E</translation>
+    </message>
+    <message>
+        <source>MBTiles (*.mbtiles)</source>
+        <translation>MBTiles (*.mbtiles)</translation>
+    </message>
+    <message>
+        <source>%1 twice in the folder</source>
+        <translation>%1 doppelt im Ordner</translation>
+    </message>
 </context>
 <context>
     <name>CvTilewrightClass</name>

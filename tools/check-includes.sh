@@ -1,15 +1,15 @@
 #!/bin/sh
 # Fails when a product file includes a header of a library its own library
 # does not build on. Which library a file belongs to and what each library
-# links are read from the CMake lists of settings/, mapview/, acquire/ and
-# app/ (tw_add_library and target_link_libraries, followed through), so the
+# links are read from the CMake lists of settings/, mapview/, acquire/, app/
+# and cli/ (tw_add_library and target_link_libraries, followed through), so the
 # check follows the build and needs none. Files outside any library (the
 # program's main) and generated headers are not checked.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-sources=$(find settings mapview acquire app -name '*.h' -o -name '*.cpp' | sort)
-lists=$(find settings mapview acquire app -name CMakeLists.txt | sort)
+sources=$(find settings mapview acquire app cli -name '*.h' -o -name '*.cpp' | sort)
+lists=$(find settings mapview acquire app cli -name CMakeLists.txt | sort)
 
 # shellcheck disable=SC2086 # the lists of file names are split on purpose
 awk '

@@ -9,6 +9,9 @@
 #include "app/DestinationFolder.h"
 #include "app/DownloadZoomRule.h"
 #include "app/JobAdmission.h"
+#include "app/JobTexts.h"
+#include "app/MbtilesExportRun.h"
+#include "app/window/MbtilesExportPrompt.h"
 #include "app/window/JobAdmissionPrompt.h"
 #include "app/window/SourceDialogPrompt.h"
 #include "app/ProgramFiles.h"
@@ -31,6 +34,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
+#include <climits>
 
 CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
@@ -101,6 +107,9 @@ void CvTilewright::setupToolBar()
     connect(infoToolButton, &QToolButton::clicked, this, &CvTilewright::about);
     connect(helpToolButton, &QToolButton::clicked, this, &CvTilewright::help);
     connect(importToolButton, &QToolButton::clicked, this, &CvTilewright::import);
+    exportToolButton = WindowToolBar::addButton(toolBar, QStringLiteral(":CvTilewright/icons/export.png"),
+                                                tr("Export MBTiles"), QKeySequence(tr("Ctrl+E")));
+    connect(exportToolButton, &QToolButton::clicked, this, &CvTilewright::exportMbtiles);
 }
 
 void CvTilewright::setJobRunning(bool running)
@@ -176,6 +185,38 @@ void CvTilewright::browseFolder()
     // be written is passed over.
     if (SourceKind::isMercatorTiles(sources.source.sourceKind))
         DestinationFolder::writeProjectionFile(folder);
+}
+
+// Packs the destination folder on the export's thread; the bar and the
+// status line follow it, Stop ends it and leaves the target as it was.
+void CvTilewright::exportMbtiles()
+{
+    if (downloadRun.running() || !downloadRun.chunks().tiles().empty() || (exportRun && exportRun->running()))
+        return;
+    const QString target = MbtilesExportPrompt::askTarget(this, sources.destFolder);
+    if (target.isEmpty())
+        return;
+    if (!exportRun) {
+        exportRun = new MbtilesExportRun(this);
+        connect(exportRun, &MbtilesExportRun::progress, this, [this](qint64 done, qint64 total) {
+            ui->progressBar->setMaximum(int(std::min<qint64>(total, INT_MAX)));
+            ui->progressBar->setValue(int(std::min<qint64>(done, INT_MAX)));
+            statusThrottle->show(JobTexts::exportProgress(done, total));
+        });
+        connect(exportRun, &MbtilesExportRun::ended, this, [this](const QString &endText) {
+            statusThrottle->clear();
+            ui->progLab->setText(endText);
+            ui->progLab->setToolTip(endText); // the label may be narrower than the text
+            ui->progressBar->setValue(0);
+            setJobRunning(false);
+        });
+    }
+    const QString credit = SourcePolicy::forSource(sources.source.sourceKind, QUrl(AppConfig::instance().osmTileUrl),
+                                                   sources.source.themeActive, themeLicense)
+                               .attribution;
+    setJobRunning(true);
+    ui->progressBar->setMinimum(0);
+    exportRun->start(MbtilesExportPrompt::request(sources.destFolder, target, sources.source.sourceKind, credit));
 }
 
 // ---- proxy ------------------------------------------------------------------
@@ -406,6 +447,10 @@ void CvTilewright::endJob(const QString &status)
 
 void CvTilewright::cancelDownload()
 {
+    if (exportRun && exportRun->running()) {
+        exportRun->stop(); // its end text follows
+        return;
+    }
     if (sources.downloadMode) {
         downloadRun.stop(); // the old tile of the entry in flight stays
         statusThrottle->clear();

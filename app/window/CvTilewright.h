@@ -76,6 +76,7 @@ protected:
 
 private:
     void setupToolBar();
+    void exportMbtiles();
     void connectWindow();
     void startProxyTimer();
     void updatePositionAndZoom();
@@ -101,6 +102,9 @@ private:
     QToolButton *helpToolButton = nullptr;
     QToolButton *infoToolButton = nullptr;
     QToolButton *importToolButton = nullptr;
+    QToolButton *exportToolButton = nullptr;
+    // Packs the destination into an MBTiles file on its own thread.
+    class MbtilesExportRun *exportRun = nullptr;
     GeoArea downloadArea;
     int currentZoom = 2;
     QString dgmlFolder;

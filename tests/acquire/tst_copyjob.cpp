@@ -293,6 +293,8 @@ void TestCopyJob::copyFillsDestination()
     }
     expectedFiles.sort();
     QCOMPARE(filesBelow(m_dest), expectedFiles);
+    // Beside them, the description GDAL opens the folder with.
+    QVERIFY(QFile::exists(m_dest + QLatin1Char('/') + QFileInfo(QDir::cleanPath(m_dest)).fileName() + QStringLiteral(".xml")));
 }
 
 // With a list limit of 5 every level is a chunk of its own: each chunk is

@@ -194,13 +194,15 @@ void TestMainWindow::toolBar()
     QToolBar *bar = form(&window).mainToolBar;
     QCOMPARE(window.toolBarArea(bar), Qt::TopToolBarArea);
     const QList<QAction *> actions = bar->actions();
-    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions.size(), 5);
     QVERIFY(actions.at(2)->isSeparator());
-    const QToolButton *buttons[] = {toolButton(&window, 0), toolButton(&window, 1), toolButton(&window, 2)};
-    const char *tips[] = {"Info", "Help", "Import MapView Dgml"};
-    const QKeySequence keys[] = {QKeySequence(), QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_F3)};
-    const int positions[] = {0, 1, 3};
-    for (int i = 0; i < 3; ++i) {
+    const QToolButton *buttons[] = {toolButton(&window, 0), toolButton(&window, 1), toolButton(&window, 2),
+                                    toolButton(&window, 3)};
+    const char *tips[] = {"Info", "Help", "Import MapView Dgml", "Export MBTiles"};
+    const QKeySequence keys[] = {QKeySequence(), QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_F3),
+                                 QKeySequence(Qt::CTRL | Qt::Key_E)};
+    const int positions[] = {0, 1, 3, 4};
+    for (int i = 0; i < 4; ++i) {
         QVERIFY(buttons[i]);
         QCOMPARE(bar->widgetForAction(actions.at(positions[i])), buttons[i]);
         QCOMPARE(buttons[i]->toolTip(), QString::fromLatin1(tips[i]));
@@ -211,6 +213,7 @@ void TestMainWindow::toolBar()
     QCOMPARE(buttons[0]->icon().availableSizes().value(0), QSize(14, 14));
     QCOMPARE(buttons[1]->icon().availableSizes().value(0), QSize(16, 16));
     QCOMPARE(buttons[2]->icon().availableSizes().value(0), QSize(16, 16));
+    QCOMPARE(buttons[3]->icon().availableSizes().value(0), QSize(16, 16));
 }
 
 void TestMainWindow::positionLabelsFollowTheMap()

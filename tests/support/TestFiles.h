@@ -90,13 +90,19 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-// Every file below root, as sorted paths relative to it (hidden ones too).
+// Every file below root, as sorted paths relative to it (hidden ones too),
+// but for the descriptions for other programs (*.xml, *.vrt) that a job
+// writes into root itself.
 inline QStringList filesBelow(const QString &root)
 {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        if (!file.contains(QLatin1Char('/')) && (file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".vrt"))))
+            continue;
+        files << file;
+    }
     files.sort();
     return files;
 }

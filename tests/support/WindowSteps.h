@@ -23,7 +23,7 @@ namespace WindowSteps {
 
 inline CvMapWidget *mapOf(const QWidget *window) { return window->findChild<CvMapWidget *>(); }
 
-// The tool bar's buttons in their order: 0 Info, 1 Help, 2 Import.
+// The tool bar's buttons in their order: 0 Info, 1 Help, 2 Import, 3 Export.
 inline QToolButton *toolButton(const QWidget *window, int index)
 {
     QToolBar *bar = form(window).mainToolBar;

@@ -1,9 +1,10 @@
-// Draws the program's four built-in icons and writes them into a folder:
+// Draws the program's five built-in icons and writes them into a folder:
 //
 //   035_cv_tilewright.ico  window icon: 128, 64, 48, 32 and 16 px, 32 bpp DIBs with AND mask
 //   info.png               14 x 14, "Info" tool button
 //   query.png              16 x 16, "Help" tool button
 //   map.png                16 x 16, "Import MapView Dgml" tool button
+//   export.png             16 x 16, "Export MBTiles" tool button
 //
 //   icongen <output folder>
 //
@@ -286,6 +287,53 @@ QImage drawMap()
     return image;
 }
 
+// A database drum taking a 2 x 2 map tile, with the emblem's orange arrow
+// between them, 16 x 16.
+QImage drawExport()
+{
+    QImage image = newCanvas(16);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    // The tile in the upper left: four squares in the map's colours.
+    const QColor squares[4] = {QColor(0xf4, 0xe9, 0xc4), QColor(0x8e, 0xc3, 0xea), QColor(0x8e, 0xc3, 0xea),
+                               QColor(0xf4, 0xe9, 0xc4)};
+    for (int i = 0; i < 4; ++i) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(squares[i]);
+        p.drawRect(QRectF(0.5 + (i % 2) * 3.5, 0.5 + (i / 2) * 3.5, 3.5, 3.5));
+    }
+    p.setPen(QPen(QColor(0x7a, 0x62, 0x2e), 0.9));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(0.5, 0.5, 7.0, 7.0));
+    // The drum in the lower right, blue like the emblem.
+    QLinearGradient blue(6, 0, 16, 0);
+    blue.setColorAt(0, QColor(0x5a, 0x9c, 0xf0));
+    blue.setColorAt(1, QColor(0x1c, 0x55, 0xb0));
+    const QColor rim(0x12, 0x3d, 0x85);
+    QPainterPath drum;
+    drum.moveTo(6.5, 8.6);
+    drum.lineTo(6.5, 14.0);
+    drum.arcTo(QRectF(6.5, 12.4, 9.0, 3.2), 180, 180);
+    drum.lineTo(15.5, 8.6);
+    drum.closeSubpath();
+    p.setPen(QPen(rim, 0.9));
+    p.setBrush(blue);
+    p.drawPath(drum);
+    p.setBrush(QColor(0xa8, 0xcc, 0xf7));
+    p.drawEllipse(QRectF(6.5, 7.0, 9.0, 3.2));
+    p.setPen(QPen(QColor(255, 255, 255, 120), 0.7));
+    p.drawArc(QRectF(6.5, 9.8, 9.0, 3.0), 200 * 16, 140 * 16);
+    // The arrow from the tile into the drum.
+    p.setPen(QPen(QColor(0xb3, 0x4d, 0x00), 0.8));
+    p.setBrush(QColor(0xff, 0x8c, 0x1a));
+    QPolygonF arrow;
+    arrow << QPointF(1.5, 10.0) << QPointF(3.5, 10.0) << QPointF(3.5, 8.4) << QPointF(6.2, 11.2)
+          << QPointF(3.5, 14.0) << QPointF(3.5, 12.4) << QPointF(1.5, 12.4);
+    p.drawPolygon(arrow);
+    p.end();
+    return image;
+}
+
 // One icon image as stored in an .ico file: BITMAPINFOHEADER, the colour bitmap
 // (32 bpp BGRA, bottom-up) and the 1 bpp AND mask (bottom-up, rows padded to
 // 32 bits, a set bit marks a transparent pixel). The header states twice the
@@ -414,6 +462,7 @@ int main(int argc, char *argv[])
     ok = drawInfo().save(out.filePath(QStringLiteral("info.png")), "PNG") && ok;
     ok = drawQuery().save(out.filePath(QStringLiteral("query.png")), "PNG") && ok;
     ok = drawMap().save(out.filePath(QStringLiteral("map.png")), "PNG") && ok;
+    ok = drawExport().save(out.filePath(QStringLiteral("export.png")), "PNG") && ok;
     if (!ok) {
         err << "icongen: writing into " << out.absolutePath() << " failed\n";
         return 1;

@@ -1,0 +1,40 @@
+#include "cli/JsonSummary.h"
+
+#include "app/JobTexts.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+
+JsonSummary::JsonSummary(const QString &command)
+{
+    m_object.insert(QStringLiteral("command"), command);
+}
+
+void JsonSummary::addOutcome(const JobOutcome &outcome)
+{
+    m_object.insert(QStringLiteral("entries"), outcome.entries());
+    m_object.insert(QStringLiteral("stored"), outcome.stored());
+    m_object.insert(QStringLiteral("unchanged"), outcome.unchanged());
+    m_object.insert(QStringLiteral("failed"), outcome.failed());
+    m_object.insert(QStringLiteral("skipped"), outcome.skipped());
+    QJsonObject failures;
+    for (auto it = outcome.failures().cbegin(); it != outcome.failures().cend(); ++it) {
+        const QString name = JobTexts::reason(JobOutcome::Reason(it.key().first), it.key().second);
+        failures.insert(name, failures.value(name).toInt() + it.value());
+    }
+    m_object.insert(QStringLiteral("failures"), failures);
+    QJsonObject skips;
+    for (auto it = outcome.skips().cbegin(); it != outcome.skips().cend(); ++it)
+        skips.insert(JobTexts::reason(JobOutcome::Reason(it.key())), it.value());
+    m_object.insert(QStringLiteral("skips"), skips);
+    m_object.insert(QStringLiteral("bytes"), outcome.bytes());
+}
+
+void JsonSummary::print() const
+{
+    const QByteArray text = QJsonDocument(m_object).toJson(QJsonDocument::Compact);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
