@@ -47,7 +47,8 @@ void MbtilesExportRun::post()
     if (m_posted)
         return; // the owner has not taken the last news yet; it takes these too
     m_posted = true;
-    QMetaObject::invokeMethod(this, [this] { takeNews(); }, Qt::QueuedConnection);
+    // By name: no object of ours crosses to the owner's thread inside Qt's queue.
+    QMetaObject::invokeMethod(this, "takeNews", Qt::QueuedConnection);
 }
 
 void MbtilesExportRun::takeNews()

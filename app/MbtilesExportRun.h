@@ -36,9 +36,11 @@ signals:
     // The export is over: its end text, and whether the target holds it.
     void ended(const QString &endText, bool ok);
 
-private:
-    void post();     // worker thread, under the lock
+private slots:
     void takeNews(); // owner's thread
+
+private:
+    void post(); // worker thread, under the lock
 
     std::thread m_thread;
     std::atomic_bool m_cancel{false};
