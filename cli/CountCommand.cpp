@@ -7,6 +7,7 @@
 #include "app/JobRate.h"
 #include "cli/ExitCode.h"
 #include "cli/JobRunner.h"
+#include "cli/RequestSource.h"
 #include "cli/JsonSummary.h"
 #include "cli/ProxyArgument.h"
 #include "cli/SourceArgument.h"
@@ -47,16 +48,11 @@ std::vector<TileId> CountCommand::sampleTiles(const GeoArea &area, int fromZoom,
 
 int CountCommand::run(StopSignal *stopSignal)
 {
-    const SourceArgument source = SourceArgument::parse(m_line.source);
-    if (!source.ok()) {
-        std::fprintf(stderr, "%s\n", qPrintable(source.error()));
+    const std::optional<RequestSource> request = RequestSource::read(m_line.source, m_line.proxy);
+    if (!request)
         return ExitCode::Usage;
-    }
-    const ProxyArgument proxy = ProxyArgument::choose(m_line.proxy, source.serverAddress());
-    if (!proxy.ok()) {
-        std::fprintf(stderr, "%s\n", qPrintable(proxy.error()));
-        return ExitCode::Usage;
-    }
+    const SourceArgument &source = request->source;
+    const ProxyArgument &proxy = request->proxy;
     const AppConfig &config = AppConfig::instance();
     const bool archives = source.source().sourceKind == SourceKind::ElevationArchives;
     const JobAdmission::Job admissionJob{m_line.area, m_line.fromZoom, m_line.toZoom, source.source(), true};

@@ -4,6 +4,7 @@
 #include "app/JobAdmission.h"
 #include "cli/ExitCode.h"
 #include "cli/JobRunner.h"
+#include "cli/RequestSource.h"
 #include "cli/JsonSummary.h"
 #include "cli/PackCommand.h"
 #include "cli/ProxyArgument.h"
@@ -35,16 +36,11 @@ int DownloadCommand::refuse(const QString &why) const
 
 int DownloadCommand::run(StopSignal *stopSignal)
 {
-    const SourceArgument source = SourceArgument::parse(m_line.source);
-    if (!source.ok()) {
-        std::fprintf(stderr, "%s\n", qPrintable(source.error()));
+    const std::optional<RequestSource> request = RequestSource::read(m_line.source, m_line.proxy);
+    if (!request)
         return ExitCode::Usage;
-    }
-    const ProxyArgument proxy = ProxyArgument::choose(m_line.proxy, source.serverAddress());
-    if (!proxy.ok()) {
-        std::fprintf(stderr, "%s\n", qPrintable(proxy.error()));
-        return ExitCode::Usage;
-    }
+    const SourceArgument &source = request->source;
+    const ProxyArgument &proxy = request->proxy;
 
     // The same admission as the window's, before anything is made or sent.
     const AppConfig &config = AppConfig::instance();

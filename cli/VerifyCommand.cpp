@@ -3,6 +3,7 @@
 #include "acquire/JobLimits.h"
 #include "acquire/SourceAddress.h"
 #include "cli/ExitCode.h"
+#include "cli/RequestSource.h"
 #include "cli/JobRunner.h"
 #include "cli/JsonSummary.h"
 #include "cli/MbtilesCheck.h"
@@ -120,19 +121,11 @@ int VerifyCommand::run(StopSignal *stopSignal)
         std::fprintf(stderr, "tilewright verify: %s is no folder\n", qPrintable(m_line.tree));
         return ExitCode::Usage;
     }
-    std::optional<SourceArgument> source;
-    std::optional<ProxyArgument> proxy;
+    std::optional<RequestSource> request;
     if (!m_line.source.isEmpty()) {
-        source = SourceArgument::parse(m_line.source);
-        if (!source->ok()) {
-            std::fprintf(stderr, "%s\n", qPrintable(source->error()));
+        request = RequestSource::read(m_line.source, m_line.proxy);
+        if (!request)
             return ExitCode::Usage;
-        }
-        proxy = ProxyArgument::choose(m_line.proxy, source->serverAddress());
-        if (!proxy->ok()) {
-            std::fprintf(stderr, "%s\n", qPrintable(proxy->error()));
-            return ExitCode::Usage;
-        }
     }
 
     qint64 checked = 0;
@@ -149,10 +142,10 @@ int VerifyCommand::run(StopSignal *stopSignal)
     int stillBad = int(bad.size());
     int code = bad.empty() ? ExitCode::Done : ExitCode::SomeFailed;
     JsonSummary summary(QStringLiteral("verify"));
-    if (source && !bad.empty() && !interrupted) {
+    if (request && !bad.empty() && !interrupted) {
         JobRunner::Options options;
-        options.source = source->source();
-        options.proxy = proxy->settings();
+        options.source = request->source.source();
+        options.proxy = request->proxy.settings();
         options.toZoom = CommandLine::MaxZoom;
         options.progress = ProgressLine::modeFor(stderr, m_line.quiet);
         JobRunner runner(options);
@@ -184,7 +177,7 @@ int VerifyCommand::run(StopSignal *stopSignal)
         code = ExitCode::Interrupted;
     if (!m_line.quiet)
         std::fprintf(stderr, "%lld tiles checked, %d bad%s\n", checked, int(bad.size()),
-                     source && !bad.empty() ? qPrintable(QStringLiteral(", %1 repaired, %2 still bad").arg(repaired).arg(stillBad)) : "");
+                     request && !bad.empty() ? qPrintable(QStringLiteral(", %1 repaired, %2 still bad").arg(repaired).arg(stillBad)) : "");
     if (m_line.json) {
         summary.set(QStringLiteral("checked"), checked);
         summary.set(QStringLiteral("bad"), list);
