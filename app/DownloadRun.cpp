@@ -32,6 +32,9 @@ void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
     m_stopped = false;
     m_running = true;
     m_destFolder = job.destFolder;
+    m_sourceKind = job.sourceKind;
+    m_final.reset();
+    m_completed = false;
     {
         // Whoever answers the first chunk's news by asking to go on finds
         // the loop below about to run.
@@ -83,6 +86,13 @@ void DownloadRun::stop()
     m_chunks.clear();
     if (m_job)
         m_job->abort();
+}
+
+JobOutcome DownloadRun::outcome() const
+{
+    if (m_final)
+        return *m_final;
+    return m_job ? m_job->outcome() : JobOutcome();
 }
 
 void DownloadRun::entryEnded()
@@ -152,6 +162,7 @@ void DownloadRun::finish()
     m_running = false;
     m_held.reset();
     m_chunks.clear();
-    const JobOutcome outcome = m_job->finish();
-    emit ended(JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder));
+    m_final = m_job->finish();
+    m_completed = !m_job->mustStop();
+    emit ended(JobTexts::downloadEnd(*m_final, m_job->stopReason(), m_destFolder, m_sourceKind));
 }

@@ -42,6 +42,10 @@ public:
     static SourcePolicy policyFor(const SourceAddress::TileSource &source, bool download,
                                   const QString &standardServer);
 
+    // The server a job's pace is kept under: scheme, host and port of its
+    // requests; empty for a copy.
+    static QString serverOf(const SourceAddress::TileSource &source, bool download);
+
     Verdict verdict() const { return m_verdict; }
     const JobSize::Estimate &estimate() const { return m_estimate; }
     qint64 entries() const { return m_estimate.tiles; }
