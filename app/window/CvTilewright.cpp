@@ -72,18 +72,20 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     progressLine = new QLabel(ui->groupBox_2);
     progressLine->setObjectName(QStringLiteral("progressLine"));
     ui->gridLayout->addWidget(progressLine, 3, 0);
-    // Coordinates of any length fit the labels' width, and a long destination
-    // is cut (its tip holds all of it): the window keeps its own width.
+    // The read-out is as wide as its longest coordinate from the start (a
+    // longer text would widen the window), and a long destination is cut
+    // (its tip holds all of it): the window keeps its width.
     const struct
     {
         QLabel *label;
         QString widest;
     } readOut[] = {{ui->lonLabel, tr("Longitude: %1").arg(-1.23457e-05, 0, 'g', 6)},
-                   {ui->latLabel, tr("Latitude: %1").arg(-1.23457e-05, 0, 'g', 6)},
-                   {ui->zoomLabel, tr("Current Zoomlevel: %1").arg(18)}};
+                   {ui->latLabel, tr("Latitude: %1").arg(-1.23457e-05, 0, 'g', 6)}};
     for (const auto &item : readOut)
         item.label->setFixedWidth(item.label->fontMetrics().horizontalAdvance(item.widest) + 4);
-    ui->tilesFolder->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    QSizePolicy folderPolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    folderPolicy.setHorizontalStretch(1); // the room the spacer beside it had
+    ui->tilesFolder->setSizePolicy(folderPolicy);
     showFolder();
     restoreChoices();
 
