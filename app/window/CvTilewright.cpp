@@ -523,11 +523,14 @@ void CvTilewright::cancelDownload()
 {
     if (sources.downloadMode) {
         const bool wasRunning = downloadRun.running();
-        jobRate.finish(downloadRun.outcome().answered());
+        const JobOutcome sofar = downloadRun.outcome();
+        jobRate.finish(sofar.answered());
         downloadRun.stop(); // the old tile of the entry in flight stays
         statusThrottle->clear();
         ui->progLab->setText(tr("Download canceled!"));
-        if (wasRunning && downloadRun.entries() > 0)
+        // Tiles already counted as stored (archives are counted as they land)
+        // name the folder's source; a job stopped before any did names nothing.
+        if (wasRunning && sofar.stored() > 0)
             markDestination();
     } else if (copyThread) {
         copyThread->stopProcess();

@@ -75,6 +75,7 @@ private slots:
     void rememberedChoices();
     void zoomRuleAndWidth();
     void helpWithoutViewer();
+    void importedThemeReportedAndRemembered();
     void listedServerRemovedAndExample();
     void catalogueLocale();
 
@@ -322,6 +323,39 @@ void TestWhatYouSee::helpWithoutViewer()
     QTest::mouseClick(toolButton(w.get(), 1), Qt::LeftButton);
     QTRY_VERIFY(!said.isEmpty());
     QVERIFY2(said.contains(QStringLiteral("Manuals/Tilewright.pdf")), qPrintable(said));
+}
+
+// F3 says what it imported; the theme is offered again after a restart,
+// until its file no longer reads.
+void TestWhatYouSee::importedThemeReportedAndRemembered()
+{
+    const QString file = m_work.filePath(QStringLiteral("good.dgml"));
+    QVERIFY(writeFile(file, "<dgml><name>Good</name><downloadUrl host=\"good.example\" path=\"/\"/></dgml>"));
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        QVERIFY(!importTheme(w.get(), file).isEmpty());
+        QTRY_VERIFY2(form(w).progLab->text().startsWith(QStringLiteral("Map theme \"Good\" imported: server http://good.example")),
+                     qPrintable(form(w).progLab->text()));
+        w->close();
+    }
+    for (const bool readable : {true, false}) {
+        if (!readable)
+            QVERIFY(QFile::remove(file));
+        CvTilewright w;
+        w.show();
+        QStringList offered;
+        sourceDialog(&w, [&offered](QDialog *d) {
+            auto *combo = d->findChild<QComboBox *>(QStringLiteral("comboBox"));
+            for (int i = 0; i < combo->count(); ++i)
+                offered << combo->itemText(i);
+            QTest::mouseClick(dialogButton(d, "cancelButton"), Qt::LeftButton);
+        });
+        QTRY_VERIFY(!offered.isEmpty());
+        QCOMPARE(offered.contains(QStringLiteral("Good")), readable);
+        QCOMPARE(form(&w).progLab->text().startsWith(QStringLiteral("The map theme %1 could not be read again").arg(file)), !readable);
+        w.close();
+    }
 }
 
 // Add stores the address as downloads use it, with an example request;

@@ -95,8 +95,12 @@ inline QStringList filesBelow(const QString &root)
 {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        // The mark naming the folder's source is no tile and no leftover.
+        if (file != QLatin1String(".cvtilewright-source"))
+            files << file;
+    }
     files.sort();
     return files;
 }
