@@ -20,8 +20,6 @@ private slots:
     void stopTexts();
     void everyReasonAndNoData_data();
     void everyReasonAndNoData();
-    void progressLine_data();
-    void progressLine();
 };
 
 namespace {
@@ -211,27 +209,6 @@ void TestJobTexts::everyReasonAndNoData()
     outcome.addFailed(Reason::HttpStatus, 404, missing404);
     outcome.addFailed(Reason::HttpStatus, 500, failed500);
     QCOMPARE(JobTexts::downloadEnd(outcome, DownloadJob::StopReason(), Dest, kind), text);
-}
-
-void TestJobTexts::progressLine_data()
-{
-    QTest::addColumn<qint64>("done");
-    QTest::addColumn<double>("perSecond");
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("the example") << qint64(1234) << 12.0 << qint64(18 * 1024 * 1024)
-                                 << QStringLiteral("1,234 / 5,460 · 12 tiles/s · 6 min left · 18.0 MiB");
-    QTest::newRow("no pace yet: no time left") << qint64(0) << -1.0 << qint64(0) << QStringLiteral("0 / 5,460");
-    QTest::newRow("slow pace, done") << qint64(5460) << 2.5 << qint64(0) << QStringLiteral("5,460 / 5,460 · 2.5 tiles/s");
-}
-
-void TestJobTexts::progressLine()
-{
-    QFETCH(qint64, done);
-    QFETCH(double, perSecond);
-    QFETCH(qint64, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(JobTexts::progress(done, 5460, perSecond, bytes), text);
 }
 
 int main(int argc, char **argv)
