@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTranslator>
 #include <QtTest>
 
@@ -70,6 +71,7 @@ private slots:
     void init();
     void endTextsAndProgress_data();
     void endTextsAndProgress();
+    void progressLineAndStop();
     void mixedFolderAsksFirst_data();
     void mixedFolderAsksFirst();
     void rememberedChoices();
@@ -190,6 +192,33 @@ void TestWhatYouSee::endTextsAndProgress()
         shoot(w.get(), german ? "end-text-de" : "end-text");
     // The destination now names the source of its tiles.
     QCOMPARE(bool(SourceMark::read(form(w).tilesFolder->text())), entry >= 0);
+}
+
+// While a slow server answers, the line tells count, pace, time left and
+// bytes; Stop leaves the bar where the job was.
+void TestWhatYouSee::progressLineAndStop()
+{
+    auto w = makeWindow();
+    QVERIFY(w);
+    const QString server = m_nginx.httpUrl() + QStringLiteral("/slow");
+    sourceDialog(w.get(), [server](QDialog *d) {
+        QTest::keyClicks(d->findChild<QLineEdit *>(QStringLiteral("lineEdit")), server);
+        QTest::mouseClick(dialogButton(d, "addButton"), Qt::LeftButton);
+        QTest::mouseClick(dialogButton(d, "okButton"), Qt::LeftButton);
+    });
+    proxyTimer(w.get())->stop();
+    QTest::mouseClick(form(w).downloadButton, Qt::LeftButton);
+    QLabel *line = progressLine(w.get());
+    QVERIFY2(QTest::qWaitFor([line] { return line->text().contains(QStringLiteral(" left · ")); }, 30000), qPrintable(line->text()));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d / %1 · [\\d.]+ tiles/s · \\d+ s left · [\\d.]+ KiB$").arg(m_tiles.size()))
+                 .match(line->text()).hasMatch(),
+             qPrintable(line->text()));
+    shoot(w.get(), "progress-line");
+    const int value = form(w).progressBar->value();
+    QVERIFY(value > 0 && value < form(w).progressBar->maximum());
+    QTest::mouseClick(form(w).cancleButton, Qt::LeftButton);
+    QCOMPARE(form(w).progLab->text(), QStringLiteral("Download canceled!"));
+    QCOMPARE(form(w).progressBar->value(), value);
 }
 
 void TestWhatYouSee::mixedFolderAsksFirst_data()
