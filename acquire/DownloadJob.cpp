@@ -350,6 +350,8 @@ void DownloadJob::replyFinished(QNetworkReply *done)
 bool DownloadJob::conclude(const FetchResult &result, int retries, const EntryPlan &plan)
 {
     using Status = FetchResult::Status;
+    if (result.httpCode > 0 && result.status != Status::Aborted)
+        m_outcome.noteAnswer(result.bodyLength);
     if (result.status == Status::HttpError && (result.httpCode == 429 || result.httpCode == 503)
         && retries < JobLimits::MaxRetries) {
         const qint64 waitMs = JobLimits::retryAfterMs(result.retryAfter);
@@ -358,7 +360,6 @@ bool DownloadJob::conclude(const FetchResult &result, int retries, const EntryPl
             return true;
         }
     }
-    m_outcome.addBytes(result.bodyLength);
     if (!(result.status == Status::HttpError && refusal(int(result.httpCode))))
         m_refusals = 0;
     switch (result.status) {

@@ -1,5 +1,7 @@
 #include "acquire/JobOutcome.h"
 
+#include <algorithm>
+
 void JobOutcome::addFailed(Reason reason, int httpStatus, int count)
 {
     if (count > 0)
@@ -9,6 +11,40 @@ void JobOutcome::addFailed(Reason reason, int httpStatus, int count)
 void JobOutcome::addSkipped(Reason reason)
 {
     ++m_skipped[int(reason)];
+}
+
+void JobOutcome::noteAnswer(qint64 bodyBytes)
+{
+    ++m_answered;
+    m_bytes += qMax<qint64>(bodyBytes, 0);
+}
+
+namespace {
+
+void byCount(QList<JobOutcome::Count> &counts)
+{
+    std::stable_sort(counts.begin(), counts.end(),
+                     [](const JobOutcome::Count &a, const JobOutcome::Count &b) { return a.count > b.count; });
+}
+
+} // namespace
+
+QList<JobOutcome::Count> JobOutcome::failures() const
+{
+    QList<Count> counts;
+    for (auto it = m_failed.cbegin(); it != m_failed.cend(); ++it)
+        counts.append(Count{Reason(it.key().first), it.key().second, it.value()});
+    byCount(counts);
+    return counts;
+}
+
+QList<JobOutcome::Count> JobOutcome::skips() const
+{
+    QList<Count> counts;
+    for (auto it = m_skipped.cbegin(); it != m_skipped.cend(); ++it)
+        counts.append(Count{Reason(it.key()), 0, it.value()});
+    byCount(counts);
+    return counts;
 }
 
 void JobOutcome::noteFormat(const QString &format, const QString &extension)
@@ -28,6 +64,7 @@ void JobOutcome::merge(const JobOutcome &other)
     for (auto it = other.m_skipped.cbegin(); it != other.m_skipped.cend(); ++it)
         m_skipped[it.key()] += it.value();
     noteFormat(other.m_format, other.m_extension);
+    m_answered += other.m_answered;
     m_bytes += other.m_bytes;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
 #include <QPair>
 #include <QString>
@@ -35,10 +36,11 @@ public:
     // httpStatus is kept with HttpStatus failures, so the text can name it.
     void addFailed(Reason reason, int httpStatus = 0, int count = 1);
     void addSkipped(Reason reason);
+    // An answer came (any status), with a body of this many bytes: the pace of
+    // a server is measured from answers only, never from entries that sent nothing.
+    void noteAnswer(qint64 bodyBytes);
     // A theme format that is no file extension: tiles are saved as .extension.
     void noteFormat(const QString &format, const QString &extension);
-    // Bytes of the answers' bodies as received, whatever became of them.
-    void addBytes(qint64 bytes) { m_bytes += bytes; }
     // Adds the counts of another job (one of several over shares of a list).
     void merge(const JobOutcome &other);
 
@@ -49,6 +51,19 @@ public:
     int skipped() const;
     int skipped(Reason reason) const;
     int entries() const { return m_stored + m_unchanged + failed() + skipped(); }
+    int answered() const { return m_answered; }
+    qint64 receivedBytes() const { return m_bytes; }
+    // Every reason with its count, the most frequent first (the lower reason
+    // on a tie); the HTTP status travels with HttpStatus failures.
+    struct Count
+    {
+        Reason reason;
+        int httpStatus;
+        int count;
+    };
+    QList<Count> failures() const;
+    QList<Count> skips() const;
+    int failedWithStatus(int httpStatus) const { return m_failed.value(Key(int(Reason::HttpStatus), httpStatus)); }
     // The reason most entries failed for (the lowest reason on a tie), and
     // its HTTP status when it is one; Reason::None when nothing failed.
     QPair<Reason, int> mostFrequentFailure() const;
@@ -57,11 +72,6 @@ public:
     // A theme format that had to be reduced, and the extension used instead.
     QString unsafeFormat() const { return m_format; }
     QString savedExtension() const { return m_extension; }
-    qint64 bytes() const { return m_bytes; }
-    // Every failure count: (reason, HTTP status) -> entries.
-    const QMap<QPair<int, int>, int> &failures() const { return m_failed; }
-    // Every skip count: reason -> entries.
-    const QMap<int, int> &skips() const { return m_skipped; }
 
 private:
     using Key = QPair<int, int>; // reason, HTTP status
@@ -69,7 +79,8 @@ private:
     int m_unchanged = 0;
     QMap<Key, int> m_failed;
     QMap<int, int> m_skipped;
+    int m_answered = 0;
+    qint64 m_bytes = 0;
     QString m_format;
     QString m_extension;
-    qint64 m_bytes = 0;
 };

@@ -97,7 +97,12 @@ Address downloadAddress(const TileSource &source, const TileId &entry)
     // parameters (WMS names are case-insensitive) would otherwise answer a
     // leading REQUEST=GetCapabilities with their capabilities document.
     const TileGeometry::TileBounds box = TileGeometry::tileBounds(entry);
-    return fromText(source.sourceFolder
+    // A listed server is kept with its trailing "/" (the tile form); the
+    // service path brings its own.
+    QString server = source.sourceFolder;
+    if (server.endsWith(QLatin1Char('/')))
+        server.chop(1);
+    return fromText(server
                     + QStringLiteral("/wms?layers=esat&service=WMS"
                                      "&request=GetMap&version=1.1.1&styles=&format=image/jpeg"
                                      "&srs=EPSG:4326&width=256&height=256&bbox=%1,%2,%3,%4")

@@ -37,6 +37,8 @@ void DownloadRun::start(DownloadJob *downloadJob, const Job &job)
     m_running = true;
     m_destFolder = job.destFolder;
     m_sourceKind = job.sourceKind;
+    m_final.reset();
+    m_completed = false;
     {
         // Whoever answers the first chunk's news by asking to go on finds
         // the loop below about to run.
@@ -94,6 +96,13 @@ void DownloadRun::stop()
     m_chunks.clear();
     if (m_job)
         m_job->abort();
+}
+
+JobOutcome DownloadRun::outcome() const
+{
+    if (m_final)
+        return *m_final;
+    return m_job ? m_job->outcome() : JobOutcome();
 }
 
 void DownloadRun::entryEnded()
@@ -165,9 +174,10 @@ void DownloadRun::finish()
     m_running = false;
     m_held.reset();
     m_chunks.clear();
-    const JobOutcome outcome = m_job->finish();
-    QString text = JobTexts::downloadEnd(outcome, m_job->stopReason(), m_destFolder);
-    if (outcome.stored() + outcome.unchanged() > 0)
+    m_final = m_job->finish();
+    m_completed = !m_job->mustStop();
+    QString text = JobTexts::downloadEnd(*m_final, m_job->stopReason(), m_destFolder, m_sourceKind);
+    if (m_final->stored() + m_final->unchanged() > 0)
         text += JobTexts::descriptionsFailed(DestinationFolder::describeContents(m_destFolder, m_sourceKind));
     emit ended(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquire/EntryPlan.h"
+#include "acquire/JobOutcome.h"
 #include "acquire/SourceAddress.h"
 #include "app/JobChunks.h"
 #include "mapview/GeoArea.h"
@@ -87,6 +88,11 @@ public:
     const JobChunks &chunks() const { return m_chunks; }
     // Entries taken from the list since the start.
     qint64 entries() const { return m_entries; }
+    // What became of the entries so far (the job's live counts while it runs,
+    // its final outcome once it ended); answers and bytes included.
+    JobOutcome outcome() const;
+    // The job ended by working off every entry, not by Stop or a stop reason.
+    bool completed() const { return m_completed; }
     // The address of the entry last handed to the job.
     const QString &address() const { return m_address; }
     // The request id whose archive reports are taken (DownloadJob's archive
@@ -129,6 +135,8 @@ private:
     JobChunks m_chunks;
     QString m_destFolder;
     int m_sourceKind = 0;
+    std::optional<JobOutcome> m_final;
+    bool m_completed = false;
     std::optional<EntryPlan> m_held; // planned, not yet taken by the job
     qint64 m_entries = 0;
     qint64 m_listed = 0; // entries taken off the list, this run's share or not

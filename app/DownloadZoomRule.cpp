@@ -2,6 +2,7 @@
 
 #include "settings/SourceKind.h"
 
+#include <QCoreApplication>
 #include <QtGlobal>
 
 namespace DownloadZoomRule {
@@ -45,6 +46,15 @@ int afterPaint(int shown, int currentZoom, bool applies)
     if (currentZoom < shown && applies && limit != 0 && shown > limit)
         return limit;
     return shown;
+}
+
+QString loweredText(int limit, int currentZoom)
+{
+    return QCoreApplication::translate("CvTilewright",
+                                       "Download zoom lowered to %1: at map zoom %2 the public tile servers' usage "
+                                       "policy allows downloads up to zoom %1. Zoom the map in for deeper levels.")
+        .arg(limit)
+        .arg(currentZoom);
 }
 
 } // namespace DownloadZoomRule

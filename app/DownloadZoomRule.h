@@ -20,4 +20,7 @@ int afterValueChanged(int requested, int currentZoom, bool limitApplies);
 // shown; returns shown itself when nothing is to change.
 int afterPaint(int shown, int currentZoom, bool limitApplies);
 
+// Why the download zoom was lowered, for the status line and the field's tip.
+QString loweredText(int limit, int currentZoom);
+
 } // namespace DownloadZoomRule

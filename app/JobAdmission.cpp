@@ -19,6 +19,19 @@ QString hostOf(const QString &address)
 
 } // namespace
 
+QString JobAdmission::serverOf(const SourceAddress::TileSource &source, bool download)
+{
+    if (!download)
+        return QString();
+    // The address of one entry names the server as the requests reach it,
+    // scheme and port included; an elevation entry needs a region.
+    const TileId probe = source.sourceKind == SourceKind::ElevationArchives ? TileId{11, 47, 3} : TileId{0, 0, 1};
+    const QUrl url = SourceAddress::downloadAddress(source, probe).url;
+    if (!url.isValid() || url.host().isEmpty())
+        return hostOf(source.sourceFolder);
+    return url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo).toString();
+}
+
 SourcePolicy JobAdmission::policyFor(const SourceAddress::TileSource &source, bool download,
                                      const QString &standardServer)
 {
@@ -120,7 +133,7 @@ QString JobAdmission::questionText() const
     QString text = m_download ? QCoreApplication::translate("CvTilewright", "This job downloads %1 in all levels, about %2.").arg(amount, size)
                               : QCoreApplication::translate("CvTilewright", "This job copies %1 in all levels, about %2.").arg(amount, size);
     text += QLatin1Char('\n');
-    text += m_estimate.seconds < 0 ? QCoreApplication::translate("CvTilewright", "How long it takes is known after a first job has finished.")
+    text += m_estimate.seconds < 0 ? QCoreApplication::translate("CvTilewright", "How long it takes is unknown: no job has had answers from this server yet.")
                                    : QCoreApplication::translate("CvTilewright", "At the pace of the last job it takes about %1.")
                                          .arg(durationText(m_estimate.seconds));
     text += QLatin1Char('\n') + QCoreApplication::translate("CvTilewright", "Start it?");

@@ -47,6 +47,9 @@ public:
     // request at a time.
     static bool allowsParallel(const SourceAddress::TileSource &source, const QString &standardServer,
                                const QString &seamarkServer);
+    // The server a job's pace is kept under: scheme, host and port of its
+    // requests; empty for a copy.
+    static QString serverOf(const SourceAddress::TileSource &source, bool download);
 
     Verdict verdict() const { return m_verdict; }
     const JobSize::Estimate &estimate() const { return m_estimate; }

@@ -2,21 +2,20 @@
 
 #include <QtGlobal>
 
-void JobRate::start(bool download)
+void JobRate::start(const QString &server)
 {
-    m_runningDownload = download;
+    m_server = server;
     m_running = true;
     m_clock.start();
 }
 
-void JobRate::finish(qint64 entries)
+void JobRate::finish(qint64 answered)
 {
     if (!m_running)
         return;
     m_running = false;
-    // A job that did nothing says nothing about the pace.
-    if (entries <= 0)
+    if (answered <= 0)
         return;
     const double seconds = qMax<qint64>(m_clock.elapsed(), 1) / 1000.0;
-    (m_runningDownload ? m_download : m_copy) = double(entries) / seconds;
+    m_rates.insert(m_server, double(answered) / seconds);
 }

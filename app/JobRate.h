@@ -1,22 +1,25 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QString>
 
-// The pace of the last finished job of each kind (download or copy), in
-// entries per second, for the time a new job is told to take.
+// The pace of each server, in answered requests per second, for the time a
+// new job is told to take. Only answers count: entries that sent no request
+// (no address, not writable) cost no time and say nothing about a server.
+// A copy job's pace is kept under an empty server name.
 class JobRate
 {
 public:
-    void start(bool download);
-    // The job begun last has ended with this many entries worked off.
-    void finish(qint64 entries);
-    // -1 before a job of that kind has finished.
-    double entriesPerSecond(bool download) const { return download ? m_download : m_copy; }
+    void start(const QString &server);
+    // The job begun last has ended (or was stopped) with this many answers.
+    void finish(qint64 answered);
+    // -1 before a job with answers from that server has ended.
+    double entriesPerSecond(const QString &server) const { return m_rates.value(server, -1); }
 
 private:
     QElapsedTimer m_clock;
     bool m_running = false;
-    bool m_runningDownload = true;
-    double m_download = -1;
-    double m_copy = -1;
+    QString m_server;
+    QHash<QString, double> m_rates;
 };

@@ -1,24 +1,71 @@
 #include "app/JobTexts.h"
 
+#include "app/JobAdmission.h"
+
 #include <QCoreApplication>
 #include <QHash>
 #include <QLocale>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace {
 
-// The counts that are not stored, each with its most frequent reason.
-QString partial(const JobOutcome &outcome, const QString &finished)
+// "90 HTTP 404, 6 HTTP 500"; a single reason alone needs no count when
+// whole says it already.
+QString reasonList(const QList<JobOutcome::Count> &counts, int whole, bool countAlone)
+{
+    const QLocale locale;
+    if (counts.size() == 1 && (!countAlone || counts.front().count == whole))
+        return JobTexts::reason(counts.front().reason, counts.front().httpStatus);
+    QStringList parts;
+    for (const JobOutcome::Count &count : counts)
+        parts << QCoreApplication::translate("CvTilewright", "%1 %2").arg(locale.toString(count.count), JobTexts::reason(count.reason, count.httpStatus));
+    return parts.join(QStringLiteral(", "));
+}
+
+// Failures without the 404s that only say "no data here".
+QList<JobOutcome::Count> realFailures(const JobOutcome &outcome, bool noDataIs404)
+{
+    QList<JobOutcome::Count> counts = outcome.failures();
+    if (noDataIs404) {
+        counts.erase(std::remove_if(counts.begin(), counts.end(),
+                                    [](const JobOutcome::Count &c) {
+                                        return c.reason == JobOutcome::Reason::HttpStatus && c.httpStatus == 404;
+                                    }),
+                     counts.end());
+    }
+    return counts;
+}
+
+int sum(const QList<JobOutcome::Count> &counts)
+{
+    int total = 0;
+    for (const JobOutcome::Count &count : counts)
+        total += count.count;
+    return total;
+}
+
+QString noDataText(int places, int sourceKind)
+{
+    const QString number = QLocale().toString(places);
+    if (sourceKind == SourceKind::SeamarkTiles)
+        return places == 1 ? QCoreApplication::translate("CvTilewright", "1 place has no seamarks") : QCoreApplication::translate("CvTilewright", "%1 places have no seamarks").arg(number);
+    return places == 1 ? QCoreApplication::translate("CvTilewright", "1 place has no elevation data") : QCoreApplication::translate("CvTilewright", "%1 places have no elevation data").arg(number);
+}
+
+// The counts that are not stored, each reason with its count.
+QString partial(const JobOutcome &outcome, const QString &finished, const QList<JobOutcome::Count> &failures)
 {
     const QLocale locale;
     QString text = finished.arg(locale.toString(outcome.stored()), locale.toString(outcome.entries()));
     if (outcome.unchanged() > 0)
         text += QCoreApplication::translate("CvTilewright", ", %1 unchanged").arg(locale.toString(outcome.unchanged()));
-    if (outcome.failed() > 0) {
-        const auto most = outcome.mostFrequentFailure();
-        text += QCoreApplication::translate("CvTilewright", ", %1 failed (%2)").arg(locale.toString(outcome.failed()), JobTexts::reason(most.first, most.second));
-    }
+    const int failed = sum(failures);
+    if (failed > 0)
+        text += QCoreApplication::translate("CvTilewright", ", %1 failed (%2)").arg(locale.toString(failed), reasonList(failures, failed, false));
     if (outcome.skipped() > 0)
-        text += QCoreApplication::translate("CvTilewright", ", %1 skipped (%2)").arg(locale.toString(outcome.skipped()), JobTexts::reason(outcome.mostFrequentSkip()));
+        text += QCoreApplication::translate("CvTilewright", ", %1 skipped (%2)").arg(locale.toString(outcome.skipped()), reasonList(outcome.skips(), outcome.skipped(), false));
     return text;
 }
 
@@ -47,7 +94,8 @@ QString stopped(const DownloadJob::StopReason &stop)
 
 } // namespace
 
-QString JobTexts::downloadEnd(const JobOutcome &outcome, const DownloadJob::StopReason &stop, const QString &destFolder)
+QString JobTexts::downloadEnd(const JobOutcome &outcome, const DownloadJob::StopReason &stop, const QString &destFolder,
+                              int sourceKind)
 {
     if (stop.kind != DownloadJob::StopReason::Kind::None)
         return stopped(stop);
@@ -63,36 +111,85 @@ QString JobTexts::downloadEnd(const JobOutcome &outcome, const DownloadJob::Stop
                 .arg(outcome.unsafeFormat(), outcome.savedExtension());
         return QCoreApplication::translate("CvTilewright", "Download finished!");
     }
-    return partial(outcome, QCoreApplication::translate("CvTilewright", "Download finished: %1 of %2 tiles stored"));
+    const QLocale locale;
+    // Seamarks exist only at sea and elevation cells only over land: a 404
+    // there means "nothing here", not a failure.
+    const bool noDataIs404 = sourceKind == SourceKind::SeamarkTiles || sourceKind == SourceKind::ElevationArchives;
+    const int noData = noDataIs404 ? outcome.failedWithStatus(404) : 0;
+    const QList<JobOutcome::Count> failures = realFailures(outcome, noDataIs404);
+    const int lost = sum(failures) + outcome.skipped();
+    if (outcome.stored() == 0 && outcome.unchanged() == 0 && lost > 0) {
+        QList<JobOutcome::Count> all = failures + outcome.skips();
+        std::stable_sort(all.begin(), all.end(),
+                         [](const JobOutcome::Count &a, const JobOutcome::Count &b) { return a.count > b.count; });
+        QString text = QCoreApplication::translate("CvTilewright", "Download failed: none of %1 tiles stored — %2")
+                           .arg(locale.toString(outcome.entries()), reasonList(all, outcome.entries() - noData, true));
+        if (noData > 0)
+            text += QCoreApplication::translate("CvTilewright", "; %1").arg(noDataText(noData, sourceKind));
+        return text;
+    }
+    if (lost == 0 && noData > 0) {
+        QString text = outcome.stored() == 1 ? QCoreApplication::translate("CvTilewright", "Download finished: 1 tile stored")
+                                             : QCoreApplication::translate("CvTilewright", "Download finished: %1 tiles stored").arg(locale.toString(outcome.stored()));
+        if (outcome.unchanged() > 0)
+            text += QCoreApplication::translate("CvTilewright", ", %1 unchanged").arg(locale.toString(outcome.unchanged()));
+        return text + QCoreApplication::translate("CvTilewright", "; %1").arg(noDataText(noData, sourceKind));
+    }
+    QString text = partial(outcome, QCoreApplication::translate("CvTilewright", "Download finished: %1 of %2 tiles stored"), failures);
+    if (noData > 0)
+        text += QCoreApplication::translate("CvTilewright", "; %1").arg(noDataText(noData, sourceKind));
+    return text;
 }
 
 QString JobTexts::copyEnd(const JobOutcome &outcome)
 {
     if (outcome.stored() == outcome.entries())
         return QCoreApplication::translate("CvTilewright", "Copy finished!");
-    return partial(outcome, QCoreApplication::translate("CvTilewright", "Copy finished: %1 of %2 tiles copied"));
+    return partial(outcome, QCoreApplication::translate("CvTilewright", "Copy finished: %1 of %2 tiles copied"), outcome.failures());
+}
+
+QString JobTexts::progress(qint64 done, qint64 total, double perSecond, qint64 bytes)
+{
+    const QLocale locale;
+    const QString separator = QStringLiteral(" \u00b7 ");
+    QStringList parts{QCoreApplication::translate("CvTilewright", "%1 / %2").arg(locale.toString(done), locale.toString(total))};
+    if (perSecond > 0) {
+        const QString pace = perSecond < 10 ? locale.toString(perSecond, 'f', 1) : locale.toString(qRound64(perSecond));
+        parts << QCoreApplication::translate("CvTilewright", "%1 tiles/s").arg(pace);
+        if (total > done)
+            parts << QCoreApplication::translate("CvTilewright", "%1 left").arg(JobAdmission::durationText(qint64((total - done) / perSecond + 0.5)));
+    }
+    if (bytes > 0)
+        parts << JobAdmission::sizeText(bytes);
+    return parts.join(separator);
+}
+
+QString JobTexts::mixedFolderQuestion(const QString &heldName, const QString &wantedName)
+{
+    return QCoreApplication::translate("CvTilewright", "This folder holds tiles of %1. Download %2 tiles into it?").arg(heldName, wantedName);
 }
 
 QString JobTexts::reason(JobOutcome::Reason reason, int httpStatus)
 {
     using Reason = JobOutcome::Reason;
-    static const QHash<int, QString> words{
-        {int(Reason::NoAddress), QStringLiteral("no address")},
-        {int(Reason::RefusedScheme), QStringLiteral("not a tile server")},
-        {int(Reason::Unwritable), QStringLiteral("not writable")},
-        {int(Reason::Network), QStringLiteral("network error")},
-        {int(Reason::NotATile), QStringLiteral("not a tile")},
-        {int(Reason::NotSound), QStringLiteral("not a sound tile")},
-        {int(Reason::Transfer), QStringLiteral("transfer failed")},
-        {int(Reason::TooLarge), QStringLiteral("too large")},
-        {int(Reason::TimedOut), QStringLiteral("timed out")},
-        {int(Reason::Incomplete), QStringLiteral("incomplete body")},
-        {int(Reason::DiskFull), QStringLiteral("disk full")},
-        {int(Reason::Missing), QStringLiteral("no source tile")},
+    static const QHash<int, const char *> words{
+        {int(Reason::NoAddress), QT_TRANSLATE_NOOP("CvTilewright", "no address for this source")},
+        {int(Reason::RefusedScheme), QT_TRANSLATE_NOOP("CvTilewright", "not a tile server")},
+        {int(Reason::Unwritable), QT_TRANSLATE_NOOP("CvTilewright", "not writable")},
+        {int(Reason::Network), QT_TRANSLATE_NOOP("CvTilewright", "network error")},
+        {int(Reason::NotATile), QT_TRANSLATE_NOOP("CvTilewright", "not a tile")},
+        {int(Reason::NotSound), QT_TRANSLATE_NOOP("CvTilewright", "not a sound tile")},
+        {int(Reason::Transfer), QT_TRANSLATE_NOOP("CvTilewright", "transfer failed")},
+        {int(Reason::TooLarge), QT_TRANSLATE_NOOP("CvTilewright", "too large")},
+        {int(Reason::TimedOut), QT_TRANSLATE_NOOP("CvTilewright", "timed out")},
+        {int(Reason::Incomplete), QT_TRANSLATE_NOOP("CvTilewright", "incomplete body")},
+        {int(Reason::DiskFull), QT_TRANSLATE_NOOP("CvTilewright", "disk full")},
+        {int(Reason::Missing), QT_TRANSLATE_NOOP("CvTilewright", "no source tile")},
     };
     if (reason == Reason::HttpStatus)
-        return QStringLiteral("HTTP %1").arg(httpStatus);
-    return words.value(int(reason));
+        return QCoreApplication::translate("CvTilewright", "HTTP %1").arg(httpStatus);
+    const char *word = words.value(int(reason));
+    return word ? QCoreApplication::translate("CvTilewright", word) : QString();
 }
 
 QString JobTexts::entry(const EntryPlan &plan)

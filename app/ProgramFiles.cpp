@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace ProgramFiles {
@@ -62,6 +63,11 @@ QString installTranslations(const QString &programFolder, const QString &qtTrans
     QString language = translator->language();
     if (language.isEmpty()) // a catalogue made without a target language
         language = QFileInfo(catalogue).completeBaseName().section(QLatin1Char('_'), 1);
+    // Numbers and sizes inside the catalogue's sentences are written the way
+    // its language writes them, whatever the system's locale.
+    const QLocale catalogueLocale(language);
+    if (catalogueLocale.language() != QLocale::C)
+        QLocale::setDefault(catalogueLocale);
     const QString qtFile = qtCatalogue(language, qtTranslationsFolder);
     if (!qtFile.isEmpty()) {
         auto *qtTranslator = new QTranslator(QCoreApplication::instance());

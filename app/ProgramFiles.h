@@ -19,7 +19,8 @@ QString findCatalogue(const QString &folder);
 QString qtCatalogue(const QString &language, const QString &qtTranslationsFolder);
 
 // Installs the program's catalogue found beside the executable and, with it,
-// Qt's catalogue of the same language. The translators live until exit.
+// Qt's catalogue of the same language, and makes that language's number
+// formats the default locale. The translators live until exit.
 // Returns the language installed (empty: none, the program speaks English).
 QString installTranslations(const QString &programFolder, const QString &qtTranslationsFolder);
 

@@ -1,6 +1,7 @@
 #include "app/SourceChoice.h"
 
 #include "settings/AppConfig.h"
+#include "settings/ServerList.h"
 #include "settings/SourceDestination.h"
 #include "settings/SourceKind.h"
 
@@ -35,6 +36,23 @@ SourceChoice::Applied SourceChoice::apply(const SourceState &before, const Chose
         out.destinationShown = true;
     }
     source.sourceKind = k;
+    if (k > 2 && !source.themeActive && source.tileLayout)
+        source.sourceFolder = ServerList::downloadForm(source.sourceFolder);
+    // Sources without a folder of their own get one named after their server,
+    // so their tiles do not land among another source's.
+    // Chosen again, the source keeps the destination it has (maybe one the
+    // person picked).
+    const bool changed = k != before.source.sourceKind || source.sourceFolder != before.source.sourceFolder
+                         || source.themeActive != before.source.themeActive;
+    if (changed && (k == SourceKind::ElevationArchives || (k > 2 && !source.themeActive))) {
+        QString text = k == SourceKind::ElevationArchives ? AppConfig::instance().srtmUrl : source.sourceFolder.trimmed();
+        if (!text.contains(QLatin1String("://")))
+            text.prepend(QStringLiteral("http://"));
+        const QUrl server(text, QUrl::TolerantMode);
+        const QString proposed = SourceDestination::serverDestination(state.destFolder, server.host(), server.port());
+        out.destinationShown = proposed != state.destFolder;
+        state.destFolder = proposed;
+    }
 
     MapTarget &map = out.map;
     if (k == SourceKind::SeamarkTiles)
@@ -74,6 +92,7 @@ SourceState SourceChoice::importTheme(const SourceState &before, const DgmlTheme
         source.themeFormat = theme.format;
     for (const QString &folder : theme.sourceDirs)
         state.destFolder = SourceDestination::themeDestination(state.destFolder, folder, mapDataRoots);
+
     return state;
 }
 

@@ -22,9 +22,9 @@ void StatusThrottle::show(const QString &text)
     m_timer->start(m_intervalMs);
 }
 
-void StatusThrottle::step(const QString &text)
+void StatusThrottle::stepTo(int value, const QString &text)
 {
-    ++m_bar;
+    m_bar = value;
     // The first step of a chunk moves the bar at once, so a bar at its start
     // value always means a chunk that has only just begun.
     if (m_barNow && m_timer->isActive())

@@ -21,7 +21,10 @@ public:
 
     void show(const QString &text);
     // One entry more: the bar's value goes up by one and the text is shown.
-    void step(const QString &text);
+    void step(const QString &text) { stepTo(m_bar + 1, text); }
+    // The bar's value is now value (entries passed over without a text
+    // included) and the text is shown.
+    void stepTo(int value, const QString &text);
     // A new chunk: the bar shows value at once, and so does its first step.
     void startBar(int value);
     int barValue() const { return m_bar; }

@@ -85,15 +85,16 @@ int CountCommand::run(StopSignal *stopSignal)
         options.progress = ProgressLine::modeFor(stderr, m_line.quiet);
         options.progressWhat = QStringLiteral("sampled");
         JobRate pace;
-        pace.start(true);
+        const QString server = JobAdmission::serverOf(source.source(), true);
+        pace.start(server);
         JobRunner runner(options);
         DownloadRun::Job job;
         job.sourceKind = source.source().sourceKind;
         job.destFolder = scratch.path() + QLatin1Char('/');
         job.tiles = sample;
         const JobRunner::Result result = runner.run(job, qint64(sample.size()), stopSignal);
-        pace.finish(result.outcome.stored());
-        rate = pace.entriesPerSecond(true);
+        pace.finish(result.outcome.answered());
+        rate = pace.entriesPerSecond(server);
         sampled = result.outcome;
         interrupted = result.interrupted;
         // The stored tiles only: the descriptions written beside them are no sample.

@@ -19,16 +19,16 @@ void JsonSummary::addOutcome(const JobOutcome &outcome)
     m_object.insert(QStringLiteral("failed"), outcome.failed());
     m_object.insert(QStringLiteral("skipped"), outcome.skipped());
     QJsonObject failures;
-    for (auto it = outcome.failures().cbegin(); it != outcome.failures().cend(); ++it) {
-        const QString name = JobTexts::reason(JobOutcome::Reason(it.key().first), it.key().second);
-        failures.insert(name, failures.value(name).toInt() + it.value());
+    for (const JobOutcome::Count &c : outcome.failures()) {
+        const QString name = JobTexts::reason(c.reason, c.httpStatus);
+        failures.insert(name, failures.value(name).toInt() + c.count);
     }
     m_object.insert(QStringLiteral("failures"), failures);
     QJsonObject skips;
-    for (auto it = outcome.skips().cbegin(); it != outcome.skips().cend(); ++it)
-        skips.insert(JobTexts::reason(JobOutcome::Reason(it.key())), it.value());
+    for (const JobOutcome::Count &c : outcome.skips())
+        skips.insert(JobTexts::reason(c.reason), c.count);
     m_object.insert(QStringLiteral("skips"), skips);
-    m_object.insert(QStringLiteral("bytes"), outcome.bytes());
+    m_object.insert(QStringLiteral("bytes"), outcome.receivedBytes());
 }
 
 void JsonSummary::print() const

@@ -148,10 +148,6 @@
         <translation>Dieser Auftrag kopiert %1 über alle Zoomstufen, etwa %2.</translation>
     </message>
     <message>
-        <source>How long it takes is known after a first job has finished.</source>
-        <translation>Wie lange er dauert, ist bekannt, sobald ein erster Auftrag fertig ist.</translation>
-    </message>
-    <message>
         <source>At the pace of the last job it takes about %1.</source>
         <translation>Im Tempo des letzten Auftrags dauert er etwa %1.</translation>
     </message>
@@ -286,6 +282,158 @@
     <message>
         <source>%1 twice in the folder</source>
         <translation>%1 doppelt im Ordner</translation>
+    </message>
+    <message>
+        <source>Download zoom lowered to %1: at map zoom %2 the public tile servers&apos; usage policy allows downloads up to zoom %1. Zoom the map in for deeper levels.</source>
+        <translation>Download-Zoomstufe auf %1 gesenkt: bei Kartenzoom %2 erlaubt die Nutzungsrichtlinie der öffentlichen Kachelserver Downloads bis Zoomstufe %1. Für tiefere Stufen die Karte weiter hineinzoomen.</translation>
+    </message>
+    <message>
+        <source>How long it takes is unknown: no job has had answers from this server yet.</source>
+        <translation>Wie lange er dauert, ist unbekannt: von diesem Server hat noch kein Auftrag Antworten erhalten.</translation>
+    </message>
+    <message>
+        <source>%1 %2</source>
+        <translation>%1 %2</translation>
+    </message>
+    <message>
+        <source>1 place has no seamarks</source>
+        <translation>1 Ort hat keine Seezeichen</translation>
+    </message>
+    <message>
+        <source>%1 places have no seamarks</source>
+        <translation>%1 Orte haben keine Seezeichen</translation>
+    </message>
+    <message>
+        <source>1 place has no elevation data</source>
+        <translation>1 Ort hat keine Höhendaten</translation>
+    </message>
+    <message>
+        <source>%1 places have no elevation data</source>
+        <translation>%1 Orte haben keine Höhendaten</translation>
+    </message>
+    <message>
+        <source>Download failed: none of %1 tiles stored — %2</source>
+        <translation>Download fehlgeschlagen: keine der %1 Kacheln gespeichert — %2</translation>
+    </message>
+    <message>
+        <source>; %1</source>
+        <translation>; %1</translation>
+    </message>
+    <message>
+        <source>Download finished: 1 tile stored</source>
+        <translation>Download beendet: 1 Kachel gespeichert</translation>
+    </message>
+    <message>
+        <source>Download finished: %1 tiles stored</source>
+        <translation>Download beendet: %1 Kacheln gespeichert</translation>
+    </message>
+    <message>
+        <source>%1 / %2</source>
+        <translation>%1 / %2</translation>
+    </message>
+    <message>
+        <source>%1 tiles/s</source>
+        <translation>%1 Kacheln/s</translation>
+    </message>
+    <message>
+        <source>%1 left</source>
+        <translation>noch %1</translation>
+    </message>
+    <message>
+        <source>This folder holds tiles of %1. Download %2 tiles into it?</source>
+        <translation>Dieser Ordner enthält Kacheln von %1. %2-Kacheln hinein herunterladen?</translation>
+    </message>
+    <message>
+        <source>no address for this source</source>
+        <translation>keine Adresse für diese Quelle</translation>
+    </message>
+    <message>
+        <source>not a tile server</source>
+        <translation>kein Kachelserver</translation>
+    </message>
+    <message>
+        <source>not writable</source>
+        <translation>nicht beschreibbar</translation>
+    </message>
+    <message>
+        <source>network error</source>
+        <translation>Netzwerkfehler</translation>
+    </message>
+    <message>
+        <source>not a tile</source>
+        <translation>keine Kachel</translation>
+    </message>
+    <message>
+        <source>not a sound tile</source>
+        <translation>keine einwandfreie Kachel</translation>
+    </message>
+    <message>
+        <source>transfer failed</source>
+        <translation>Übertragung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>too large</source>
+        <translation>zu groß</translation>
+    </message>
+    <message>
+        <source>timed out</source>
+        <translation>Zeitüberschreitung</translation>
+    </message>
+    <message>
+        <source>incomplete body</source>
+        <translation>unvollständige Antwort</translation>
+    </message>
+    <message>
+        <source>disk full</source>
+        <translation>Datenträger voll</translation>
+    </message>
+    <message>
+        <source>no source tile</source>
+        <translation>keine Quellkachel</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>OpenSeaMap seamarks</source>
+        <translation>OpenSeaMap-Seezeichen</translation>
+    </message>
+    <message>
+        <source>SRTM elevation</source>
+        <translation>SRTM-Höhendaten</translation>
+    </message>
+    <message>
+        <source>No program to show PDF files was found. The manual is here:
+%1</source>
+        <translation>Es wurde kein Programm zum Anzeigen von PDF-Dateien gefunden. Das Handbuch liegt hier:
+%1</translation>
+    </message>
+    <message>
+        <source>The manual is missing; it belongs here:
+%1</source>
+        <translation>Das Handbuch fehlt; es gehört hierher:
+%1</translation>
+    </message>
+    <message>
+        <source>Map theme &quot;%1&quot; imported: server %2, tiles go to %3. Choose it under Source.</source>
+        <translation>Kartenthema „%1“ importiert: Server %2, Kacheln kommen nach %3. Unter Quelle auswählen.</translation>
+    </message>
+    <message>
+        <source>Not started: %1 holds tiles of %2.</source>
+        <translation>Nicht gestartet: %1 enthält Kacheln von %2.</translation>
+    </message>
+    <message>
+        <source>The map theme %1 could not be read again; it is no longer offered.</source>
+        <translation>Das Kartenthema %1 ließ sich nicht wieder lesen; es wird nicht mehr angeboten.</translation>
+    </message>
+    <message>
+        <source>The remembered tile server is empty; the source is Mapnik again.</source>
+        <translation>Der gemerkte Kachelserver ist leer; die Quelle ist wieder Mapnik.</translation>
+    </message>
+    <message>
+        <source>The remembered destination %1 no longer exists; tiles go to %2.</source>
+        <translation>Das gemerkte Ziel %1 gibt es nicht mehr; die Kacheln kommen nach %2.</translation>
     </message>
 </context>
 <context>
@@ -466,6 +614,18 @@
     <message>
         <source>The server list is full (%1 entries); %2 was not saved.</source>
         <translation>Die Serverliste ist voll (%1 Einträge); %2 wurde nicht gespeichert.</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Removes the chosen server from your list</source>
+        <translation>Entfernt den gewählten Server aus Ihrer Liste</translation>
+    </message>
+    <message>
+        <source>A tile is requested as %1</source>
+        <translation>Eine Kachel wird angefragt als %1</translation>
     </message>
 </context>
 </TS>

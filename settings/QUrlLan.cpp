@@ -35,8 +35,15 @@ QUrlLan::QUrlLan(QWidget *parent, bool httpMode, int source)
     cancelButton->setAutoDefault(false);
     addButton = new QPushButton(tr("Add"), this);
     addButton->setAutoDefault(true);
+    removeButton = new QPushButton(tr("Remove"), this);
+    removeButton->setAutoDefault(false);
+    removeButton->setToolTip(tr("Removes the chosen server from your list"));
+    exampleLabel = new QLabel(this);
+    exampleLabel->setWordWrap(true);
+    exampleLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     buttonBox = new QDialogButtonBox(this);
     buttonBox->addButton(addButton, QDialogButtonBox::ActionRole);
+    buttonBox->addButton(removeButton, QDialogButtonBox::ActionRole);
     buttonBox->addButton(okButton, QDialogButtonBox::ActionRole);
     buttonBox->addButton(cancelButton, QDialogButtonBox::RejectRole);
     httpBox = new QCheckBox(tr("use Http connection"), this);
@@ -51,6 +58,8 @@ QUrlLan::QUrlLan(QWidget *parent, bool httpMode, int source)
     okButton->setObjectName(QStringLiteral("okButton"));
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
     addButton->setObjectName(QStringLiteral("addButton"));
+    removeButton->setObjectName(QStringLiteral("removeButton"));
+    exampleLabel->setObjectName(QStringLiteral("exampleLabel"));
     buttonBox->setObjectName(QStringLiteral("buttonBox"));
     httpBox->setObjectName(QStringLiteral("httpBox"));
 
@@ -62,6 +71,7 @@ QUrlLan::QUrlLan(QWidget *parent, bool httpMode, int source)
         const QStringList servers = ServerList::read(*store);
         for (const QString &server : servers)
             comboBox->addItem(server, comboBox->count());
+        listedCount = servers.size();
     }
 
     auto *layout = new QVBoxLayout(this);
@@ -71,6 +81,7 @@ QUrlLan::QUrlLan(QWidget *parent, bool httpMode, int source)
     auto *editRow = new QVBoxLayout;
     editRow->addWidget(editLabel);
     editRow->addWidget(lineEdit);
+    editRow->addWidget(exampleLabel);
     editRow->addWidget(httpBox);
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addWidget(buttonBox);
@@ -81,6 +92,8 @@ QUrlLan::QUrlLan(QWidget *parent, bool httpMode, int source)
     layout->addItem(new QSpacerItem(10, 10, QSizePolicy::Ignored, QSizePolicy::MinimumExpanding));
 
     connect(addButton, &QPushButton::clicked, this, &QUrlLan::changeSource);
+    connect(removeButton, &QPushButton::clicked, this, &QUrlLan::removeServer);
+    connect(lineEdit, &QLineEdit::textChanged, this, &QUrlLan::showExample);
     connect(okButton, &QPushButton::clicked, this, &QUrlLan::changeSettings);
     connect(cancelButton, &QPushButton::clicked, this, &QUrlLan::close);
     connect(httpBox, &QCheckBox::clicked, this, &QUrlLan::changeHttp);
@@ -88,6 +101,53 @@ QUrlLan::QUrlLan(QWidget *parent, bool httpMode, int source)
 }
 
 QUrlLan::~QUrlLan() = default;
+
+void QUrlLan::setRequestExample(const std::function<QString(const QString &)> &example)
+{
+    requestExample = example;
+    showExample();
+}
+
+// The address a download would ask for, so a typo shows before any job.
+void QUrlLan::showExample()
+{
+    const QString typed = lineEdit->text().trimmed();
+    const bool shown = downloadMode && requestExample && !typed.isEmpty() && lineEdit->isEnabled();
+    exampleLabel->setText(shown ? tr("A tile is requested as %1").arg(requestExample(ServerList::downloadForm(typed)))
+                                : QString());
+    exampleLabel->setVisible(shown);
+}
+
+// The number of a listed server's entry in the saved list; 0 for any other entry.
+int QUrlLan::listedNumber(int index) const
+{
+    const int number = index - 2;
+    return number >= 1 && number <= listedCount ? number : 0;
+}
+
+void QUrlLan::removeServer()
+{
+    const int index = comboBox->currentIndex();
+    const int number = listedNumber(index);
+    if (number == 0)
+        return;
+    {
+        const auto store = SettingsKeys::openProgramStore();
+        if (!ServerList::remove(*store, number))
+            return;
+    }
+    --listedCount;
+    comboBox->removeItem(index);
+    // Entries after it move up one place, and their numbers with them.
+    for (int i = index; i < comboBox->count(); ++i)
+        comboBox->setItemData(i, i);
+    if (themeIndex > index)
+        --themeIndex;
+    if (sourceIndex > index)
+        --sourceIndex;
+    else if (sourceIndex == index)
+        sourceIndex = 0;
+}
 
 void QUrlLan::presetSource(const QString &server, const QString &folder, int source)
 {
@@ -140,6 +200,8 @@ void QUrlLan::showMode()
         addButton->setText(tr("&Browse"));
     }
     comboBox->setEnabled(downloadMode);
+    removeButton->setEnabled(downloadMode && listedNumber(comboBox->currentIndex()) != 0);
+    showExample();
 }
 
 void QUrlLan::changeHttp()
@@ -150,6 +212,7 @@ void QUrlLan::changeHttp()
 
 void QUrlLan::slotSelectionChanged(int index)
 {
+    removeButton->setEnabled(downloadMode && listedNumber(index) != 0);
     if (index != themeIndex) {
         // The theme's host was put there by the dialog, not typed: it must not
         // turn the entry chosen now into a typed server.
@@ -187,9 +250,11 @@ void QUrlLan::changeSource()
         return;
     }
     const int n = comboBox->count();
-    const QString text = lineEdit->text();
+    // Stored in the form the download uses: the tile's zoom/x/y follows the "/".
+    const QString text = ServerList::downloadForm(lineEdit->text());
     if (text.isEmpty())
         return;
+    lineEdit->setText(text);
     {
         const auto store = SettingsKeys::openProgramStore();
         if (ServerList::add(*store, text) == 0) {
@@ -201,6 +266,9 @@ void QUrlLan::changeSource()
             return;
         }
     }
+    // Right after the listed servers it is one of them (and may be removed).
+    if (n == 3 + listedCount)
+        ++listedCount;
     comboBox->addItem(text, n);
     comboBox->setCurrentIndex(n);
     takeAddress(text);

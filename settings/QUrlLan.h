@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
@@ -33,6 +35,10 @@ public:
     // Opens on the theme's entry, when addThemeServer made one.
     void showThemeServer();
 
+    // Composes the request address of one tile for a typed server, shown as
+    // an example under the line edit.
+    void setRequestExample(const std::function<QString(const QString &)> &example);
+
     QString sourceText() const { return chosenText; }
     QString serverHost() const { return chosenHost; }
     QString serverPath() const { return chosenPath; }
@@ -42,10 +48,13 @@ private slots:
     void changeSource();
     void changeHttp();
     void slotSelectionChanged(int index);
+    void removeServer();
 
 private:
     void showMode();
     void takeAddress(const QString &text);
+    void showExample();
+    int listedNumber(int index) const;
 
     QLabel *connectLabel = nullptr;
     QLabel *editLabel = nullptr;
@@ -54,6 +63,10 @@ private:
     QPushButton *okButton = nullptr;
     QPushButton *cancelButton = nullptr;
     QPushButton *addButton = nullptr;
+    QPushButton *removeButton = nullptr;
+    QLabel *exampleLabel = nullptr;
+    std::function<QString(const QString &)> requestExample;
+    int listedCount = 0;
     QDialogButtonBox *buttonBox = nullptr;
     QCheckBox *httpBox = nullptr;
     QString chosenText;  // sourceText

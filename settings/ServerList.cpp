@@ -19,6 +19,29 @@ QStringList read(const QSettings &store)
     return servers;
 }
 
+QString downloadForm(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.endsWith(QLatin1Char('/')))
+        return trimmed;
+    return trimmed + QLatin1Char('/');
+}
+
+bool remove(QSettings &store, int number)
+{
+    QStringList servers = read(store);
+    if (number < 1 || number > servers.size())
+        return false;
+    servers.removeAt(number - 1);
+    // The count first, as add() writes it: a break in between leaves a
+    // list that reads whole, with a stale last entry at worst.
+    SettingsKeys::ServerCount.write(store, servers.size());
+    for (int i = 0; i < servers.size(); ++i)
+        SettingsKeys::server(i + 1).write(store, servers.at(i));
+    store.remove(SettingsKeys::server(servers.size() + 1).path());
+    return true;
+}
+
 int add(QSettings &store, const QString &text)
 {
     // A damaged count is repaired rather than carried on, so the new entry is

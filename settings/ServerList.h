@@ -12,6 +12,14 @@ namespace ServerList {
 // A count beyond this is taken as damage: no more entries are read.
 constexpr int MaxEntries = 1000;
 
+// A tile server's address in the form its downloads use: the tile's
+// zoom/x/y is appended to it, so it ends in "/" (added when missing).
+QString downloadForm(const QString &text);
+
+// Removes entry number (1 ... count) and closes the gap; false when there is
+// no such entry.
+bool remove(QSettings &store, int number);
+
 // The number of entries to read: ServerCount within 0 ... MaxEntries.
 int count(const QSettings &store);
 

@@ -2,6 +2,8 @@
 
 #include "settings/SettingKey.h"
 
+#include <QSize>
+
 #include <memory>
 
 // Every settings key of the program, in one table.
@@ -27,6 +29,19 @@ inline const SettingKey<QString> Password{"Password", QString()};
 inline const SettingKey<int> ServerCount{"ServerCount", 0};
 // "Server1" ... "ServerN": the server text as typed.
 SettingKey<QString> server(int number);
+
+// --- the window's choices, restored at the next start (owned by the main
+// window, which writes them as it closes) ----------------------------------
+inline const SettingKey<QString> LastDestination{"Window/Destination", QString()};
+// SourceKind of the download source; a listed server is found again by its text.
+inline const SettingKey<int> LastSourceKind{"Window/SourceKind", 0};
+inline const SettingKey<QString> LastServer{"Window/Server", QString()};
+inline const SettingKey<bool> LastTileLayout{"Window/TileLayout", true};
+// The imported theme's file, read again at the start; ThemeChosen: it is the source.
+inline const SettingKey<QString> LastThemeFile{"Window/ThemeFile", QString()};
+inline const SettingKey<bool> LastThemeChosen{"Window/ThemeChosen", false};
+inline const SettingKey<int> LastDownloadZoom{"Window/DownloadZoom", 0};
+inline const SettingKey<QSize> LastWindowSize{"Window/Size", QSize()};
 
 // --- map view (owned by the map widget; the application's default store) --
 // Grid coordinates of the view centre at the stored zoom, not degrees; the

@@ -87,6 +87,22 @@ QString themeDestination(const QString &current, const QString &sourceDir, const
     return withOneTrailingSlash(current);
 }
 
+QString serverDestination(const QString &current, const QString &serverHost, int port)
+{
+    QString name;
+    for (const QChar c : serverHost.trimmed().toLower()) {
+        const bool safe = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                          || c == QLatin1Char('.') || c == QLatin1Char('-');
+        name += safe ? c : QLatin1Char('_');
+    }
+    // A name of dots alone would climb out of the map data.
+    if (name.isEmpty() || name.count(QLatin1Char('.')) == name.size())
+        return withOneTrailingSlash(current);
+    if (port > 0)
+        name += QStringLiteral("_%1").arg(port);
+    return withOneTrailingSlash(AppConfig::dPath(MapData + QStringLiteral("earth/") + name));
+}
+
 QString withOneTrailingSlash(QString path)
 {
     while (path.endsWith(QLatin1Char('/')))

@@ -29,6 +29,12 @@ bool isRelativeFolder(const QString &folder);
 // it exists under none or is not a relative folder.
 QString themeDestination(const QString &current, const QString &sourceDir, const QStringList &roots);
 
+// The folder proposed for a source without a folder of its own (elevation
+// archives, a listed server): named after its
+// server below the D: root's map data, "D:/mapdata/maps/earth/<server>/";
+// current when there is no server name.
+QString serverDestination(const QString &current, const QString &serverHost, int port = -1);
+
 // The path with its trailing slashes made exactly one.
 QString withOneTrailingSlash(QString path);
 

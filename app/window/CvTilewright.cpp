@@ -27,7 +27,17 @@
 #include "settings/SourceDestination.h"
 #include "settings/SourceKind.h"
 
+#include "app/JobSteps.h"
+#include "app/JobTexts.h"
+#include "settings/SettingsKeys.h"
+
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
@@ -59,9 +69,31 @@ CvTilewright::CvTilewright(QWidget *parent, Qt::WindowFlags flags)
     ui->progressBar->setMaximum(1);
     ui->progressBar->setValue(0);
     sources.destFolder = DestinationFolder::defaultDestination();
-    ui->tilesFolder->setText(sources.destFolder);
     ui->zoomTo->setValue(currentZoom);
     setWindowIcon(QIcon(QStringLiteral(":CvTilewright/icons/035_cv_tilewright.ico")));
+
+    // The status line wraps to further lines rather than cutting its text at
+    // the bar; the whole job's progress has a line of its own below.
+    ui->progLab->setWordWrap(true);
+    progressLine = new QLabel(ui->groupBox_2);
+    progressLine->setObjectName(QStringLiteral("progressLine"));
+    ui->gridLayout->addWidget(progressLine, 3, 0);
+    // The read-out is as wide as its longest coordinate from the start (a
+    // longer text would widen the window), and a long destination is cut
+    // (its tip holds all of it): the window keeps its width.
+    const struct
+    {
+        QLabel *label;
+        QString widest;
+    } readOut[] = {{ui->lonLabel, tr("Longitude: %1").arg(-1.23457e-05, 0, 'g', 6)},
+                   {ui->latLabel, tr("Latitude: %1").arg(-1.23457e-05, 0, 'g', 6)}};
+    for (const auto &item : readOut)
+        item.label->setFixedWidth(item.label->fontMetrics().horizontalAdvance(item.widest) + 4);
+    QSizePolicy folderPolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    folderPolicy.setHorizontalStretch(1); // the room the spacer beside it had
+    ui->tilesFolder->setSizePolicy(folderPolicy);
+    showFolder();
+    restoreChoices();
 
     startProxyTimer();
     proxyStep.timer->setObjectName(QStringLiteral("proxyTimer"));
@@ -78,7 +110,7 @@ void CvTilewright::connectWindow()
     connect(this, &CvTilewright::updateProgress, this, &CvTilewright::slot_update);
     connect(this, &CvTilewright::nextCopy, this, &CvTilewright::copyFile);
     connect(statusThrottle, &StatusThrottle::textReady, ui->progLab, &QLabel::setText);
-    connect(statusThrottle, &StatusThrottle::barReady, ui->progressBar, &QProgressBar::setValue);
+    connect(statusThrottle, &StatusThrottle::barReady, this, &CvTilewright::showProgress);
     connect(copyThread, &CopyThread::sendUpdate, this, &CvTilewright::slot_update);
     connect(&proxyStep, &ProxyStep::due, this, &CvTilewright::slot_proxy);
 }
@@ -119,6 +151,7 @@ void CvTilewright::setJobRunning(bool running)
     ui->downloadButton->setEnabled(!running);
     ui->browseButton->setEnabled(!running);
     ui->cancleButton->setEnabled(running);
+    jobActive = running;
     if (!running) { // the size of the job that ran
         ui->progLab->setToolTip(QString());
         ui->progressBar->setToolTip(QString());
@@ -147,6 +180,18 @@ void CvTilewright::updatePositionAndZoom()
     const int wanted = DownloadZoomRule::afterPaint(shown, currentZoom, zoomLimitApplies());
     if (wanted != shown)
         ui->zoomTo->setValue(wanted);
+    if (wanted < shown)
+        explainZoomRule(wanted);
+}
+
+// The fair-use rule lowered the download zoom: the field's tip says to what
+// and why, and so does the status line unless a job is telling its progress.
+void CvTilewright::explainZoomRule(int lowered)
+{
+    const QString why = DownloadZoomRule::loweredText(lowered, currentZoom);
+    ui->zoomTo->setToolTip(why);
+    if (!jobActive)
+        ui->progLab->setText(why);
 }
 
 bool CvTilewright::zoomLimitApplies() const
@@ -159,6 +204,10 @@ void CvTilewright::setZoomTo(int iZoom)
     const int wanted = DownloadZoomRule::afterValueChanged(iZoom, currentZoom, zoomLimitApplies());
     if (wanted != iZoom)
         ui->zoomTo->setValue(wanted);
+    if (wanted < iZoom)
+        explainZoomRule(wanted);
+    else if (!zoomLimitApplies())
+        ui->zoomTo->setToolTip(QString());
 }
 
 // ---- window commands --------------------------------------------------------
@@ -170,7 +219,15 @@ void CvTilewright::about()
 
 void CvTilewright::help()
 {
-    QDesktopServices::openUrl(ProgramFiles::manualUrl(QCoreApplication::applicationDirPath()));
+    const QUrl manual = ProgramFiles::manualUrl(QCoreApplication::applicationDirPath());
+    if (QDesktopServices::openUrl(manual))
+        return;
+    // Nothing could show it: the person can still open the file by hand.
+    const QString path = QDir::toNativeSeparators(manual.toLocalFile());
+    QMessageBox::information(this, tr("Help"),
+                             QFileInfo::exists(manual.toLocalFile())
+                                 ? tr("No program to show PDF files was found. The manual is here:\n%1").arg(path)
+                                 : tr("The manual is missing; it belongs here:\n%1").arg(path));
 }
 
 void CvTilewright::browseFolder()
@@ -180,7 +237,7 @@ void CvTilewright::browseFolder()
     if (folder.isEmpty())
         return;
     sources.destFolder = DestinationFolder::pickedDestination(folder);
-    ui->tilesFolder->setText(sources.destFolder);
+    showFolder();
     // Only the Mercator tile sources get a projection file; a file that cannot
     // be written is passed over.
     if (SourceKind::isMercatorTiles(sources.source.sourceKind))
@@ -255,7 +312,7 @@ void CvTilewright::slot_url()
     sources = applied.state;
     ui->progLab->setText(applied.copyMode ? tr("Copy:") : tr("Download:"));
     if (applied.destinationShown)
-        ui->tilesFolder->setText(sources.destFolder);
+        showFolder();
     if (!applied.copyMode)
         pointMapAt(applied.map);
 }
@@ -279,8 +336,12 @@ void CvTilewright::import()
 {
     const QString fileName = ThemeImportPrompt::askFile(this, dgmlFolder);
     // A failed import leaves the theme in force before it as it was.
-    if (!fileName.isEmpty() && parseDgml(fileName))
-        sources.source.themeActive = true;
+    if (fileName.isEmpty() || !parseDgml(fileName))
+        return;
+    sources.source.themeActive = true;
+    themeFile = fileName;
+    ui->progLab->setText(tr("Map theme \"%1\" imported: server %2, tiles go to %3. Choose it under Source.")
+                             .arg(sources.themeName, SourceAddress::themeServer(sources.source), sources.destFolder));
 }
 
 // Takes the theme's fields from the file; true when its server was read. A
@@ -291,8 +352,7 @@ bool CvTilewright::parseDgml(const QString &fileName)
         // The credit is shown once the map is pointed at the theme's server.
         themeLicense = theme.license;
         sources = SourceChoice::importTheme(sources, theme, SourceDestination::mapDataRoots());
-        if (!theme.sourceDirs.isEmpty())
-            ui->tilesFolder->setText(sources.destFolder);
+        showFolder();
     });
     return result == DgmlReader::Result::Read;
 }
@@ -309,7 +369,7 @@ void CvTilewright::slot_download()
         return;
     downloadArea = mapWidget->visibleArea();
     currentZoom = mapWidget->mapZoom();
-    if (!admitJob())
+    if ((sources.downloadMode && !admitFolder()) || !admitJob())
         return;
     setJobRunning(true);
     if (sources.downloadMode)
@@ -324,10 +384,11 @@ void CvTilewright::slot_download()
 bool CvTilewright::admitJob()
 {
     const CvMapCache *cache = CvMapCache::instance();
+    const QString server = JobAdmission::serverOf(sources.source, sources.downloadMode);
     const JobAdmission admission = JobAdmission::decide(
         JobAdmission::Job{downloadArea, currentZoom, ui->zoomTo->value(), sources.source, sources.downloadMode},
         AppConfig::instance().osmTileUrl, cache ? cache->tileSizes() : std::vector<qint64>(),
-        jobRate.entriesPerSecond(sources.downloadMode));
+        jobRate.entriesPerSecond(server));
     if (!JobAdmissionPrompt::confirm(this, tr("Tilewright"), admission)) {
         ui->progLab->setText(admission.notStartedText());
         return false;
@@ -336,8 +397,65 @@ bool CvTilewright::admitJob()
     ui->progLab->setText(admission.countText());
     ui->progLab->setToolTip(admission.countText());
     ui->progressBar->setToolTip(admission.countText());
-    jobRate.start(sources.downloadMode);
+    jobRate.start(server);
+    startJobBar(admission.entries());
     return true;
+}
+
+// A destination that holds another source's tiles is asked about first: a
+// tile of the same name would replace the other source's.
+bool CvTilewright::admitFolder()
+{
+    jobMark = SourceMark::of(currentSource(), sources.themeName);
+    const std::optional<SourceMark> held = SourceMark::otherIn(sources.destFolder, jobMark);
+    if (!held || JobAdmissionPrompt::ask(this, tr("Tilewright"), JobTexts::mixedFolderQuestion(held->name, jobMark.name)))
+        return true;
+    ui->progLab->setText(tr("Not started: %1 holds tiles of %2.").arg(sources.destFolder, held->name));
+    return false;
+}
+
+// The destination records the source of the tiles a job put there.
+void CvTilewright::markDestination()
+{
+    jobMark.writeTo(sources.destFolder);
+}
+
+// The bar and the progress line run over the whole job, from 0.
+void CvTilewright::startJobBar(qint64 total)
+{
+    jobTotal = qMax<qint64>(total, 0);
+    jobClock.start();
+    ui->progressBar->setMinimum(0);
+    ui->progressBar->setMaximum(JobSteps::barMaximum(qMax<qint64>(jobTotal, 1)));
+    ui->progressBar->setValue(0);
+    statusThrottle->startBar(0);
+    showProgress(0);
+}
+
+// Large jobs are scaled onto the bar's int range.
+int CvTilewright::barValueFor(qint64 done) const
+{
+    const qint64 maximum = ui->progressBar->maximum();
+    if (jobTotal <= 0)
+        return 0;
+    return int(qBound<qint64>(0, jobTotal <= maximum ? done : qint64(double(done) * maximum / jobTotal), maximum));
+}
+
+qint64 CvTilewright::jobDone() const
+{
+    return sources.downloadMode ? downloadRun.entries() : copyRun.outcome().entries();
+}
+
+// Travels with the status line's texts, so it is throttled as they are.
+void CvTilewright::showProgress(int barValue)
+{
+    ui->progressBar->setValue(barValue);
+    // The pace counts answers only: entries that sent nothing cost no time.
+    const JobOutcome outcome = sources.downloadMode ? downloadRun.outcome() : copyRun.outcome();
+    const qint64 worked = sources.downloadMode ? outcome.answered() : outcome.entries();
+    const qint64 ms = jobClock.isValid() ? jobClock.elapsed() : 0;
+    const double perSecond = jobActive && ms >= 1000 && worked > 0 ? worked * 1000.0 / ms : -1;
+    progressLine->setText(JobTexts::progress(jobDone(), jobTotal, perSecond, outcome.receivedBytes()));
 }
 
 // What the run reads from the window while it works: the source and the
@@ -347,10 +465,10 @@ void CvTilewright::connectRun()
 {
     downloadRun.setInputs(DownloadRun::Inputs{[this] { return currentSource(); }, [this] { return proxyStep.settings(); },
                                               [this] { return ui->zoomTo->value(); }});
-    connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::startBar);
     connect(&downloadRun, &DownloadRun::barRange, this, &CvTilewright::nextDownload);
     connect(&downloadRun, &DownloadRun::restarting, this, &CvTilewright::restartDownload);
-    connect(&downloadRun, &DownloadRun::entryText, statusThrottle, &StatusThrottle::step);
+    connect(&downloadRun, &DownloadRun::entryText, this,
+            [this](const QString &text) { statusThrottle->stepTo(barValueFor(downloadRun.entries()), text); });
     connect(&downloadRun, &DownloadRun::hostRejected, this, &CvTilewright::rejectHost);
     connect(&downloadRun, &DownloadRun::ended, this, &CvTilewright::endDownloadJob);
     // Both go on with whatever the run has to do; it does so by itself too.
@@ -385,14 +503,6 @@ SourceAddress::TileSource CvTilewright::currentSource()
     SourceAddress::TileSource source = sources.source;
     source.themeFormat = sources.source.themeFormat = EntryPlan::themeFormatOf(source);
     return source;
-}
-
-// A chunk is listed: the bar counts its entries.
-void CvTilewright::startBar(int minimum, int maximum)
-{
-    ui->progressBar->setMinimum(minimum);
-    ui->progressBar->setMaximum(maximum);
-    statusThrottle->startBar(minimum);
 }
 
 void CvTilewright::downloadFile()
@@ -430,19 +540,24 @@ void CvTilewright::httpRequestFinished(int requestId, bool error)
 
 void CvTilewright::endDownloadJob(const QString &endText)
 {
+    if (downloadRun.outcome().stored() > 0)
+        markDestination();
     endJob(endText);
     ui->progLab->setToolTip(ui->progLab->text()); // the label may be narrower than the text
 }
 
 void CvTilewright::endJob(const QString &status)
 {
-    jobRate.finish(sources.downloadMode ? downloadRun.entries() : copyRun.outcome().entries());
+    jobRate.finish(sources.downloadMode ? downloadRun.outcome().answered() : copyRun.outcome().entries());
     statusThrottle->clear();
     ui->progLab->setText(status);
-    // A bar whose minimum is 1 would ignore the value 0.
-    ui->progressBar->setMinimum(0);
-    ui->progressBar->setValue(0);
     setJobRunning(false);
+    // A download that worked off its list is done; a copy's bar counts what
+    // was copied, so it stays short of the end when source tiles are missing.
+    if (sources.downloadMode)
+        showProgress(downloadRun.completed() ? ui->progressBar->maximum() : barValueFor(jobDone()));
+    else
+        showProgress(barValueFor(copyRun.outcome().stored()));
 }
 
 void CvTilewright::cancelDownload()
@@ -452,15 +567,23 @@ void CvTilewright::cancelDownload()
         return;
     }
     if (sources.downloadMode) {
+        const bool wasRunning = downloadRun.running();
+        const JobOutcome sofar = downloadRun.outcome();
+        jobRate.finish(sofar.answered());
         downloadRun.stop(); // the old tile of the entry in flight stays
         statusThrottle->clear();
         ui->progLab->setText(tr("Download canceled!"));
+        // Tiles already counted as stored (archives are counted as they land)
+        // name the folder's source; a job stopped before any did names nothing.
+        if (wasRunning && sofar.stored() > 0)
+            markDestination();
     } else if (copyThread) {
         copyThread->stopProcess();
     }
     // A stopped job of either kind must not go on with its next chunk.
     downloadRun.chunks().clear();
     setJobRunning(false);
+    showProgress(ui->progressBar->value()); // the bar stays where the job stopped
 }
 
 // The reply's progress and error signals reach the window for its table's
@@ -474,10 +597,9 @@ void CvTilewright::readResponseHeader(const QByteArray &) {}
 void CvTilewright::connectCopyRun()
 {
     copyRun.setDownloadZoom([this] { return ui->zoomTo->value(); });
-    connect(&copyRun, &CopyRun::barRange, this, &CvTilewright::startBar);
     connect(&copyRun, &CopyRun::chunkDue, this, &CvTilewright::nextCopy);
     connect(&copyRun, &CopyRun::tileText, ui->progLab, &QLabel::setText);
-    connect(&copyRun, &CopyRun::barValue, ui->progressBar, &QProgressBar::setValue);
+    connect(&copyRun, &CopyRun::barValue, this, [this](int) { showProgress(barValueFor(copyRun.outcome().stored())); });
     connect(&copyRun, &CopyRun::ended, this, [this](const QString &endText) {
         endJob(endText);
         repaint();
@@ -494,4 +616,108 @@ void CvTilewright::slot_update(int iZoom, int iTile)
     // A late report of a stopped copy is no business of a download job.
     if (!sources.downloadMode)
         copyRun.workerReport(iZoom, iTile);
+}
+
+// ---- what the window shows of its fields -----------------------------------
+
+void CvTilewright::showFolder()
+{
+    ui->tilesFolder->setText(sources.destFolder);
+    ui->tilesFolder->setToolTip(sources.destFolder); // the label may be narrower than the path
+}
+
+// ---- remembered choices -----------------------------------------------------
+
+void CvTilewright::closeEvent(QCloseEvent *event)
+{
+    saveChoices();
+    QMainWindow::closeEvent(event);
+}
+
+void CvTilewright::saveChoices() const
+{
+    const auto store = SettingsKeys::openProgramStore();
+    const SourceAddress::TileSource &source = sources.source;
+    SettingsKeys::LastDestination.write(*store, sources.destFolder);
+    SettingsKeys::LastSourceKind.write(*store, source.sourceKind);
+    SettingsKeys::LastServer.write(*store, SourceKind::isServerSource(source.sourceKind) && !source.isTheme()
+                                               ? source.sourceFolder
+                                               : QString());
+    SettingsKeys::LastTileLayout.write(*store, source.tileLayout);
+    SettingsKeys::LastThemeFile.write(*store, source.themeActive ? themeFile : QString());
+    SettingsKeys::LastThemeChosen.write(*store, source.isTheme());
+    SettingsKeys::LastDownloadZoom.write(*store, ui->zoomTo->value());
+    SettingsKeys::LastWindowSize.write(*store, size());
+}
+
+// The choices of the last session, each as far as it still fits; what no
+// longer does falls back to the default, and the status line says so.
+void CvTilewright::restoreChoices()
+{
+    const auto store = SettingsKeys::openProgramStore();
+    QStringList notes;
+    const QString theme = SettingsKeys::LastThemeFile.read(*store);
+    if (!theme.isEmpty()) {
+        if (restoreTheme(theme)) {
+            sources.source.themeActive = true;
+            themeFile = theme;
+        } else {
+            notes << tr("The map theme %1 could not be read again; it is no longer offered.").arg(theme);
+        }
+    }
+    const int kind = SettingsKeys::LastSourceKind.read(*store);
+    const bool tileLayout = SettingsKeys::LastTileLayout.read(*store);
+    std::optional<ChosenSource> chosen;
+    if (SourceKind::isServerSource(kind) && SettingsKeys::LastThemeChosen.read(*store)) {
+        if (sources.source.themeActive)
+            chosen = ChosenSource{true, tileLayout, kind, kind, sources.themeName, sources.source.themeHost};
+    } else if (SourceKind::isServerSource(kind)) {
+        const QString server = SettingsKeys::LastServer.read(*store);
+        if (!server.isEmpty())
+            chosen = ChosenSource{true, tileLayout, kind, -1, server, QString()};
+        else
+            notes << tr("The remembered tile server is empty; the source is Mapnik again.");
+    } else if (kind == SourceKind::SeamarkTiles || kind == SourceKind::ElevationArchives) {
+        chosen = ChosenSource{true, true, kind, -1, QString(), QString()};
+    }
+    if (chosen) {
+        const AppConfig &config = AppConfig::instance();
+        const SourceChoice::Applied applied = SourceChoice::apply(sources, *chosen, config.osmTileUrl,
+                                                                  config.seamarkTileUrl, SourceDestination::mapDataRoots());
+        sources = applied.state;
+        pointMapAt(applied.map);
+    }
+    const QString destination = SettingsKeys::LastDestination.read(*store);
+    if (!destination.isEmpty()) {
+        if (QFileInfo(destination).isDir())
+            sources.destFolder = SourceDestination::withOneTrailingSlash(destination);
+        else
+            notes << tr("The remembered destination %1 no longer exists; tiles go to %2.").arg(destination, sources.destFolder);
+    }
+    showFolder();
+    const int zoom = SettingsKeys::LastDownloadZoom.read(*store);
+    if (zoom >= ui->zoomTo->minimum() && zoom <= ui->zoomTo->maximum()) {
+        currentZoom = mapWidget->mapZoom(); // the rule weighs it against the map's own zoom
+        ui->zoomTo->setValue(zoom);
+    }
+    const QSize stored = SettingsKeys::LastWindowSize.read(*store);
+    if (stored.isValid()) {
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        const QSize room = screen ? screen->availableSize() : stored;
+        resize(stored.expandedTo(minimumSizeHint()).boundedTo(room));
+    }
+    if (!notes.isEmpty())
+        ui->progLab->setText(notes.join(QLatin1Char(' ')));
+}
+
+// The remembered theme, read again without questions; false when it no
+// longer reads (the window's fields stay as they are then).
+bool CvTilewright::restoreTheme(const QString &fileName)
+{
+    DgmlReader reader;
+    if (reader.readFile(fileName) != DgmlReader::Result::Read)
+        return false;
+    themeLicense = reader.theme().license;
+    sources = SourceChoice::importTheme(sources, reader.theme(), SourceDestination::mapDataRoots());
+    return true;
 }

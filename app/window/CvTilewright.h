@@ -7,9 +7,11 @@
 #include "app/JobRate.h"
 #include "app/window/ProxyStep.h"
 #include "app/SourceChoice.h"
+#include "app/SourceMark.h"
 #include "mapview/GeoArea.h"
 #include "mapview/TileGeometry.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QNetworkReply>
 
@@ -22,6 +24,7 @@ class CvTilewrightClass;
 class CopyThread;
 struct MapTarget;
 class CvMapWidget;
+class QLabel;
 class QToolBar;
 class QToolButton;
 
@@ -73,6 +76,7 @@ private slots:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void setupToolBar();
@@ -123,10 +127,33 @@ private:
     SourceAddress::TileSource currentSource();
     void beginDownloadJob();
     void connectCopyRun();
-    void startBar(int minimum, int maximum);
     void endDownloadJob(const QString &endText);
     void endJob(const QString &status);
     bool admitJob();
-    // The pace of the last finished jobs.
+    bool admitFolder();
+    void markDestination();
+    // The pace of the last finished jobs, per server.
     JobRate jobRate;
+
+    // ---- what a person sees of a job ---------------------------------------
+    // The whole job's size, known before its start; the bar and the progress
+    // line run over all of it.
+    qint64 jobTotal = 0;
+    QElapsedTimer jobClock;
+    QLabel *progressLine = nullptr;
+    // The source the running download records in its destination.
+    SourceMark jobMark;
+    void startJobBar(qint64 total);
+    int barValueFor(qint64 done) const;
+    qint64 jobDone() const;
+    void showProgress(int barValue);
+    void showFolder();
+    void explainZoomRule(int lowered);
+    bool jobActive = false;
+
+    // ---- remembered choices ------------------------------------------------
+    QString themeFile; // the imported theme's file, remembered with the source
+    void restoreChoices();
+    void saveChoices() const;
+    bool restoreTheme(const QString &fileName);
 };

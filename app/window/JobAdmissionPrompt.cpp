@@ -11,11 +11,15 @@ bool JobAdmissionPrompt::confirm(QWidget *parent, const QString &title, const Jo
         QMessageBox::warning(parent, title, admission.refusalText());
         return false;
     case JobAdmission::Verdict::Ask:
-        return QMessageBox::question(parent, title, admission.questionText(), QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No)
-               == QMessageBox::Yes;
+        return ask(parent, title, admission.questionText());
     case JobAdmission::Verdict::Start:
         break;
     }
     return true;
+}
+
+bool JobAdmissionPrompt::ask(QWidget *parent, const QString &title, const QString &question)
+{
+    return QMessageBox::question(parent, title, question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
 }

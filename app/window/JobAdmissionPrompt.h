@@ -11,4 +11,6 @@ class JobAdmissionPrompt
 public:
     // True when the job may start.
     static bool confirm(QWidget *parent, const QString &title, const JobAdmission &admission);
+    // A yes-or-no question about a job; No is the default answer.
+    static bool ask(QWidget *parent, const QString &title, const QString &question);
 };

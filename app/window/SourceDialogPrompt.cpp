@@ -21,6 +21,12 @@ std::optional<ChosenSource> SourceDialogPrompt::ask(QWidget *parent, const Sourc
                               source.themeQuery, source.themeStorageMode, source.themePort.toInt());
     if (state.downloadMode && themeInUse)
         dialog.showThemeServer();
+    dialog.setRequestExample([](const QString &server) {
+        SourceAddress::TileSource typed;
+        typed.sourceKind = SourceKind::FirstListedServer;
+        typed.sourceFolder = server;
+        return SourceAddress::downloadAddress(typed, TileId{8802, 5746, 14}).text;
+    });
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return ChosenSource{dialog.downloadMode, dialog.tileLayout,    dialog.sourceIndex,

@@ -162,7 +162,7 @@ void TestJobAdmission::texts()
     QCOMPARE(unknown.countText(), QStringLiteral("Download: 50,001 tiles"));
     QVERIFY2(unknown.questionText().contains(QStringLiteral("50,001 tiles")), qPrintable(unknown.questionText()));
     QVERIFY2(unknown.questionText().contains(QStringLiteral("976.6 MiB")), qPrintable(unknown.questionText()));
-    QVERIFY(unknown.questionText().contains(QStringLiteral("after a first job")));
+    QVERIFY(unknown.questionText().contains(QStringLiteral("unknown: no job has had answers from this server")));
     QCOMPARE(unknown.notStartedText(), QStringLiteral("Not started: 50,001 tiles."));
 
     const JobAdmission known = JobAdmission::decide(JobAdmission::Job{area, 15, 15, kind(0), true}, OwnServer, {}, 10.0);
@@ -204,20 +204,19 @@ void TestJobAdmission::durations()
 
 void TestJobAdmission::rateOfTheLastFinishedJob()
 {
+    const QString a = QStringLiteral("http://a.example"), b = QStringLiteral("http://b.example");
     JobRate rate;
-    QCOMPARE(rate.entriesPerSecond(true), -1.0);
+    QCOMPARE(rate.entriesPerSecond(a), -1.0);
     rate.finish(100); // no job begun: nothing learnt
-    QCOMPARE(rate.entriesPerSecond(true), -1.0);
-    rate.start(true);
-    rate.finish(0); // a job that did nothing says nothing
-    QCOMPARE(rate.entriesPerSecond(true), -1.0);
-    rate.start(true);
+    QCOMPARE(rate.entriesPerSecond(a), -1.0);
+    rate.start(a);
+    rate.finish(0); // a job without answers (every entry skipped) says nothing
+    QCOMPARE(rate.entriesPerSecond(a), -1.0);
+    rate.start(a);
     rate.finish(50);
-    QVERIFY(rate.entriesPerSecond(true) > 0);
-    QCOMPARE(rate.entriesPerSecond(false), -1.0); // a copy's pace is its own
-    rate.start(false);
-    rate.finish(10);
-    QVERIFY(rate.entriesPerSecond(false) > 0);
+    QVERIFY(rate.entriesPerSecond(a) > 0);
+    QCOMPARE(rate.entriesPerSecond(b), -1.0); // each server's pace is its own
+    QCOMPARE(rate.entriesPerSecond(QString()), -1.0); // and so is a copy's
 }
 
 QTEST_GUILESS_MAIN(TestJobAdmission)

@@ -258,6 +258,11 @@ void TestJobGuard::questionKnowsThePaceOfTheLastJob()
     QVERIFY(form(w).progressBar->toolTip().isEmpty());
 
     chooseServer(w.get(), m_nginx.httpUrl() + QLatin1Char('/'));
+    // A folder of its own (the first one names the standard source), and the
+    // same server: its pace is known.
+    const QString own = form(w).tilesFolder->text() + QStringLiteral("listed/");
+    QVERIFY(QDir().mkpath(own));
+    chooseDestination(w.get(), own);
     form(w).zoomTo->setValue(9);
     BoxAnswers answers(QMessageBox::No);
     form(w).downloadButton->click();

@@ -18,6 +18,8 @@ private slots:
     void copyEndText();
     void stopTexts_data();
     void stopTexts();
+    void everyReasonAndNoData_data();
+    void everyReasonAndNoData();
 };
 
 namespace {
@@ -42,18 +44,21 @@ void TestJobTexts::endText_data()
     QTest::newRow("all unwritable") << 0 << 4 << 0 << 0 << 0 << false << NothingWritten;
     QTest::newRow("one stored among unwritable")
         << 1 << 4 << 0 << 0 << 0 << false << QStringLiteral("Download finished: 1 of 5 tiles stored, 4 failed (not writable)");
-    // Server failures are no reason to blame the destination; the most frequent reason is named.
+    // Server failures are no reason to blame the destination; nothing stored
+    // is said first, then every reason with its count.
     QTest::newRow("unwritable and HTTP failures")
-        << 0 << 2 << 3 << 0 << 0 << false << QStringLiteral("Download finished: 0 of 5 tiles stored, 5 failed (HTTP 404)");
+        << 0 << 2 << 3 << 0 << 0 << false
+        << QStringLiteral("Download failed: none of 5 tiles stored \u2014 3 HTTP 404, 2 not writable");
     QTest::newRow("the example") << 1204 << 0 << 96 << 0 << 0 << false
                                  << QStringLiteral("Download finished: 1,204 of 1,300 tiles stored, 96 failed (HTTP 404)");
     // Entries without an address were never meant for the destination.
     QTest::newRow("unwritable beside entries without address") << 0 << 3 << 0 << 2 << 0 << false << NothingWritten;
     QTest::newRow("only entries without address")
-        << 0 << 0 << 0 << 3 << 0 << false << QStringLiteral("Download finished: 0 of 3 tiles stored, 3 skipped (no address)");
+        << 0 << 0 << 0 << 3 << 0 << false
+        << QStringLiteral("Download failed: none of 3 tiles stored \u2014 no address for this source");
     QTest::newRow("refused scheme counts as an entry")
         << 0 << 3 << 0 << 0 << 1 << false
-        << QStringLiteral("Download finished: 0 of 4 tiles stored, 3 failed (not writable), 1 skipped (not a tile server)");
+        << QStringLiteral("Download failed: none of 4 tiles stored \u2014 3 not writable, 1 not a tile server");
     QTest::newRow("format note with a failure")
         << 4 << 0 << 1 << 0 << 0 << true << QStringLiteral("Download finished: 4 of 5 tiles stored, 1 failed (HTTP 404)");
     QTest::newRow("format note") << 5 << 0 << 0 << 0 << 0 << true
@@ -102,8 +107,9 @@ void TestJobTexts::unchangedAndCopyCounts()
     outcome.addFailed(Reason::TimedOut);
     QCOMPARE(outcome.failed(), 3);
     QCOMPARE(JobTexts::downloadEnd(outcome, DownloadJob::StopReason(), Dest),
-             QStringLiteral("Download finished: 2 of 8 tiles stored, 3 unchanged, 3 failed (disk full)"));
-    QCOMPARE(JobTexts::copyEnd(outcome), QStringLiteral("Copy finished: 2 of 8 tiles copied, 3 unchanged, 3 failed (disk full)"));
+             QStringLiteral("Download finished: 2 of 8 tiles stored, 3 unchanged, 3 failed (2 disk full, 1 timed out)"));
+    QCOMPARE(JobTexts::copyEnd(outcome),
+             QStringLiteral("Copy finished: 2 of 8 tiles copied, 3 unchanged, 3 failed (2 disk full, 1 timed out)"));
 }
 
 void TestJobTexts::mostFrequentFailure()
@@ -168,6 +174,41 @@ void TestJobTexts::stopTexts()
     JobOutcome outcome;
     outcome.addStored(2);
     QCOMPARE(JobTexts::downloadEnd(outcome, stop, Dest), text);
+}
+
+// 404s of seamarks and elevation cells say "nothing here", apart from the
+// failures; every other reason keeps its count.
+void TestJobTexts::everyReasonAndNoData_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("missing404");
+    QTest::addColumn<int>("failed500");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("tiles: 404 and 500 both named") << 0 << 6 << 70 << 3 << QStringLiteral(
+        "Download finished: 6 of 79 tiles stored, 73 failed (70 HTTP 404, 3 HTTP 500)");
+    QTest::newRow("seamarks over land") << 1 << 6 << 73 << 0 << QStringLiteral(
+        "Download finished: 6 tiles stored; 73 places have no seamarks");
+    QTest::newRow("seamarks, a 500 is still a failure") << 1 << 6 << 70 << 3 << QStringLiteral(
+        "Download finished: 6 of 79 tiles stored, 3 failed (HTTP 500); 70 places have no seamarks");
+    QTest::newRow("elevation over the sea") << 2 << 0 << 1 << 0 << QStringLiteral(
+        "Download finished: 0 tiles stored; 1 place has no elevation data");
+    QTest::newRow("seamarks, nothing but failures") << 1 << 0 << 2 << 4 << QStringLiteral(
+        "Download failed: none of 6 tiles stored — HTTP 500; 2 places have no seamarks");
+}
+
+void TestJobTexts::everyReasonAndNoData()
+{
+    QFETCH(int, kind);
+    QFETCH(int, stored);
+    QFETCH(int, missing404);
+    QFETCH(int, failed500);
+    QFETCH(QString, text);
+    JobOutcome outcome;
+    outcome.addStored(stored);
+    outcome.addFailed(Reason::HttpStatus, 404, missing404);
+    outcome.addFailed(Reason::HttpStatus, 500, failed500);
+    QCOMPARE(JobTexts::downloadEnd(outcome, DownloadJob::StopReason(), Dest, kind), text);
 }
 
 int main(int argc, char **argv)

@@ -5,6 +5,7 @@
 #include "app/SourceChoice.h"
 #include "mapview/widgets/CvMapWidget.h"
 #include "settings/AppConfig.h"
+#include "settings/SettingsKeys.h"
 
 #include "ModalAnswer.h"
 
@@ -78,11 +79,13 @@ void TestMainWindow::init()
     qunsetenv("TILEWRIGHT_PROXY_DELAY_MS");
     AppConfig::reload();
     QSettings().clear();
+    SettingsKeys::openProgramStore()->clear(); // a closed window remembers its choices there
 }
 
 void TestMainWindow::cleanup()
 {
     QSettings().clear();
+    SettingsKeys::openProgramStore()->clear();
 }
 
 // The window's signals and slots, in the order of its meta-object table.

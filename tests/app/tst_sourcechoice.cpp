@@ -215,7 +215,8 @@ void TestSourceChoice::standardSources_data()
     QTest::newRow("Mapnik, D present") << "DC" << 0 << "D:mapdata/maps/earth/openstreetmap/";
     QTest::newRow("Seamarks, only C") << "C" << 1 << "C:mapdata/maps/earth/openseamap/seamarks/";
     QTest::newRow("Seamarks, no root") << "" << 1 << "=earth/openseamap/seamarks/";
-    QTest::newRow("SRTM") << "D" << 2 << "=";
+    // A source without a folder of its own gets one named after its server.
+    QTest::newRow("SRTM") << "D" << 2 << "D:mapdata/maps/earth/srtm.kurviger.de/";
 }
 
 void TestSourceChoice::standardSources()
@@ -284,7 +285,8 @@ void TestSourceChoice::listedTileServer()
             QTest::mouseClick(button(d, "addButton"), Qt::LeftButton);
             QTest::mouseClick(button(d, "okButton"), Qt::LeftButton);
         });
-        QCOMPARE(form(w).tilesFolder->text(), m_dest);
+        const QString dest = m_rootD + QStringLiteral("mapdata/maps/earth/127.0.0.1_%1/").arg(m_nginx.httpPort());
+        QCOMPARE(form(w).tilesFolder->text(), dest);
         QCOMPARE(CvMapCache::instance()->server().serverHost, server);
         QVERIFY(mapOf(w.get())->attribution().isEmpty()); // nothing is invented for it
         QVERIFY(mapFills(w.get()));
@@ -292,7 +294,7 @@ void TestSourceChoice::listedTileServer()
         const QVector<TileId> tiles = tilesOf(mapOf(w.get())->visibleArea(), Zoom, Zoom);
         QVERIFY(!tiles.isEmpty());
         for (const TileId &t : tiles)
-            QCOMPARE(readFile(m_dest + tilePath(t)), readFile(m_served.filePath(tilePath(t))));
+            QCOMPARE(readFile(dest + tilePath(t)), readFile(m_served.filePath(tilePath(t))));
         const Shown shown = shownSource(w.get());
         QCOMPARE(shown.current, 3);
         QCOMPARE(shown.entries.value(3), server);

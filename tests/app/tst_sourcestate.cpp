@@ -1,9 +1,11 @@
 #include "app/SourceChoice.h"
+#include "settings/AppConfig.h"
 #include "settings/SourceKind.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 // The effect of a source choice and of a theme import on the window's fields.
@@ -109,8 +111,9 @@ void TestSourceState::builtInAndListedChoices()
         choose(themeWindow(), ChosenSource{true, true, 5, 4, QStringLiteral("tiles.example.test"), QString()});
     QVERIFY(!listed.state.source.themeActive);
     QCOMPARE(listed.state.source.sourceKind, 5);
-    QCOMPARE(listed.state.source.sourceFolder, QStringLiteral("tiles.example.test"));
-    QCOMPARE(listed.map.host, QStringLiteral("tiles.example.test"));
+    // Kept in the form its downloads use: the tile's zoom/x/y follows a "/".
+    QCOMPARE(listed.state.source.sourceFolder, QStringLiteral("tiles.example.test/"));
+    QCOMPARE(listed.map.host, QStringLiteral("tiles.example.test/"));
     QVERIFY(listed.map.viaHost);
     QCOMPARE(listed.map.port, 0);
     QCOMPARE(listed.map.mode, 5);
@@ -125,13 +128,16 @@ void TestSourceState::builtInAndListedChoices()
     QCOMPARE(sea.state.source.sourceFolder, before.source.sourceFolder);
     QVERIFY(!sea.state.source.themeActive);
 
-    // Elevation archives: the map shows standard tiles in mode 0; no destination change.
+    // Elevation archives: the map shows standard tiles in mode 0; the
+    // destination is a folder named after the archive server.
     const SourceChoice::Applied srtm = choose(before, ChosenSource{true, true, 2, -1, QString(), QString()});
     QCOMPARE(srtm.state.source.sourceKind, int(SourceKind::ElevationArchives));
     QCOMPARE(srtm.map.host, QStringLiteral("osm.example.test"));
     QCOMPARE(srtm.map.mode, 0);
-    QVERIFY(!srtm.destinationShown);
-    QCOMPARE(srtm.state.destFolder, before.destFolder);
+    QVERIFY(srtm.destinationShown);
+    QCOMPARE(srtm.state.destFolder, AppConfig::dPath(QStringLiteral("mapdata/maps/earth/%1/").arg(QUrl(AppConfig::instance().srtmUrl).host())));
+    // Chosen again, it keeps whatever destination it has by then.
+    QCOMPARE(choose(srtm.state, ChosenSource{true, true, 2, -1, QString(), QString()}).state.destFolder, srtm.state.destFolder);
 }
 
 void TestSourceState::themeImportKeepsWhatTheFileLacks()

@@ -161,9 +161,10 @@ void TestUrlLan::addSavesAtOnce()
         QTest::mouseClick(d.cancel, Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(Dialog(&dialog).items().mid(3), (QStringList{"a=3", "a=4"}));
+    // Saved in the form the download uses, with the "/" before zoom/x/y.
+    QCOMPARE(Dialog(&dialog).items().mid(3), (QStringList{"a/=3", "a/=4"}));
     QVERIFY(dialog.serverAdded);
-    QCOMPARE(storedServers(), (QStringList{"a", "a"}));
+    QCOMPARE(storedServers(), (QStringList{"a/", "a/"}));
 
     // Offered again by the next dialog; an added server chosen with OK.
     QUrlLan next(nullptr, true, 0);
@@ -173,7 +174,7 @@ void TestUrlLan::addSavesAtOnce()
                  QTest::mouseClick(d.ok, Qt::LeftButton);
              }),
              int(QDialog::Accepted));
-    QCOMPARE(Dialog(&next).items().mid(3), (QStringList{"a=3", "a=4", "http://127.0.0.1:8080/tiles/=5"}));
+    QCOMPARE(Dialog(&next).items().mid(3), (QStringList{"a/=3", "a/=4", "http://127.0.0.1:8080/tiles/=5"}));
     QCOMPARE(next.sourceIndex, 5);
     QCOMPARE(next.sourceText(), QStringLiteral("http://127.0.0.1:8080/tiles/"));
     QCOMPARE(next.serverHost(), QStringLiteral("127.0.0.1"));

@@ -99,9 +99,12 @@ inline QStringList filesBelow(const QString &root)
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = QDir(root).relativeFilePath(it.next());
+        // The folder's descriptions for other programs and the mark naming its
+        // source are no tiles and no leftovers.
         if (!file.contains(QLatin1Char('/')) && (file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".vrt"))))
             continue;
-        files << file;
+        if (file != QLatin1String(".cvtilewright-source"))
+            files << file;
     }
     files.sort();
     return files;

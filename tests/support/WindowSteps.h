@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -57,9 +58,14 @@ inline void setHttp(QDialog *dialog, bool http)
         QTest::mouseClick(box, Qt::LeftButton);
 }
 
-// A server address typed into the Source dialog and taken with OK.
+inline void chooseDestination(QWidget *window, const QString &folder);
+
+// A server address typed into the Source dialog and taken with OK. The
+// window proposes a folder named after the server; the destination the test
+// had is picked again with the Destination button, as a person would.
 inline void chooseServer(QWidget *window, const QString &address)
 {
+    const QString destination = form(window).tilesFolder->text();
     sourceDialog(window, [address](QDialog *d) {
         setHttp(d, true);
         auto *line = d->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
@@ -67,6 +73,8 @@ inline void chooseServer(QWidget *window, const QString &address)
         QTest::keyClicks(line, address);
         QTest::mouseClick(dialogButton(d, "okButton"), Qt::LeftButton);
     });
+    if (form(window).tilesFolder->text() != destination && QFileInfo(destination).isDir())
+        chooseDestination(window, destination);
 }
 
 // An entry of the Source dialog's list (0 Mapnik, 1 Seamarks, 2 SRTM, then
